@@ -89,5 +89,10 @@ std::string PitchName(std::int32_t pitch);
 std::string KeyNameFromFifths(std::int32_t fifths, bool minor);
 // Pitch class 0..11 of the key's tonic; fifths not clamped.
 std::int32_t TonicPitchClass(std::int32_t fifths, bool minor);
+// Semitones from the old key's tonic to the new one's (same mode), the nearest
+// move in -6..6; a move of exactly six keeps the sign of the raw difference.
+std::int32_t TranspositionSemitones(std::int32_t oldFifths, std::int32_t newFifths, bool minor);
+// A tempo in BPM as the whole number offered to the user: halves go to the even neighbour.
+std::int32_t WholeTempo(double bpm);
 
 }  // namespace korvalin
