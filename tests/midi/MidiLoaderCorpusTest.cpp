@@ -80,7 +80,9 @@ protected:
             EXPECT_FALSE(track.Name.empty());
             EXPECT_EQ(track.ExportName, track.Name);
             EXPECT_EQ(track.ClefMode, TClefMode::cmAuto);
-            if (i == 0) EXPECT_EQ(file.Title, track.Name);
+            if (i == 0) {
+                EXPECT_EQ(file.Title, track.Name);
+            }
 
             // The last end per channel and pitch, visited in start order.
             std::vector<const TMidiNote*> byStart;
@@ -100,10 +102,11 @@ protected:
             for (const auto* note : byStart) {
                 const auto key = std::make_pair(note->Channel, note->Pitch);
                 const auto it = lastEnd.find(key);
-                if (it != lastEnd.end())
+                if (it != lastEnd.end()) {
                     EXPECT_LE(it->second, note->StartTick)
                         << "track " << track.Index << ": overlapping notes on channel " << note->Channel
                         << ", pitch " << note->Pitch;
+                }
                 lastEnd[key] = std::max(it == lastEnd.end() ? note->EndTick : it->second, note->EndTick);
             }
             if (track.Notes().empty()) {
