@@ -13,7 +13,7 @@ mkdir -p "$work/seeds"
 python3 "$root/fuzz/make_seeds.py" "$work/seeds"
 if [ -d "$root/../shared/corpus/midi" ]; then
   find "$root/../shared/corpus/midi" -type f \( -iname '*.mid' -o -iname '*.midi' -o -iname '*.kar' \) \
-    -exec cp -t "$work/seeds" {} +
+    -exec cp --backup=numbered -t "$work/seeds" {} +  # the corpus repeats some file names
 fi
 
 status=0
