@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <regex>
 #include <string>
