@@ -4,6 +4,8 @@
 #include <array>
 #include <limits>
 #include <memory>
+#include <set>
+#include <tuple>
 
 #include "FileIO.h"
 
@@ -67,11 +69,16 @@ std::uint8_t TimeSignatureExponent(std::int32_t denominator) {
     return exponent;
 }
 
-// The later tick, or tick + 1 saturated: a note of no length still sounds a tick.
-std::int64_t NoteOffTick(const TMidiNote& note) {
-    const std::int64_t minimum =
-        note.StartTick == std::numeric_limits<std::int64_t>::max() ? note.StartTick : note.StartTick + 1;
-    return std::max(note.EndTick, minimum);
+using TNoteStart = std::tuple<std::uint8_t, std::uint8_t, std::int64_t>;  // channel, pitch, tick
+
+// A note of no length is made to sound for one tick, unless a longer note of
+// the same channel and pitch starts at that very tick: the one-tick note-off
+// would then cut that note short, as real files with a repeated note-on show.
+// Left at its own tick, the note-off sorts before both note-ons and ends nothing.
+std::int64_t NoteOffTick(const TMidiNote& note, const TNoteStart& start, const std::set<TNoteStart>& soundingStarts) {
+    if (note.EndTick > note.StartTick) return note.EndTick;
+    if (soundingStarts.contains(start)) return note.StartTick;
+    return note.StartTick == std::numeric_limits<std::int64_t>::max() ? note.StartTick : note.StartTick + 1;
 }
 
 // Distance from the previous event's tick, exact even across the sign of the
@@ -108,15 +115,23 @@ std::vector<std::uint8_t> BuildNoteTrack(const TMidiTrack& track) {
     events.reserve(track.Notes().size() * 2);
     std::array<bool, 16> channelUsed{};
 
+    const auto channelOf = [](const TMidiNote& note) { return Limit<std::uint8_t>(note.Channel, 0, 15); };
+    const auto pitchOf = [](const TMidiNote& note) { return static_cast<std::uint8_t>(note.Pitch & 0xFF); };
+    std::set<TNoteStart> soundingStarts;
     for (const TMidiNote& note : track.Notes()) {
-        const auto channel = Limit<std::uint8_t>(note.Channel, 0, 15);
+        if (note.EndTick > note.StartTick) soundingStarts.emplace(channelOf(note), pitchOf(note), note.StartTick);
+    }
+
+    for (const TMidiNote& note : track.Notes()) {
+        const auto channel = channelOf(note);
         channelUsed[channel] = true;
         const auto velocity = Limit<std::uint8_t>(note.Velocity, 1, 127);
-        const auto pitch = static_cast<std::uint8_t>(note.Pitch & 0xFF);
+        const auto pitch = pitchOf(note);
         const std::array<std::uint8_t, 3> noteOn{static_cast<std::uint8_t>(0x90 | channel), pitch, velocity};
         const std::array<std::uint8_t, 3> noteOff{static_cast<std::uint8_t>(0x80 | channel), pitch, 0};
         events.push_back(std::make_unique<TPlaybackEvent>(note.StartTick, 2, noteOn));
-        events.push_back(std::make_unique<TPlaybackEvent>(NoteOffTick(note), 1, noteOff));
+        events.push_back(
+            std::make_unique<TPlaybackEvent>(NoteOffTick(note, {channel, pitch, note.StartTick}, soundingStarts), 1, noteOff));
     }
     // Stable, so notes of one tick and kind keep the model's order.
     std::stable_sort(events.begin(), events.end(), [](const auto& a, const auto& b) {

@@ -1,0 +1,30 @@
+// Any bytes through the in-memory rewriter: it returns a file or refuses with
+// one of its own errors; nothing else may happen.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "MidiTransposer.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 3) return 0;
+    // The first three bytes choose the shift, the new key and the tempo, so
+    // the range checks are fuzzed along with the bytes.
+    const auto semitones = static_cast<std::int32_t>(data[0] % 25) - 12;
+    const auto fifths = static_cast<std::int32_t>(data[1] % 15) - 7;
+    const bool minor = (data[1] & 0x80) != 0;
+    const auto tempo = static_cast<std::int32_t>(data[2]) * 2;
+    const std::span<const std::uint8_t> file(data + 3, size - 3);
+    try {
+        const auto out = korvalin::TransposeMidiBytes(file, semitones, fifths, minor, tempo);
+        // A second rewrite of our own output must never be refused as malformed.
+        try {
+            korvalin::TransposeMidiBytes(out, 0, fifths, minor, tempo);
+        } catch (const korvalin::EReadError&) {
+            __builtin_trap();
+        }
+    } catch (const korvalin::EReadError&) {
+    } catch (const korvalin::ERangeError&) {
+    }
+    return 0;
+}
