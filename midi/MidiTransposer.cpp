@@ -155,7 +155,7 @@ std::vector<std::uint8_t> TransposeMidiBytes(std::span<const std::uint8_t> sourc
         std::size_t InsertPos = 0;
     };
     std::vector<TRewrittenTrack> tracks;
-    tracks.reserve(trackCount);
+    tracks.reserve(std::min<std::size_t>(trackCount, source.size() / 8));
     TRewriteFlags flags;
 
     auto pos = static_cast<std::size_t>(headerEnd);
