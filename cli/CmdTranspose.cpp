@@ -58,7 +58,11 @@ std::int32_t FifthsOfKeyName(const std::string& name, bool minor) {
                       ", so the new key is one of: " + KeysOfMode(minor));
 }
 
-std::string Signed(std::int32_t value) { return (value > 0 ? "+" : "") + std::to_string(value); }
+std::string Signed(std::int32_t value) {
+    std::string text = std::to_string(value);
+    if (value > 0) text.insert(text.begin(), '+');
+    return text;
+}
 
 int RunTranspose(const std::vector<std::string>& args) {
     std::vector<std::string> files;

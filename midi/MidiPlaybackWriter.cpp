@@ -157,8 +157,7 @@ std::vector<std::uint8_t> BuildNoteTrack(const TMidiTrack& track) {
 
 std::vector<std::uint8_t> BuildPartPlaybackMidi(const TMidiFile* midi, const TMidiTrack* track) {
     if (midi == nullptr || track == nullptr) throw EArgumentNilException("Не выбрана MIDI-дорожка.");
-    TByteList out;
-    WriteBytes(out, std::array<std::uint8_t, 4>{'M', 'T', 'h', 'd'});
+    TByteList out{'M', 'T', 'h', 'd'};
     WriteDWord(out, 6);
     WriteWord(out, 1);
     WriteWord(out, 2);
