@@ -8,13 +8,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 3) return 0;
-    // The first three bytes choose the shift, the new key and the tempo, so
-    // the range checks are fuzzed along with the bytes.
-    const auto semitones = static_cast<std::int32_t>(data[0] % 25) - 12;
-    const auto fifths = static_cast<std::int32_t>(data[1] % 15) - 7;
-    const bool minor = (data[1] & 0x80) != 0;
-    const auto tempo = static_cast<std::int32_t>(data[2]) * 2;
-    const std::span<const std::uint8_t> file(data + 3, size - 3);
+    // The whole input is the file, so plain MIDI files are good seeds; its last
+    // three bytes also choose the shift, the new key and the tempo, so the
+    // range checks are fuzzed along with the bytes.
+    const auto semitones = static_cast<std::int32_t>(data[size - 1] % 25) - 12;
+    const auto fifths = static_cast<std::int32_t>(data[size - 2] % 15) - 7;
+    const bool minor = (data[size - 2] & 0x80) != 0;
+    const auto tempo = static_cast<std::int32_t>(data[size - 3]) * 2;
+    const std::span<const std::uint8_t> file(data, size);
     try {
         const auto out = korvalin::TransposeMidiBytes(file, semitones, fifths, minor, tempo);
         // A second rewrite of our own output must never be refused as malformed,
