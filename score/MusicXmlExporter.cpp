@@ -246,7 +246,10 @@ TSpelledPitch SpellPitch(std::int32_t pitch) {
     // Floor division keeps a pitch outside 0..127 from indexing outside the table.
     const std::int32_t pitchClass = ((pitch % 12) + 12) % 12;
     const std::int32_t octave = (pitch - pitchClass) / 12 - 1;
-    return {kSteps[pitchClass], kAlters[pitchClass], octave};
+    // MusicXML has no octave below 0: MIDI 0..11 (octave -1) would make the
+    // document invalid, and readers that check refuse the whole score. Such
+    // notes are nearly always drum-kit keys, so they are written an octave up.
+    return {kSteps[pitchClass], kAlters[pitchClass], std::clamp(octave, 0, 9)};
 }
 
 // The user's choice, else by the mean pitch of the notes as loaded (every note
