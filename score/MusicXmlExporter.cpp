@@ -38,30 +38,29 @@ private:
 };
 
 // The whole document in one buffer of CR LF lines, and the number of <note>
-// elements written so far.
+// elements so far. A counting document keeps no text: the export runs through
+// it once first, so an oversized score is refused before any text is built.
 class TDocument {
 public:
+    explicit TDocument(bool countOnly) : FCountOnly(countOnly) {}
+
     void Line(std::size_t spaces, std::initializer_list<std::string_view> pieces) {
+        if (FCountOnly) return;
         FText.append(spaces, ' ');
         for (const auto piece : pieces) FText.append(piece);
         FText.append("\r\n");
     }
 
-    // Every note and rest passes here, so a score past the limit stops while
-    // the buffer is still bounded instead of growing without end.
+    // Every note and rest passes here; counting stops at the first element
+    // past the limit, so even an absurd score costs little to refuse.
     void CountNoteElement() {
         if (++FNoteElements > kMaxScoreNoteElements) throw EMusicXmlError(kMsgTooLarge);
-    }
-
-    // Refuses at once when the elements already written plus `atLeast` more
-    // would pass the limit; saves building most of a document that cannot be kept.
-    void ExpectNoteElements(std::int64_t atLeast) const {
-        if (atLeast > kMaxScoreNoteElements - FNoteElements) throw EMusicXmlError(kMsgTooLarge);
     }
 
     std::string Take() { return std::move(FText); }
 
 private:
+    bool FCountOnly;
     std::string FText;
     std::int64_t FNoteElements = 0;
 };
@@ -543,41 +542,39 @@ void WriteTempoDirection(TDocument& doc, double bpm) {
     doc.Line(6, {"</direction>"});
 }
 
-// At least one element per measure of voice 1, and at least one per pitch for
-// every measure an event reaches into.
-std::int64_t LeastNoteElements(const std::vector<TQuantEvent>& events, std::int64_t measureLength,
-                               std::int64_t measureCount) {
-    std::int64_t pieces = 0;
-    for (const auto& event : events) {
-        const std::int64_t measures = (event.EndTick - 1) / measureLength - event.StartTick / measureLength + 1;
-        pieces += static_cast<std::int64_t>(event.Pitches.size()) * measures;
-        if (pieces > kMaxScoreNoteElements) break;
-    }
-    return std::max(pieces, measureCount);
+// One ticked track made ready for writing: its chord events (which the voices
+// point into), its voices, note values and clef.
+struct TPart {
+    const TMidiTrack* Track = nullptr;
+    std::vector<TQuantEvent> Events;
+    std::vector<TVoice> Voices;
+    std::vector<TDurationSpec> Table;
+    std::string_view ClefSign;
+};
+
+void PreparePart(TPart& part, const TMidiFile& midi, const TMidiTrack& track, std::int64_t step) {
+    part.Track = &track;
+    part.Voices = BuildVoices(track, part.Events, step);
+    if (part.Voices.empty()) throw EMusicXmlError(kMsgNoNotes);
+    part.Table = BuildDurationTable(midi.PPQN);
+    if (MeasureLength(midi) <= 0) throw EMusicXmlError(kMsgTimeSignature);
+    part.ClefSign = ChooseClefSign(track);
 }
 
-void WritePart(TDocument& doc, const TMidiFile& midi, const TMidiTrack& track, std::int64_t partNumber,
-               std::int64_t step, std::int64_t measureCount) {
-    std::vector<TQuantEvent> events;  // owns what the voices point at; outlives them
-    const std::vector<TVoice> voices = BuildVoices(track, events, step);
-    if (voices.empty()) throw EMusicXmlError(kMsgNoNotes);
-    const std::vector<TDurationSpec> table = BuildDurationTable(midi.PPQN);
+void WritePart(TDocument& doc, const TMidiFile& midi, const TPart& part, std::int64_t partNumber,
+               std::int64_t measureCount) {
     const std::int64_t measureLength = MeasureLength(midi);
-    if (measureLength <= 0) throw EMusicXmlError(kMsgTimeSignature);
-    doc.ExpectNoteElements(LeastNoteElements(events, measureLength, measureCount));
-    const std::string_view clefSign = ChooseClefSign(track);
-
     doc.Line(2, {"<part id=\"P", TNumber(partNumber), "\">"});
-    TVoiceSchedule schedule(voices, measureLength);
+    TVoiceSchedule schedule(part.Voices, measureLength);
     std::vector<std::size_t> scratch;
     for (std::int64_t i = 1; i <= measureCount; ++i) {
         doc.Line(4, {"<measure number=\"", TNumber(i), "\">"});
         if (i == 1) {
-            WriteAttributes(doc, midi, clefSign);
+            WriteAttributes(doc, midi, part.ClefSign);
             if (partNumber == 1) WriteTempoDirection(doc, midi.TempoBPM);
         }
         const std::int64_t ms = (i - 1) * measureLength;
-        WriteMeasureVoices(doc, voices, table, ms, ms + measureLength, measureLength, schedule, scratch);
+        WriteMeasureVoices(doc, part.Voices, part.Table, ms, ms + measureLength, measureLength, schedule, scratch);
         doc.Line(4, {"</measure>"});
     }
     doc.Line(2, {"</part>"});
@@ -602,7 +599,16 @@ std::string BuildMusicXmlText(const TMidiFile& midi, std::span<const TMidiTrack*
     if (measureCount > kMaxScoreNoteElements / static_cast<std::int64_t>(tracks.size()))
         throw EMusicXmlError(kMsgTooLarge);
 
-    TDocument doc;
+    // Parts are prepared in part order, so the first track without notes is the one reported.
+    std::vector<TPart> parts(tracks.size());
+    for (std::size_t i = 0; i < tracks.size(); ++i) PreparePart(parts[i], midi, *tracks[i], step);
+    {
+        TDocument counter(true);
+        for (std::size_t i = 0; i < parts.size(); ++i)
+            WritePart(counter, midi, parts[i], static_cast<std::int64_t>(i) + 1, measureCount);
+    }
+
+    TDocument doc(false);
     doc.Line(0, {"<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>"});
     doc.Line(0, {"<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 4.0 Partwise//EN\" "
                  "\"http://www.musicxml.org/dtds/partwise.dtd\">"});
@@ -613,16 +619,14 @@ std::string BuildMusicXmlText(const TMidiFile& midi, std::span<const TMidiTrack*
     doc.Line(4, {"<encoding><software>Korvalin</software></encoding>"});
     doc.Line(2, {"</identification>"});
     doc.Line(2, {"<part-list>"});
-    std::int64_t partNumber = 0;
-    for (const TMidiTrack* track : tracks) {
-        ++partNumber;
-        doc.Line(4, {"<score-part id=\"P", TNumber(partNumber), "\">"});
-        doc.Line(6, {"<part-name>", XmlEscape(DropCharactersXmlForbids(PartName(*track))), "</part-name>"});
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        doc.Line(4, {"<score-part id=\"P", TNumber(static_cast<std::int64_t>(i) + 1), "\">"});
+        doc.Line(6, {"<part-name>", XmlEscape(DropCharactersXmlForbids(PartName(*parts[i].Track))), "</part-name>"});
         doc.Line(4, {"</score-part>"});
     }
     doc.Line(2, {"</part-list>"});
-    partNumber = 0;
-    for (const TMidiTrack* track : tracks) WritePart(doc, midi, *track, ++partNumber, step, measureCount);
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        WritePart(doc, midi, parts[i], static_cast<std::int64_t>(i) + 1, measureCount);
     doc.Line(0, {"</score-partwise>"});
     return doc.Take();
 }
