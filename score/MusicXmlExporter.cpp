@@ -38,14 +38,24 @@ private:
 };
 
 // The whole document in one buffer of CR LF lines, and the number of <note>
-// elements so far. A counting document keeps no text: the export runs through
-// it once first, so an oversized score is refused before any text is built.
+// elements so far. The export runs twice: first through a counting document
+// that keeps no text, so an oversized score is refused before any text exists
+// and the real buffer is allocated once at its final size.
 class TDocument {
 public:
-    explicit TDocument(bool countOnly) : FCountOnly(countOnly) {}
+    // A counting document: measures the text, keeps none of it.
+    explicit TDocument(std::int64_t maxNoteElements) : FCountOnly(true), FMaxNoteElements(maxNoteElements) {}
+    // A writing document for text of the size the counting one measured.
+    explicit TDocument(const TDocument& counted) : FCountOnly(false), FMaxNoteElements(counted.FMaxNoteElements) {
+        FText.reserve(counted.FSize);
+    }
 
     void Line(std::size_t spaces, std::initializer_list<std::string_view> pieces) {
-        if (FCountOnly) return;
+        if (FCountOnly) {
+            FSize += spaces + 2;
+            for (const auto piece : pieces) FSize += piece.size();
+            return;
+        }
         FText.append(spaces, ' ');
         for (const auto piece : pieces) FText.append(piece);
         FText.append("\r\n");
@@ -54,13 +64,15 @@ public:
     // Every note and rest passes here; counting stops at the first element
     // past the limit, so even an absurd score costs little to refuse.
     void CountNoteElement() {
-        if (++FNoteElements > kMaxScoreNoteElements) throw EMusicXmlError(kMsgTooLarge);
+        if (++FNoteElements > FMaxNoteElements) throw EMusicXmlError(kMsgTooLarge);
     }
 
     std::string Take() { return std::move(FText); }
 
 private:
     bool FCountOnly;
+    std::int64_t FMaxNoteElements;
+    std::size_t FSize = 0;
     std::string FText;
     std::int64_t FNoteElements = 0;
 };
@@ -580,35 +592,9 @@ void WritePart(TDocument& doc, const TMidiFile& midi, const TPart& part, std::in
     doc.Line(2, {"</part>"});
 }
 
-}  // namespace
-
-std::string BuildMusicXmlText(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
-                              std::string_view fileName, std::int32_t grid) {
-    if (tracks.empty() || std::find(tracks.begin(), tracks.end(), nullptr) != tracks.end())
-        throw EMusicXmlError(kMsgNoTracks);
-    if (grid <= 0 || std::int64_t{midi.PPQN} * 4 % grid != 0) throw EMusicXmlError(kMsgGrid);
-    const std::int64_t step = std::int64_t{midi.PPQN} * 4 / grid;
-    const std::int64_t measureLength = MeasureLength(midi);
-    if (measureLength <= 0) throw EMusicXmlError(kMsgTimeSignature);
-
-    std::int64_t scoreEnd = 0;
-    for (const TMidiTrack* track : tracks)
-        for (const auto& note : track->Notes()) scoreEnd = std::max(scoreEnd, QuantizeNote(note, step).End);
-    const std::int64_t measureCount = std::max<std::int64_t>(1, (scoreEnd + measureLength - 1) / measureLength);
-    // Every measure of every part holds at least one note or rest.
-    if (measureCount > kMaxScoreNoteElements / static_cast<std::int64_t>(tracks.size()))
-        throw EMusicXmlError(kMsgTooLarge);
-
-    // Parts are prepared in part order, so the first track without notes is the one reported.
-    std::vector<TPart> parts(tracks.size());
-    for (std::size_t i = 0; i < tracks.size(); ++i) PreparePart(parts[i], midi, *tracks[i], step);
-    {
-        TDocument counter(true);
-        for (std::size_t i = 0; i < parts.size(); ++i)
-            WritePart(counter, midi, parts[i], static_cast<std::int64_t>(i) + 1, measureCount);
-    }
-
-    TDocument doc(false);
+// The frame: declaration, work, identification, part list, then the parts.
+void WriteDocument(TDocument& doc, const TMidiFile& midi, const std::vector<TPart>& parts, std::string_view fileName,
+                   std::int64_t measureCount) {
     doc.Line(0, {"<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>"});
     doc.Line(0, {"<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 4.0 Partwise//EN\" "
                  "\"http://www.musicxml.org/dtds/partwise.dtd\">"});
@@ -628,6 +614,34 @@ std::string BuildMusicXmlText(const TMidiFile& midi, std::span<const TMidiTrack*
     for (std::size_t i = 0; i < parts.size(); ++i)
         WritePart(doc, midi, parts[i], static_cast<std::int64_t>(i) + 1, measureCount);
     doc.Line(0, {"</score-partwise>"});
+}
+
+}  // namespace
+
+std::string BuildMusicXmlText(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
+                              std::string_view fileName, std::int32_t grid, std::int64_t maxNoteElements) {
+    if (tracks.empty() || std::find(tracks.begin(), tracks.end(), nullptr) != tracks.end())
+        throw EMusicXmlError(kMsgNoTracks);
+    if (grid <= 0 || std::int64_t{midi.PPQN} * 4 % grid != 0) throw EMusicXmlError(kMsgGrid);
+    const std::int64_t step = std::int64_t{midi.PPQN} * 4 / grid;
+    const std::int64_t measureLength = MeasureLength(midi);
+    if (measureLength <= 0) throw EMusicXmlError(kMsgTimeSignature);
+
+    std::int64_t scoreEnd = 0;
+    for (const TMidiTrack* track : tracks)
+        for (const auto& note : track->Notes()) scoreEnd = std::max(scoreEnd, QuantizeNote(note, step).End);
+    const std::int64_t measureCount = std::max<std::int64_t>(1, (scoreEnd + measureLength - 1) / measureLength);
+    // Every measure of every part holds at least one note or rest.
+    if (measureCount > maxNoteElements / static_cast<std::int64_t>(tracks.size()))
+        throw EMusicXmlError(kMsgTooLarge);
+
+    // Parts are prepared in part order, so the first track without notes is the one reported.
+    std::vector<TPart> parts(tracks.size());
+    for (std::size_t i = 0; i < tracks.size(); ++i) PreparePart(parts[i], midi, *tracks[i], step);
+    TDocument counter(maxNoteElements);
+    WriteDocument(counter, midi, parts, fileName, measureCount);
+    TDocument doc(counter);
+    WriteDocument(doc, midi, parts, fileName, measureCount);
     return doc.Take();
 }
 

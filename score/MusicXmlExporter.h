@@ -21,9 +21,12 @@ inline constexpr std::int64_t kMaxScoreNoteElements = 2'000'000;
 
 // Builds the whole MusicXML 4.0 partwise document for `tracks` (one part each,
 // in the order given) in memory and returns its bytes (UTF-8, CR LF line ends).
-// `fileName` is used only to name the work when the file has no title.
+// `fileName` is used only to name the work when the file has no title. A score
+// of more than `maxNoteElements` notes and rests is refused before it is built
+// (a smaller limit lets the fuzzer explore quickly).
 std::string BuildMusicXmlText(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
-                              std::string_view fileName, std::int32_t grid);
+                              std::string_view fileName, std::int32_t grid,
+                              std::int64_t maxNoteElements = kMaxScoreNoteElements);
 
 // Builds the document and writes it to `fileName` in one piece; a refusal
 // (EMusicXmlError) or a failed write (EFileError) leaves the old file as it was.
