@@ -88,6 +88,20 @@ TEST(GoldenScore, PartsOfDifferentLengthsShareTheMeasureCountAndTheMinorKey) {
     ExpectGolden("two_parts_minor_key", Export(LoadBytes(midi.Bytes()), 16));
 }
 
+TEST(GoldenScore, QuantisationRoundsMergesAndKeepsEveryNote) {
+    MidiBuilder midi(1, 480);
+    Conductor(midi, "Rounding");
+    NoteTrack(midi, "Piano",
+              {{60, 0, 50},                                     // end rounds to 0: pushed one step on
+               {64, 59, 470},  {64, 59, 470, 1},                // 59 rounds down; two channels, one pitch
+               {76, 479, 960}, {72, 479, 960}, {67, 479, 960},  // chord given high to low
+               {62, 1440, 1440},                                // zero length
+               {65, 1900, 1930},                                // start and end meet at 1920
+               {69, 2100, 2130},
+               {71, 2460, 2500}});                              // exactly half a step rounds up
+    ExpectGolden("quantisation", Export(LoadBytes(midi.Bytes()), 16));
+}
+
 struct TMeterCase {
     const char* Golden;
     const char* Title;

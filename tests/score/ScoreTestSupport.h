@@ -26,25 +26,26 @@ struct TNote {
 };
 
 // Note-ons and note-offs in time order; at one tick the offs come first, so a
-// note that ends where the next begins does not swallow it.
+// note that ends where the next begins does not swallow it, except the off of
+// a note of zero length, which must follow its own on.
 inline TrackBuilder& AddNotes(TrackBuilder& track, const std::vector<TNote>& notes) {
     struct TEvent {
         std::uint32_t Tick;
-        bool On;
+        int Order;  // 0 off, 1 on, 2 off of a zero-length note
         int Pitch;
         int Channel;
     };
     std::vector<TEvent> events;
     for (const auto& note : notes) {
-        events.push_back({note.Start, true, note.Pitch, note.Channel});
-        events.push_back({note.End, false, note.Pitch, note.Channel});
+        events.push_back({note.Start, 1, note.Pitch, note.Channel});
+        events.push_back({note.End, note.End == note.Start ? 2 : 0, note.Pitch, note.Channel});
     }
     std::stable_sort(events.begin(), events.end(), [](const TEvent& a, const TEvent& b) {
-        return a.Tick != b.Tick ? a.Tick < b.Tick : (!a.On && b.On);
+        return a.Tick != b.Tick ? a.Tick < b.Tick : a.Order < b.Order;
     });
     std::uint32_t last = 0;
     for (const auto& event : events) {
-        if (event.On)
+        if (event.Order == 1)
             track.NoteOn(event.Tick - last, event.Channel, event.Pitch, 80);
         else
             track.NoteOff(event.Tick - last, event.Channel, event.Pitch);
