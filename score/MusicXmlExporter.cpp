@@ -21,7 +21,6 @@ const char* const kMsgTimeSignature = "Invalid time signature";
 const char* const kMsgNoNotes = "The selected track contains no notes";
 const char* const kMsgTooLarge = "The score is too large to notate";
 
-// ---------------------------------------------------------------------------
 // The growing document
 
 // Decimal text of an integer, built on the stack; it lives until the end of the
@@ -43,11 +42,14 @@ private:
 // and the real buffer is allocated once at its final size.
 class TDocument {
 public:
-    // A counting document: measures the text, keeps none of it.
-    explicit TDocument(std::int64_t maxNoteElements) : FCountOnly(true), FMaxNoteElements(maxNoteElements) {}
-    // A writing document for text of the size the counting one measured.
-    explicit TDocument(const TDocument& counted) : FCountOnly(false), FMaxNoteElements(counted.FMaxNoteElements) {
-        FText.reserve(counted.FSize);
+    // Starts as a counting document: it measures the text and keeps none of it.
+    explicit TDocument(std::int64_t maxNoteElements) : FMaxNoteElements(maxNoteElements) {}
+
+    // Turns into a writing document, its buffer sized by what was counted.
+    void StartWriting() {
+        FCountOnly = false;
+        FNoteElements = 0;
+        FText.reserve(FSize);
     }
 
     void Line(std::size_t spaces, std::initializer_list<std::string_view> pieces) {
@@ -70,14 +72,13 @@ public:
     std::string Take() { return std::move(FText); }
 
 private:
-    bool FCountOnly;
+    bool FCountOnly = true;
     std::int64_t FMaxNoteElements;
     std::size_t FSize = 0;
     std::string FText;
     std::int64_t FNoteElements = 0;
 };
 
-// ---------------------------------------------------------------------------
 // Quantisation and chord events
 
 // One chord (or single note) after quantisation: every pitch that sounds over
@@ -128,7 +129,6 @@ void CollectChordEvents(const TMidiTrack& track, std::vector<TQuantEvent>& event
     }
 }
 
-// ---------------------------------------------------------------------------
 // Voices
 
 // A succession of chord events that never overlap; its number is its position + 1.
@@ -197,7 +197,6 @@ std::vector<TVoice> BuildVoices(const TMidiTrack& track, std::vector<TQuantEvent
     return voices;
 }
 
-// ---------------------------------------------------------------------------
 // Measures, note values, rests and ties
 
 // One written note value.
@@ -240,7 +239,6 @@ std::int64_t MeasureLength(const TMidiFile& midi) {
     return std::int64_t{midi.PPQN} * 4 * midi.TimeNumerator / midi.TimeDenominator;
 }
 
-// ---------------------------------------------------------------------------
 // Pitch spelling and clef choice
 
 struct TSpelledPitch {
@@ -275,7 +273,6 @@ std::string_view ChooseClefSign(const TMidiTrack& track) {
     return sum / static_cast<std::int64_t>(notes.size()) < 60 ? "F" : "G";
 }
 
-// ---------------------------------------------------------------------------
 // Writing notes, rests and measures
 
 void WriteRests(TDocument& doc, std::int64_t voiceNumber, const std::vector<TDurationSpec>& table,
@@ -436,7 +433,6 @@ void WriteMeasureVoices(TDocument& doc, const std::vector<TVoice>& voices, const
     }
 }
 
-// ---------------------------------------------------------------------------
 // The document frame
 
 // XML 1.0 cannot carry these characters at all, not even as references, so one
@@ -638,9 +634,9 @@ std::string BuildMusicXmlText(const TMidiFile& midi, std::span<const TMidiTrack*
     // Parts are prepared in part order, so the first track without notes is the one reported.
     std::vector<TPart> parts(tracks.size());
     for (std::size_t i = 0; i < tracks.size(); ++i) PreparePart(parts[i], midi, *tracks[i], step);
-    TDocument counter(maxNoteElements);
-    WriteDocument(counter, midi, parts, fileName, measureCount);
-    TDocument doc(counter);
+    TDocument doc(maxNoteElements);
+    WriteDocument(doc, midi, parts, fileName, measureCount);
+    doc.StartWriting();
     WriteDocument(doc, midi, parts, fileName, measureCount);
     return doc.Take();
 }

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
+#include <tuple>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -49,8 +51,10 @@ bool TagValue(std::string_view line, std::string_view open, std::int64_t& value)
 // Reads a document back the way a notation program does, with its own
 // arithmetic: the time position moves by each note or rest that is not a chord
 // member and by <forward>, goes back by <backup>; every written voice must run
-// without a gap from the start of its measure to its end. Returns the problems.
-std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& doc) {
+// without a gap from the start of its measure to its end. Returns the problems;
+// adds up the written length of the pitched notes of each part (chord members
+// included) into `soundingPerPart`.
+std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& doc, std::vector<std::int64_t>& soundingPerPart) {
     std::vector<std::string> problems;
     const auto problem = [&](const std::string& where, const std::string& what) {
         if (problems.size() < 10) problems.push_back(where + ": " + what);
@@ -59,7 +63,7 @@ std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& doc) {
     std::int64_t pos = 0, part = 0, measure = 0, firstPartMeasures = -1;
     std::map<std::int64_t, std::int64_t> voiceEnd;
     enum { kNone, kNote, kBackup, kForward } element = kNone;
-    bool chord = false;
+    bool chord = false, rest = false;
     std::int64_t duration = -1, voice = -1, lastDuration = -1, lastVoice = -1;
 
     std::istringstream lines(doc);
@@ -73,6 +77,7 @@ std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& doc) {
             else if (part > 1 && measure != firstPartMeasures) problem(where, "measure count differs from part 1");
             ++part;
             measure = 0;
+            soundingPerPart.push_back(0);
         } else if (line.find("<measure number=") != std::string_view::npos) {
             ++measure;
             pos = 0;
@@ -86,10 +91,12 @@ std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& doc) {
             measureLength = divisions * 4 * beats / beatType;
         } else if (line.find("<note>") != std::string_view::npos) {
             element = kNote;
-            chord = false;
+            chord = rest = false;
             duration = voice = -1;
         } else if (line.find("<chord/>") != std::string_view::npos) {
             chord = true;
+        } else if (line.find("<rest/>") != std::string_view::npos) {
+            rest = true;
         } else if (line.find("<backup>") != std::string_view::npos) {
             element = kBackup;
         } else if (line.find("<forward>") != std::string_view::npos) {
@@ -102,6 +109,7 @@ std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& doc) {
         } else if (TagValue(line, "<voice>", value)) {
             voice = value;
         } else if (line.find("</note>") != std::string_view::npos) {
+            if (!rest && !soundingPerPart.empty()) soundingPerPart.back() += duration;
             if (chord) {
                 if (duration != lastDuration || voice != lastVoice) problem(where, "chord member differs from its chord");
             } else {
@@ -129,6 +137,22 @@ std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& doc) {
     if (part == 0) problem("document", "no part");
     if (part > 1 && measure != firstPartMeasures) problem("last part", "measure count differs from part 1");
     return problems;
+}
+
+// What the notes of a track should add up to once written: every distinct
+// (quantised start, quantised end, pitch), however it is cut into tied values.
+std::int64_t ExpectedSoundingTicks(const TMidiTrack& track, std::int64_t step) {
+    const auto round = [step](std::int64_t tick) { return (tick + step / 2) / step * step; };
+    std::set<std::tuple<std::int64_t, std::int64_t, std::int32_t>> spans;
+    for (const auto& note : track.Notes()) {
+        const std::int64_t start = round(note.StartTick);
+        std::int64_t end = round(note.EndTick);
+        if (end <= start) end = start + step;
+        spans.insert({start, end, note.Pitch});
+    }
+    std::int64_t total = 0;
+    for (const auto& [start, end, pitch] : spans) total += end - start;
+    return total;
 }
 
 bool HaveXmllint() { return std::system("command -v xmllint >/dev/null 2>&1") == 0; }
@@ -211,8 +235,14 @@ TEST_F(CorpusExport, EveryWrittenVoiceAddsUpToTheMeasureLengthOnEveryGrid) {
                 continue;
             }
             ++exported;
-            const auto problems = CheckVoicesFillTheirMeasures(doc);
+            std::vector<std::int64_t> sounding;
+            const auto problems = CheckVoicesFillTheirMeasures(doc, sounding);
             for (const auto& problem : problems) ADD_FAILURE() << file.Path << " grid " << grid << ": " << problem;
+            ASSERT_EQ(sounding.size(), file.Tracks.size()) << file.Path;
+            const std::int64_t step = std::int64_t{file.Midi->PPQN} * 4 / grid;
+            for (std::size_t i = 0; i < file.Tracks.size(); ++i)
+                EXPECT_EQ(sounding[i], ExpectedSoundingTicks(*file.Tracks[i], step))
+                    << file.Path << " grid " << grid << " part " << i + 1 << ": notes lost or added";
         }
     }
     EXPECT_GT(exported, 300);
