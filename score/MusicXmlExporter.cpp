@@ -256,8 +256,9 @@ TSpelledPitch SpellPitch(std::int32_t pitch) {
     const std::int32_t pitchClass = ((pitch % 12) + 12) % 12;
     const std::int32_t octave = (pitch - pitchClass) / 12 - 1;
     // MusicXML has no octave below 0: MIDI 0..11 (octave -1) would make the
-    // document invalid, and readers that check refuse the whole score. Such
-    // notes are nearly always drum-kit keys, so they are written an octave up.
+    // document invalid, and readers that check refuse the whole score. These
+    // keys lie below every instrument's range (a piano starts at 21), so they
+    // are written an octave up: every note stays, and the score stays readable.
     return {kSteps[pitchClass], kAlters[pitchClass], std::clamp(octave, 0, 9)};
 }
 
