@@ -181,6 +181,21 @@ TEST(DocumentFrame, TitleFromFileNameDropsFolderAndOnlyTheLastExtension) {
     EXPECT_NE(Export(file, 16, "relative").find("<work-title>relative</work-title>"), std::string::npos);
 }
 
+TEST(DocumentFrame, MeasureCountHoldsTheLastQuantisedEnd) {
+    const auto measures = [](std::uint32_t end) {
+        MidiBuilder midi(1, 480);
+        AddNotes(midi.Track().KeySig(0, 0, false), {{60, 0, end}}).End();
+        const std::string text = Export(LoadBytes(midi.Bytes()), 16);
+        std::size_t count = 0;
+        for (auto at = text.find("<measure number="); at != std::string::npos; at = text.find("<measure number=", at + 1))
+            ++count;
+        return count;
+    };
+    EXPECT_EQ(measures(3840), 2u);
+    EXPECT_EQ(measures(3899), 2u);  // rounds down to 3840
+    EXPECT_EQ(measures(3900), 3u);  // rounds up to 3960
+}
+
 TEST(DocumentFrame, TempoHasThreeDecimalsWhateverTheLocale) {
     MidiBuilder midi(1, 480);
     Conductor(midi, "Tempo", 576000);
