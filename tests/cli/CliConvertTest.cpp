@@ -1,0 +1,127 @@
+// korvalin-cli convert, run as the user runs it: the document it writes must be
+// byte for byte the one the exporter builds for the same choices and target.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "FileIO.h"
+#include "MidiBuilder.h"
+#include "MidiParser.h"
+#include "MusicXmlExporter.h"
+
+namespace korvalin {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::MidiBuilder;
+
+std::string ShellQuoted(const std::string& text) {
+    std::string out = "'";
+    for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Conductor (track 1, no notes), a treble line (track 2), an untitled-looking
+// bass (track 3), a second empty track (track 4).
+Bytes ThreePartFile() {
+    MidiBuilder midi(1, 480);
+    midi.Track().Name("Sonata").Tempo(0, 600000).TimeSig(0, 3, 2).KeySig(0, 1, false).End();
+    midi.Track().Name("Right").Note(0, 700, 0, 76).Note(20, 460, 0, 79).Note(0, 1500, 0, 74).End();
+    midi.Track().Name("Left").Note(0, 1440, 1, 55).Note(0, 1440, 1, 62).Note(0, 2900, 1, 50).End();
+    midi.Track().Name("Lyrics").End();
+    return midi.Bytes();
+}
+
+class CliConvert : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "korvalin-cli-convert.XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        FDir = pattern;
+        FInput = (FDir / "sonata.mid").string();
+        WriteFileAtomically(FInput, ThreePartFile());
+        FMidi.LoadFromFile(FInput);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(FDir, ec);
+    }
+
+    int Run(const std::vector<std::string>& args) {
+        std::string command = ShellQuoted(KORVALIN_CLI);
+        for (const auto& arg : args) command += " " + ShellQuoted(arg);
+        command += " >/dev/null 2>" + ShellQuoted((FDir / "stderr.txt").string()) + " </dev/null";
+        const int status = std::system(command.c_str());
+        FErr = ReadText(FDir / "stderr.txt");
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string Target(const std::string& name) const { return (FDir / name).string(); }
+    TMidiTrack& Track(std::size_t index) { return *FMidi.Tracks()[index - 1]; }
+
+    fs::path FDir;
+    std::string FInput;
+    TMidiFile FMidi;
+    std::string FErr;
+};
+
+TEST_F(CliConvert, DefaultsToEveryTrackWithNotesOnTheSixteenthGrid) {
+    const std::string out = Target("default.musicxml");
+    ASSERT_EQ(Run({"convert", FInput, out}), 0) << FErr;
+    EXPECT_EQ(ReadText(out), BuildMusicXmlText(FMidi, std::vector<const TMidiTrack*>{&Track(2), &Track(3)}, out, 16));
+}
+
+TEST_F(CliConvert, ChoicesGiveTheWindowsDocumentWithPartsInFileOrder) {
+    const std::string out = Target("My Export.musicxml");
+    Track(3).ClefMode = TClefMode::cmTreble;
+    Track(3).ExportName = "Left & <hand>";
+    Track(2).ClefMode = TClefMode::cmBass;
+    ASSERT_EQ(Run({"convert", FInput, out, "--tracks", "3,2", "--grid", "8", "--clef", "3=treble", "--clef",
+                   "2=bass", "--name", "3=Left & <hand>"}),
+              0)
+        << FErr;
+    EXPECT_EQ(ReadText(out), BuildMusicXmlText(FMidi, std::vector<const TMidiTrack*>{&Track(2), &Track(3)}, out, 8));
+}
+
+TEST_F(CliConvert, UsageErrorsExitTwoAndWriteNothing) {
+    const std::string out = Target("none.musicxml");
+    EXPECT_EQ(Run({"convert", FInput, out, "--tracks", "5"}), 2);
+    EXPECT_NE(FErr.find("usage:"), std::string::npos);
+    EXPECT_EQ(Run({"convert", FInput, out, "--tracks", "2,x"}), 2);
+    EXPECT_EQ(Run({"convert", FInput, out, "--grid", "12"}), 2);
+    EXPECT_EQ(Run({"convert", FInput, out, "--clef", "2=alto"}), 2);
+    EXPECT_EQ(Run({"convert", FInput, out, "--name", "9=Nobody"}), 2);
+    EXPECT_EQ(Run({"convert", FInput}), 2);
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST_F(CliConvert, RefusalsExitOneAndLeaveTheTargetAsItWas) {
+    const std::string out = Target("kept.musicxml");
+    const std::string old = "previous score\n";
+    WriteFileAtomically(out, old);
+    EXPECT_EQ(Run({"convert", FInput, out, "--tracks", "2,4"}), 1);
+    EXPECT_EQ(FErr, "The selected track contains no notes\n");
+    EXPECT_EQ(Run({"convert", Target("missing.mid"), out}), 1);
+    const std::string broken = Target("broken.mid");
+    WriteFileAtomically(broken, std::string_view("MThd"));
+    EXPECT_EQ(Run({"convert", broken, out}), 1);
+    EXPECT_EQ(FErr, "The file is too short to be a MIDI file\n");
+    EXPECT_EQ(ReadText(out), old);
+}
+
+}  // namespace
+}  // namespace korvalin

@@ -1,0 +1,102 @@
+#pragma once
+
+// Helpers shared by the exporter tests: notes written as (pitch, start, end)
+// into a track, loading built bytes, and the folders of the data.
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "MidiBuilder.h"
+#include "MidiParser.h"
+
+namespace korvalin::test {
+
+struct TNote {
+    int Pitch;
+    std::uint32_t Start;
+    std::uint32_t End;
+    int Channel = 0;
+};
+
+// Note-ons and note-offs in time order; at one tick the offs come first, so a
+// note that ends where the next begins does not swallow it, except the off of
+// a note of zero length, which must follow its own on.
+inline TrackBuilder& AddNotes(TrackBuilder& track, const std::vector<TNote>& notes) {
+    struct TEvent {
+        std::uint32_t Tick;
+        int Order;  // 0 off, 1 on, 2 off of a zero-length note
+        int Pitch;
+        int Channel;
+    };
+    std::vector<TEvent> events;
+    for (const auto& note : notes) {
+        events.push_back({note.Start, 1, note.Pitch, note.Channel});
+        events.push_back({note.End, note.End == note.Start ? 2 : 0, note.Pitch, note.Channel});
+    }
+    std::stable_sort(events.begin(), events.end(), [](const TEvent& a, const TEvent& b) {
+        return a.Tick != b.Tick ? a.Tick < b.Tick : a.Order < b.Order;
+    });
+    std::uint32_t last = 0;
+    for (const auto& event : events) {
+        if (event.Order == 1)
+            track.NoteOn(event.Tick - last, event.Channel, event.Pitch, 80);
+        else
+            track.NoteOff(event.Tick - last, event.Channel, event.Pitch);
+        last = event.Tick;
+    }
+    return track;
+}
+
+inline TMidiFile LoadBytes(const Bytes& bytes) {
+    TMidiFile midi;
+    midi.LoadFromBytes(bytes);
+    return midi;
+}
+
+inline std::vector<const TMidiTrack*> TracksWithNotes(const TMidiFile& midi) {
+    std::vector<const TMidiTrack*> tracks;
+    for (const auto& track : midi.Tracks())
+        if (!track->Notes().empty()) tracks.push_back(track.get());
+    return tracks;
+}
+
+inline std::string ReadText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline std::filesystem::path GoldenDir() { return std::filesystem::path(KORVALIN_TESTS_DIR) / "golden"; }
+inline std::filesystem::path CorpusDir() { return std::filesystem::path(KORVALIN_CORPUS_DIR); }
+
+// A fresh folder under the system's temporary folder, removed with the object.
+class TTempDir {
+public:
+    explicit TTempDir(const std::string& tag) {
+        const auto base = std::filesystem::temp_directory_path();
+        for (int n = 0;; ++n) {
+            FPath = base / ("korvalin-" + tag + "-" + std::to_string(::getpid()) + "-" + std::to_string(n));
+            if (std::filesystem::create_directory(FPath)) break;
+        }
+    }
+    ~TTempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(FPath, ignored);
+    }
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+    const std::filesystem::path& Path() const { return FPath; }
+
+private:
+    std::filesystem::path FPath;
+};
+
+}  // namespace korvalin::test
