@@ -300,6 +300,14 @@ void TIniFile::EraseSection(std::string_view section) {
     }
 }
 
+std::string SettingsFilePath(std::string_view roamingFolder) {
+    constexpr std::string_view tail = "Velthane/Korvalin/settings.ini";
+    if (roamingFolder.empty()) return std::string(tail);
+    // One separator between the parts, also when the folder is given with one.
+    while (roamingFolder.ends_with('/')) roamingFolder.remove_suffix(1);
+    return std::string(roamingFolder) + "/" + std::string(tail);
+}
+
 std::vector<TRecentEntry> LoadRecentEntries(const std::string& fileName) noexcept {
     try {
         TIniFile ini;

@@ -87,6 +87,11 @@ struct TRecentEntry {
 inline constexpr int MaxRecentFiles = 10;
 inline constexpr std::string_view RecentSection = "Recent";
 
+// The settings file below the roaming application-data folder:
+// roamingFolder/Velthane/Korvalin/settings.ini, or that path relative to the
+// current folder when roamingFolder is empty.
+std::string SettingsFilePath(std::string_view roamingFolder);
+
 // The history stored in the settings file, newest first: at most
 // MaxRecentFiles entries, empty paths skipped. A missing, unreadable or
 // malformed file gives an empty history; nothing is thrown.

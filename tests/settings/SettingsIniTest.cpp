@@ -116,6 +116,12 @@ TEST_F(SettingsFile, FailedSaveThrowsAndLeavesTheFileAsItWas) {
     EXPECT_EQ(Get(), utf16);
 }
 
+TEST(IniFile, SettingsPathJoinsWithOneSeparator) {
+    EXPECT_EQ(SettingsFilePath("/home/u/.config/"), "/home/u/.config/Velthane/Korvalin/settings.ini");
+    EXPECT_EQ(SettingsFilePath("/"), "/Velthane/Korvalin/settings.ini");
+    EXPECT_EQ(SettingsFilePath(""), "Velthane/Korvalin/settings.ini");
+}
+
 TEST(IniFile, RefusesNamesThatWouldChangeTheFileStructure) {
     TIniFile ini;
     EXPECT_THROW(ini.WriteString("S", "a=b", "v"), EIniError);
