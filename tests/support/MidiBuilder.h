@@ -121,12 +121,12 @@ public:
         return *this;
     }
     // Appends an arbitrary chunk (any identifier) after the tracks built so far.
-    MidiBuilder& Chunk(const std::string& id, const Bytes& data) {
+    MidiBuilder& Chunk(const std::string& id, const korvalin::test::Bytes& data) {
         FExtra.push_back({FTracks.size(), id, data});
         return *this;
     }
 
-    Bytes Bytes() const { return Build(); }
+    korvalin::test::Bytes Bytes() const { return Build(); }
 
 private:
     struct ExtraChunk {
