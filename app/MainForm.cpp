@@ -62,6 +62,9 @@ protected:
         QPainter painter(this);
         const QRect area = contentsRect();
         const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
+        // A cut text shows whole in the label's tip.
+        const QString tip = shown == text() ? QString() : text();
+        if (toolTip() != tip) setToolTip(tip);
         style()->drawItemText(&painter, area, static_cast<int>(alignment()), palette(), isEnabled(), shown,
                               foregroundRole());
     }
@@ -262,7 +265,9 @@ void TfrmMain::CreateControls() {
     top->Place(lblTempo, {468, 7, 160, 17});
     top->Place(rbRussian, {1008, 5, 78, 18}, TAnchor::akTopRight);
     top->Place(rbEnglish, {1094, 5, 70, 18}, TAnchor::akTopRight);
-    top->Place(lblKeySignature, {644, 7, 230, 17}, TAnchor::akTopLeft, rbRussian);
+    // Designed 230 wide; a wider desktop font may take the room up to the
+    // language buttons, and the ellipsis cuts what still does not fit.
+    top->Place(lblKeySignature, {644, 7, 0, 17}, TAnchor::akTopLeft, rbRussian);
     top->Place(btnRecent, {14, 28, 130, 29});
     top->Place(edtFileName, {152, 30, 846, 25}, TAnchor::akStretch);
     top->Place(btnShowViewer, {1008, 28, 134, 29}, TAnchor::akTopRight);
@@ -290,7 +295,11 @@ void TfrmMain::CreateControls() {
     lvTracks->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvTracks->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvTracks->setAllColumnsShowFocus(true);
-    lvTracks->header()->setStretchLastSection(false);
+    // The clef column takes what is left and cuts its text rather than
+    // pushing a horizontal scroll bar under the rows.
+    lvTracks->header()->setStretchLastSection(true);
+    lvTracks->header()->setMinimumSectionSize(24);
+    lvTracks->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     lvTracks->header()->setSectionsMovable(false);
     const int columnWidths[] = {34, 150, 48, 82, 104};
     for (int column = 0; column < 5; ++column) lvTracks->setColumnWidth(column, columnWidths[column]);
@@ -683,6 +692,16 @@ void TfrmMain::ApplyLanguage() {
 }
 
 void TfrmMain::RelayoutPanels() {
+    {
+        // The first column holds the check box and the track number; two
+        // digits must fit whatever the style's check box costs. The part
+        // column gives up what the first one needs beyond its designed 34.
+        const QFontMetrics metrics(lvTracks->font());
+        const int indicator = lvTracks->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, lvTracks);
+        const int first = std::max(34, indicator + metrics.horizontalAdvance(QStringLiteral("00")) + 20);
+        lvTracks->setColumnWidth(0, first);
+        lvTracks->setColumnWidth(1, std::max(80, 150 - (first - 34)));
+    }
     for (QPushButton* button : findChildren<QPushButton*>())
         FitFont(button, {button->text()}, button->width() - 8);
     for (QComboBox* combo : {cbClef, cbGrid, cbNewKey}) {
