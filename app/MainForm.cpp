@@ -148,6 +148,18 @@ private:
     bool& FFlag;
 };
 
+// Suspends a widget's painting for a bulk change, resumed on every path.
+class TUpdatesSuspended {
+public:
+    explicit TUpdatesSuspended(QWidget* widget) : FWidget(widget) { FWidget->setUpdatesEnabled(false); }
+    ~TUpdatesSuspended() { FWidget->setUpdatesEnabled(true); }
+    TUpdatesSuspended(const TUpdatesSuspended&) = delete;
+    TUpdatesSuspended& operator=(const TUpdatesSuspended&) = delete;
+
+private:
+    QWidget* FWidget;
+};
+
 QFont UiFont() {
     QFont font = QFontDatabase::hasFamily(QStringLiteral("Segoe UI")) ? QFont(QStringLiteral("Segoe UI"))
                                                                       : QApplication::font();
@@ -659,14 +671,13 @@ void TfrmMain::ApplyLanguage() {
 
     {
         const int clefIndex = cbClef->currentIndex();
-        TFlagGuard editing(FEditingTrack);
-        cbClef->setUpdatesEnabled(false);
+        const TFlagGuard editing(FEditingTrack);
+        const TUpdatesSuspended suspended(cbClef);
         cbClef->clear();
         cbClef->addItems({Localized(QStringLiteral("Автоматически"), QStringLiteral("Automatic")),
                           Localized(QStringLiteral("Скрипичный"), QStringLiteral("Treble")),
                           Localized(QStringLiteral("Басовый"), QStringLiteral("Bass"))});
         cbClef->setCurrentIndex(clefIndex);
-        cbClef->setUpdatesEnabled(true);
     }
 
     OpenDialog.Filter = Localized(QStringLiteral("MIDI-файлы (*.mid;*.midi)|*.mid;*.midi|Все файлы (*.*)|*.*"),
@@ -748,25 +759,26 @@ void TfrmMain::OpenMidiFile(const QString& fileName, const QString& displayName)
 void TfrmMain::ShowLoadedMidi() {
     int parts = 0;
     int serviceTracks = 0;
-    lvTracks->setUpdatesEnabled(false);
-    lvTracks->clear();
-    for (const auto& track : FMidi->Tracks()) {
-        if (track->Notes().empty()) {
-            ++serviceTracks;
-            continue;
+    {
+        const TUpdatesSuspended suspended(lvTracks);
+        lvTracks->clear();
+        for (const auto& track : FMidi->Tracks()) {
+            if (track->Notes().empty()) {
+                ++serviceTracks;
+                continue;
+            }
+            ++parts;
+            auto* item = new QTreeWidgetItem;
+            item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+            item->setText(0, QString::number(track->Index));
+            item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(track.get())));
+            item->setCheckState(0, Qt::Checked);
+            item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+            lvTracks->addTopLevelItem(item);
+            UpdateTrackRow(item, *track);
         }
-        ++parts;
-        auto* item = new QTreeWidgetItem;
-        item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-        item->setText(0, QString::number(track->Index));
-        item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(track.get())));
-        item->setCheckState(0, Qt::Checked);
-        item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
-        lvTracks->addTopLevelItem(item);
-        UpdateTrackRow(item, *track);
+        if (lvTracks->topLevelItemCount() > 0) lvTracks->setCurrentItem(lvTracks->topLevelItem(0));
     }
-    if (lvTracks->topLevelItemCount() > 0) lvTracks->setCurrentItem(lvTracks->topLevelItem(0));
-    lvTracks->setUpdatesEnabled(true);
 
     SetCommandEnabled(btnExport, parts > 0);
     SetCommandEnabled(btnPreview, parts > 0);
@@ -894,13 +906,14 @@ int TfrmMain::SelectedGrid() const {
 // New key and tempo controls, playback buttons
 
 void TfrmMain::FillNewKeyControls() {
-    cbNewKey->setUpdatesEnabled(false);
-    cbNewKey->clear();
-    for (int fifths = -7; fifths <= 7; ++fifths)
-        cbNewKey->addItem(FromUtf8(korvalin::KeyNameFromFifths(fifths, FMidi->KeyMinor)));
     const bool keyKnown = FMidi->HasKeySignature || FMidi->KeyWasEstimated;
-    cbNewKey->setCurrentIndex(keyKnown ? std::clamp(FMidi->KeyFifths, -7, 7) + 7 : -1);
-    cbNewKey->setUpdatesEnabled(true);
+    {
+        const TUpdatesSuspended suspended(cbNewKey);
+        cbNewKey->clear();
+        for (int fifths = -7; fifths <= 7; ++fifths)
+            cbNewKey->addItem(FromUtf8(korvalin::KeyNameFromFifths(fifths, FMidi->KeyMinor)));
+        cbNewKey->setCurrentIndex(keyKnown ? std::clamp(FMidi->KeyFifths, -7, 7) + 7 : -1);
+    }
     edtNewTempo->setText(QString::number(korvalin::WholeTempo(FMidi->TempoBPM)));
     RelayoutPanels();
     pnlMidiSettings->setEnabled(!FSourceMidiFile.isEmpty() && keyKnown);

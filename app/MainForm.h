@@ -170,7 +170,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-    // --- Private state ---
+    // --- The window's state (protected so that the window tests can read it) ---
     std::unique_ptr<korvalin::TMidiFile> FMidi;
     bool FEditingTrack = false;
     QString FPreviewFile;

@@ -438,6 +438,43 @@ private slots:
         QCOMPARE(f.lblStatus->text(), QStringLiteral("Не удалось прочитать файл."));
     }
 
+    void aDisplayNameIsShownInsteadOfThePath() {
+        TTestForm& f = *FForm;
+        const QString copy = WriteMidi("Korvalin-drop-1.mid", ConductorAndTwoParts(true));
+        f.OpenMidiFile(copy, QStringLiteral("Fugue.MID"));
+        QCOMPARE(f.edtFileName->text(), QStringLiteral("Fugue.MID"));
+        QCOMPARE(f.FSourceMidiFile, copy);
+    }
+
+    void majorFileOffersMajorKeys() {
+        TTestForm& f = *FForm;
+        MidiBuilder midi(0, 480);
+        midi.Track().KeySig(0, -3, false).Tempo(0, 628272).Note(0, 480, 0, 63).End();
+        f.OpenMidiFile(WriteMidi("eb.mid", midi.Bytes()), QString());
+        QCOMPARE(f.cbNewKey->count(), 15);
+        QCOMPARE(f.cbNewKey->itemText(0), QStringLiteral("Cb major"));
+        QCOMPARE(f.cbNewKey->itemText(14), QStringLiteral("C# major"));
+        QCOMPARE(f.cbNewKey->currentText(), QStringLiteral("Eb major"));
+        QCOMPARE(f.edtNewTempo->text(), QStringLiteral("96"));
+        QCOMPARE(f.lblTempo->text(), QStringLiteral("Темп: 95.5 BPM"));
+    }
+
+    void enterPressesTheFocusedButton() {
+        TTestForm& f = *FForm;
+        f.OpenMidiFile(WriteMidi("three.mid", ThreeParts()), QString());
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        f.btnSelectNone->setFocus();
+        QTest::keyClick(f.btnSelectNone, Qt::Key_Return);
+        QVERIFY(f.TickedTracks().empty());
+        // In an edit box Enter goes to the default button, which is not offered
+        // yet: nothing may happen to the edit or the tracks.
+        f.edtPartName->setFocus();
+        QTest::keyClick(f.edtPartName, Qt::Key_Return);
+        QCOMPARE(f.edtPartName->text(), QStringLiteral("One"));
+        QVERIFY(f.Shown.isEmpty());
+    }
+
     void cancelledOpenDialogChangesNothing() {
         FForm->btnOpen->click();
         QCOMPARE(FForm->OpenDialogs, 1);
