@@ -161,8 +161,8 @@ private:
 };
 
 QFont UiFont() {
-    QFont font = QFontDatabase::hasFamily(QStringLiteral("Segoe UI")) ? QFont(QStringLiteral("Segoe UI"))
-                                                                      : QApplication::font();
+    QFont font =
+        QFontDatabase::hasFamily(QStringLiteral("Segoe UI")) ? QFont(QStringLiteral("Segoe UI")) : QApplication::font();
     font.setPixelSize(13);
     return font;
 }
@@ -229,7 +229,9 @@ void FitFont(QWidget* control, const QStringList& texts, int available) {
     control->setFont(font);
 }
 
-QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 }  // namespace
 
@@ -485,10 +487,10 @@ void TfrmMain::FormCreate() {
     FZoom = 1.0;
     cbGrid->setCurrentIndex(1);
     cbClef->setCurrentIndex(0);
-    for (QAbstractButton* button : {static_cast<QAbstractButton*>(btnExport), static_cast<QAbstractButton*>(btnPreview),
-                                    static_cast<QAbstractButton*>(btnOpenExternal),
-                                    static_cast<QAbstractButton*>(btnPlayAll),
-                                    static_cast<QAbstractButton*>(btnPlayTrack), static_cast<QAbstractButton*>(btnStop)})
+    for (QAbstractButton* button :
+         {static_cast<QAbstractButton*>(btnExport), static_cast<QAbstractButton*>(btnPreview),
+          static_cast<QAbstractButton*>(btnOpenExternal), static_cast<QAbstractButton*>(btnPlayAll),
+          static_cast<QAbstractButton*>(btnPlayTrack), static_cast<QAbstractButton*>(btnStop)})
         SetCommandEnabled(button, false);
     pnlTrackSettings->setEnabled(false);
     ApplyLanguage();
@@ -548,8 +550,8 @@ void TfrmMain::ShowMessage(TMessageKind kind, const QString& text) {
 }
 
 bool TfrmMain::AskQuestion(const QString& text) {
-    return QMessageBox::question(this, QApplication::applicationDisplayName(), text,
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+    return QMessageBox::question(this, QApplication::applicationDisplayName(), text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 QString TfrmMain::AskOpenFileName(const TFileDialog& dialog) {
@@ -587,14 +589,16 @@ void TfrmMain::Guarded(const std::function<void()>& work) {
     } catch (const std::exception& e) {
         ShowMessage(TMessageKind::mkError, QString::fromUtf8(e.what()));
     } catch (...) {
-        ShowMessage(TMessageKind::mkError, Localized(QStringLiteral("Неизвестная ошибка."), QStringLiteral("Unknown error.")));
+        ShowMessage(TMessageKind::mkError,
+                    Localized(QStringLiteral("Неизвестная ошибка."), QStringLiteral("Unknown error.")));
     }
 }
 
 void TfrmMain::ConnectCommand(QAbstractButton* button, void (TfrmMain::*handler)()) {
     FCommands.insert(button);
     button->setEnabled(true);
-    connect(button, &QAbstractButton::clicked, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+    connect(button, &QAbstractButton::clicked, this,
+            [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
 }
 
 void TfrmMain::SetCommandEnabled(QAbstractButton* button, bool enabled) {
@@ -656,7 +660,8 @@ void TfrmMain::ApplyLanguage() {
     btnPlayAll->setText(Localized(QStringLiteral("▶ Исходный MIDI"), QStringLiteral("▶ Original MIDI")));
     btnPlayTrack->setText(Localized(QStringLiteral("▶ Выбранная партия"), QStringLiteral("▶ Selected part")));
     btnStop->setText(Localized(QStringLiteral("■ Стоп"), QStringLiteral("■ Stop")));
-    btnPlayTransposed->setText(Localized(QStringLiteral("▶ С новыми настройками"), QStringLiteral("▶ With new settings")));
+    btnPlayTransposed->setText(
+        Localized(QStringLiteral("▶ С новыми настройками"), QStringLiteral("▶ With new settings")));
     lblNewKey->setText(Localized(QStringLiteral("Новая тональность"), QStringLiteral("New key")));
     lblNewTempo->setText(Localized(QStringLiteral("Новый темп, BPM"), QStringLiteral("New tempo, BPM")));
     btnSaveMidi->setText(Localized(QStringLiteral("Сохранить новый MIDI..."), QStringLiteral("Save new MIDI...")));
@@ -713,8 +718,7 @@ void TfrmMain::RelayoutPanels() {
         lvTracks->setColumnWidth(0, first);
         lvTracks->setColumnWidth(1, std::max(80, 150 - (first - 34)));
     }
-    for (QPushButton* button : findChildren<QPushButton*>())
-        FitFont(button, {button->text()}, button->width() - 8);
+    for (QPushButton* button : findChildren<QPushButton*>()) FitFont(button, {button->text()}, button->width() - 8);
     for (QComboBox* combo : {cbClef, cbGrid, cbNewKey}) {
         QStringList items;
         for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
@@ -750,7 +754,8 @@ void TfrmMain::OpenMidiFile(const QString& fileName, const QString& displayName)
         lblKeySignature->setText(Localized(QStringLiteral("Тональность: —"), QStringLiteral("Key: —")));
         pnlMidiSettings->setEnabled(false);
         UpdatePlaybackButtons();
-        lblStatus->setText(Localized(QStringLiteral("Не удалось прочитать файл."), QStringLiteral("Could not read the file.")));
+        lblStatus->setText(
+            Localized(QStringLiteral("Не удалось прочитать файл."), QStringLiteral("Could not read the file.")));
         ShowError(Localized(QStringLiteral("Ошибка открытия MIDI:"), QStringLiteral("Error opening MIDI:")),
                   QString::fromUtf8(e.what()));
     }
@@ -785,14 +790,15 @@ void TfrmMain::ShowLoadedMidi() {
 
     ShowTempoAndKeyLabels();
 
-    lblStatus->setText(Localized(QStringLiteral("Формат %1 · PPQN %2 · размер %3/%4 · партий: %5 · служебных дорожек: %6"),
-                                 QStringLiteral("Format %1 · PPQN %2 · time %3/%4 · parts: %5 · service tracks: %6"))
-                           .arg(FMidi->MidiFormat)
-                           .arg(FMidi->PPQN)
-                           .arg(FMidi->TimeNumerator)
-                           .arg(FMidi->TimeDenominator)
-                           .arg(parts)
-                           .arg(serviceTracks));
+    lblStatus->setText(
+        Localized(QStringLiteral("Формат %1 · PPQN %2 · размер %3/%4 · партий: %5 · служебных дорожек: %6"),
+                  QStringLiteral("Format %1 · PPQN %2 · time %3/%4 · parts: %5 · service tracks: %6"))
+            .arg(FMidi->MidiFormat)
+            .arg(FMidi->PPQN)
+            .arg(FMidi->TimeNumerator)
+            .arg(FMidi->TimeDenominator)
+            .arg(parts)
+            .arg(serviceTracks));
 
     ShowTrackSettings();
     UpdatePlaybackButtons();
@@ -814,7 +820,8 @@ void TfrmMain::ShowTempoAndKeyLabels() {
         lblKeySignature->setText(keyPrefix + FromUtf8(FMidi->KeyName()) +
                                  Localized(QStringLiteral(" (по нотам)"), QStringLiteral(" (estimated from notes)")));
     else
-        lblKeySignature->setText(Localized(QStringLiteral("Тональность: не определена"), QStringLiteral("Key: not detected")));
+        lblKeySignature->setText(
+            Localized(QStringLiteral("Тональность: не определена"), QStringLiteral("Key: not detected")));
 }
 
 void TfrmMain::UpdateTrackRow(QTreeWidgetItem* item, const TMidiTrack& track) {

@@ -104,7 +104,8 @@ private:
         return path;
     }
     QString WriteMidi(const QString& name, const Bytes& bytes) {
-        return WriteFile(name, QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
+        return WriteFile(name,
+                         QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
     }
     void SetEnglish(bool english) {
         (english ? FForm->rbEnglish : FForm->rbRussian)->click();
@@ -156,11 +157,10 @@ private slots:
         for (QWidget* usable : {static_cast<QWidget*>(f.btnOpen), static_cast<QWidget*>(f.rbRussian),
                                 static_cast<QWidget*>(f.rbEnglish), static_cast<QWidget*>(f.lvTracks)})
             QVERIFY2(usable->isEnabled(), qPrintable(usable->objectName()));
-        for (QWidget* off :
-             {static_cast<QWidget*>(f.btnExport), static_cast<QWidget*>(f.btnPreview),
-              static_cast<QWidget*>(f.btnOpenExternal), static_cast<QWidget*>(f.btnPlayAll),
-              static_cast<QWidget*>(f.btnPlayTrack), static_cast<QWidget*>(f.btnStop),
-              static_cast<QWidget*>(f.pnlTrackSettings), static_cast<QWidget*>(f.pnlMidiSettings)})
+        for (QWidget* off : {static_cast<QWidget*>(f.btnExport), static_cast<QWidget*>(f.btnPreview),
+                             static_cast<QWidget*>(f.btnOpenExternal), static_cast<QWidget*>(f.btnPlayAll),
+                             static_cast<QWidget*>(f.btnPlayTrack), static_cast<QWidget*>(f.btnStop),
+                             static_cast<QWidget*>(f.pnlTrackSettings), static_cast<QWidget*>(f.pnlMidiSettings)})
             QVERIFY2(!off->isEnabled(), qPrintable(off->objectName()));
         QVERIFY(f.btnShowViewer->isHidden());
         QVERIFY(f.btnPlayTrack->isHidden());
@@ -208,7 +208,8 @@ private slots:
         const int height = std::min(760, area.height());
         QCOMPARE(FForm->size(), QSize(width, height));
         QCOMPARE(FForm->minimumSize(), QSize(std::min(980, width), std::min(620, height)));
-        QCOMPARE(FForm->pos(), QPoint(area.left() + (area.width() - width) / 2, area.top() + (area.height() - height) / 2));
+        QCOMPARE(FForm->pos(),
+                 QPoint(area.left() + (area.width() - width) / 2, area.top() + (area.height() - height) / 2));
     }
 
     void fitToWorkArea_data() {
@@ -237,26 +238,46 @@ private slots:
         QTest::addColumn<QString>("parent");
         QTest::addColumn<QRect>("atDesignWidth");
         QTest::addColumn<int>("moveWithWidth");  // 0 fixed, 1 anchored right, 2 stretches
-        QTest::newRow("pnlTop") << "pnlTop" << "frmMain" << QRect(0, 0, 1280, 65) << 2;
-        QTest::newRow("lblTempo") << "lblTempo" << "pnlTop" << QRect(468, 7, 160, 17) << 0;
-        QTest::newRow("rbRussian") << "rbRussian" << "pnlTop" << QRect(1008, 5, 78, 18) << 1;
-        QTest::newRow("rbEnglish") << "rbEnglish" << "pnlTop" << QRect(1094, 5, 70, 18) << 1;
-        QTest::newRow("btnRecent") << "btnRecent" << "pnlTop" << QRect(14, 28, 130, 29) << 0;
-        QTest::newRow("edtFileName") << "edtFileName" << "pnlTop" << QRect(152, 30, 846, 25) << 2;
-        QTest::newRow("btnOpen") << "btnOpen" << "pnlTop" << QRect(1152, 28, 108, 29) << 1;
-        QTest::newRow("pnlLeft") << "pnlLeft" << "frmMain" << QRect(0, 65, 430, 667) << 0;
-        QTest::newRow("pnlTrackSettings") << "pnlTrackSettings" << "pnlLeft" << QRect(0, 329, 430, 246) << 0;
-        QTest::newRow("pnlMidiSettings") << "pnlMidiSettings" << "pnlLeft" << QRect(0, 575, 430, 92) << 0;
-        QTest::newRow("lvTracks") << "lvTracks" << "pnlLeft" << QRect(0, 0, 430, 329) << 0;
-        QTest::newRow("btnPreview") << "btnPreview" << "pnlTrackSettings" << QRect(12, 130, 402, 32) << 0;
-        QTest::newRow("btnPlayTransposed") << "btnPlayTransposed" << "pnlTrackSettings" << QRect(145, 206, 176, 32) << 0;
-        QTest::newRow("btnSaveMidi") << "btnSaveMidi" << "pnlMidiSettings" << QRect(264, 24, 150, 32) << 0;
-        QTest::newRow("Splitter") << "Splitter" << "frmMain" << QRect(430, 65, 2, 667) << 0;
-        QTest::newRow("pnlViewer") << "pnlViewer" << "frmMain" << QRect(432, 65, 848, 667) << 2;
-        QTest::newRow("pnlViewerTools") << "pnlViewerTools" << "pnlViewer" << QRect(0, 0, 848, 44) << 2;
-        QTest::newRow("btnZoomOut") << "btnZoomOut" << "pnlViewerTools" << QRect(361, 7, 34, 29) << 1;
-        QTest::newRow("btnCollapseViewer") << "btnCollapseViewer" << "pnlViewerTools" << QRect(727, 7, 109, 29) << 1;
-        QTest::newRow("pnlStatus") << "pnlStatus" << "frmMain" << QRect(0, 732, 1280, 28) << 2;
+        QTest::newRow("pnlTop") << "pnlTop"
+                                << "frmMain" << QRect(0, 0, 1280, 65) << 2;
+        QTest::newRow("lblTempo") << "lblTempo"
+                                  << "pnlTop" << QRect(468, 7, 160, 17) << 0;
+        QTest::newRow("rbRussian") << "rbRussian"
+                                   << "pnlTop" << QRect(1008, 5, 78, 18) << 1;
+        QTest::newRow("rbEnglish") << "rbEnglish"
+                                   << "pnlTop" << QRect(1094, 5, 70, 18) << 1;
+        QTest::newRow("btnRecent") << "btnRecent"
+                                   << "pnlTop" << QRect(14, 28, 130, 29) << 0;
+        QTest::newRow("edtFileName") << "edtFileName"
+                                     << "pnlTop" << QRect(152, 30, 846, 25) << 2;
+        QTest::newRow("btnOpen") << "btnOpen"
+                                 << "pnlTop" << QRect(1152, 28, 108, 29) << 1;
+        QTest::newRow("pnlLeft") << "pnlLeft"
+                                 << "frmMain" << QRect(0, 65, 430, 667) << 0;
+        QTest::newRow("pnlTrackSettings") << "pnlTrackSettings"
+                                          << "pnlLeft" << QRect(0, 329, 430, 246) << 0;
+        QTest::newRow("pnlMidiSettings") << "pnlMidiSettings"
+                                         << "pnlLeft" << QRect(0, 575, 430, 92) << 0;
+        QTest::newRow("lvTracks") << "lvTracks"
+                                  << "pnlLeft" << QRect(0, 0, 430, 329) << 0;
+        QTest::newRow("btnPreview") << "btnPreview"
+                                    << "pnlTrackSettings" << QRect(12, 130, 402, 32) << 0;
+        QTest::newRow("btnPlayTransposed") << "btnPlayTransposed"
+                                           << "pnlTrackSettings" << QRect(145, 206, 176, 32) << 0;
+        QTest::newRow("btnSaveMidi") << "btnSaveMidi"
+                                     << "pnlMidiSettings" << QRect(264, 24, 150, 32) << 0;
+        QTest::newRow("Splitter") << "Splitter"
+                                  << "frmMain" << QRect(430, 65, 2, 667) << 0;
+        QTest::newRow("pnlViewer") << "pnlViewer"
+                                   << "frmMain" << QRect(432, 65, 848, 667) << 2;
+        QTest::newRow("pnlViewerTools") << "pnlViewerTools"
+                                        << "pnlViewer" << QRect(0, 0, 848, 44) << 2;
+        QTest::newRow("btnZoomOut") << "btnZoomOut"
+                                    << "pnlViewerTools" << QRect(361, 7, 34, 29) << 1;
+        QTest::newRow("btnCollapseViewer") << "btnCollapseViewer"
+                                           << "pnlViewerTools" << QRect(727, 7, 109, 29) << 1;
+        QTest::newRow("pnlStatus") << "pnlStatus"
+                                   << "frmMain" << QRect(0, 732, 1280, 28) << 2;
     }
 
     void layoutFollowsTheDesign() {
@@ -290,8 +311,10 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("clef");
         QTest::newRow("Russian") << false
-                                 << QStringLiteral("Формат 1 · PPQN 480 · размер 3/4 · партий: 2 · служебных дорожек: 1")
-                                 << QStringLiteral("Темп: 100.0 BPM") << QStringLiteral("Тональность: B minor (из файла)")
+                                 << QStringLiteral(
+                                        "Формат 1 · PPQN 480 · размер 3/4 · партий: 2 · служебных дорожек: 1")
+                                 << QStringLiteral("Темп: 100.0 BPM")
+                                 << QStringLiteral("Тональность: B minor (из файла)")
                                  << QStringLiteral("Автоматически");
         QTest::newRow("English") << true
                                  << QStringLiteral("Format 1 · PPQN 480 · time 3/4 · parts: 2 · service tracks: 1")
