@@ -487,10 +487,7 @@ void TfrmMain::FormCreate() {
     FZoom = 1.0;
     cbGrid->setCurrentIndex(1);
     cbClef->setCurrentIndex(0);
-    for (QAbstractButton* button :
-         {static_cast<QAbstractButton*>(btnExport), static_cast<QAbstractButton*>(btnPreview),
-          static_cast<QAbstractButton*>(btnOpenExternal), static_cast<QAbstractButton*>(btnPlayAll),
-          static_cast<QAbstractButton*>(btnPlayTrack), static_cast<QAbstractButton*>(btnStop)})
+    for (QPushButton* button : {btnExport, btnPreview, btnOpenExternal, btnPlayAll, btnPlayTrack, btnStop})
         SetCommandEnabled(button, false);
     pnlTrackSettings->setEnabled(false);
     ApplyLanguage();

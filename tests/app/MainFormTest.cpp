@@ -54,6 +54,8 @@ public:
     TFileDialog LastOpenDialog;
     int OpenDialogs = 0;
 
+    void PlaceView(QWidget* view) { PlaceViewerWidget(view); }
+
 protected:
     void ShowMessage(TMessageKind kind, const QString& text) override { Shown.append({kind, text}); }
     bool AskQuestion(const QString&) override { return false; }
@@ -300,6 +302,19 @@ private slots:
         if (moveWithWidth == 2) expected.setWidth(expected.width() - 180);
         QCOMPARE(control->geometry().x(), expected.x());
         QCOMPARE(control->geometry().width(), expected.width());
+    }
+
+    void aViewerWidgetFillsThePanelBelowTheToolBand() {
+        if (FForm->size() != QSize(1280, 760)) QSKIP("the test screen is smaller than the window's design size");
+        auto* view = new QWidget;
+        view->setObjectName(QStringLiteral("EdgeBrowser"));
+        FForm->PlaceView(view);
+        FForm->show();
+        QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+        QCOMPARE(view->parentWidget(), static_cast<QWidget*>(FForm->pnlViewer));
+        QCOMPARE(view->geometry(), QRect(0, 44, 848, 667 - 44));
+        FForm->resize(1100, 700);
+        QTRY_COMPARE(view->geometry(), QRect(0, 44, 668, 607 - 44));
     }
 
     // --- Opening a file ---
