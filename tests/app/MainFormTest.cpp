@@ -21,6 +21,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <stdexcept>
 
 #include "MainForm.h"
 #include "MidiBuilder.h"
@@ -53,6 +54,7 @@ public:
     QStringList OpenAnswers;
     TFileDialog LastOpenDialog;
     int OpenDialogs = 0;
+    bool FailOpenDialog = false;
 
     void PlaceView(QWidget* view) { PlaceViewerWidget(view); }
 
@@ -60,6 +62,7 @@ protected:
     void ShowMessage(TMessageKind kind, const QString& text) override { Shown.append({kind, text}); }
     bool AskQuestion(const QString&) override { return false; }
     QString AskOpenFileName(const TFileDialog& dialog) override {
+        if (FailOpenDialog) throw std::runtime_error("the dialog broke");
         ++OpenDialogs;
         LastOpenDialog = dialog;
         return OpenAnswers.isEmpty() ? QString() : OpenAnswers.takeFirst();
@@ -511,6 +514,14 @@ private slots:
         QTest::keyClick(f.edtPartName, Qt::Key_Return);
         QCOMPARE(f.edtPartName->text(), QStringLiteral("One"));
         QVERIFY(f.Shown.isEmpty());
+    }
+
+    void aFailingCommandReportsInsteadOfLeavingTheHandler() {
+        FForm->FailOpenDialog = true;
+        FForm->btnOpen->click();
+        QCOMPARE(FForm->Shown.size(), 1);
+        QCOMPARE(FForm->Shown[0].Kind, TTestForm::TMessageKind::mkError);
+        QCOMPARE(FForm->Shown[0].Text, QStringLiteral("the dialog broke"));
     }
 
     void cancelledOpenDialogChangesNothing() {
