@@ -1,0 +1,205 @@
+#pragma once
+
+#include <QRect>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "MidiParser.h"
+
+class QAbstractButton;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QVBoxLayout;
+
+// What a file dialog is asked for. Filter is written as description|pattern
+// pairs ("MIDI files (*.mid;*.midi)|*.mid;*.midi|..."); the dialog seam turns it
+// into the platform's form.
+struct TFileDialog {
+    QString DefaultExt;
+    QString Filter;
+    QString FileName;
+    QString InitialDir;
+    bool FileMustExist = false;
+    bool OverwritePrompt = false;
+};
+
+// The main window and the application controller: it owns the loaded file,
+// the temporary files and the interface language, and its handlers drive every
+// command. Controls are public under their design names so that the window's
+// later parts and its tests reach them directly.
+class TfrmMain : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TfrmMain(QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // --- Controls (object names equal the member names) ---
+    QFrame* pnlTop = nullptr;
+    QLabel* lblFileCaption = nullptr;
+    QLabel* lblTempo = nullptr;
+    QLabel* lblKeySignature = nullptr;
+    QRadioButton* rbRussian = nullptr;
+    QRadioButton* rbEnglish = nullptr;
+    QPushButton* btnRecent = nullptr;
+    QLineEdit* edtFileName = nullptr;
+    QPushButton* btnShowViewer = nullptr;
+    QPushButton* btnOpen = nullptr;
+
+    QFrame* pnlStatus = nullptr;
+    QLabel* lblStatus = nullptr;
+    QLabel* lblCopyright = nullptr;
+
+    QFrame* pnlLeft = nullptr;
+    QTreeWidget* lvTracks = nullptr;
+    QFrame* pnlTrackSettings = nullptr;
+    QLabel* lblPartName = nullptr;
+    QLineEdit* edtPartName = nullptr;
+    QLabel* lblClef = nullptr;
+    QComboBox* cbClef = nullptr;
+    QLabel* lblGrid = nullptr;
+    QComboBox* cbGrid = nullptr;
+    QPushButton* btnSelectAll = nullptr;
+    QPushButton* btnSelectNone = nullptr;
+    QPushButton* btnPreview = nullptr;
+    QPushButton* btnExport = nullptr;
+    QPushButton* btnOpenExternal = nullptr;
+    QPushButton* btnPlayAll = nullptr;
+    QPushButton* btnPlayTrack = nullptr;
+    QPushButton* btnStop = nullptr;
+    QPushButton* btnPlayTransposed = nullptr;
+    QFrame* pnlMidiSettings = nullptr;
+    QLabel* lblNewKey = nullptr;
+    QComboBox* cbNewKey = nullptr;
+    QLabel* lblNewTempo = nullptr;
+    QLineEdit* edtNewTempo = nullptr;
+    QPushButton* btnSaveMidi = nullptr;
+    QPushButton* btnPreviewTransposed = nullptr;
+
+    QFrame* Splitter = nullptr;
+    QFrame* pnlViewer = nullptr;
+    QFrame* pnlViewerTools = nullptr;
+    QLabel* lblViewerTitle = nullptr;
+    QPushButton* btnZoomOut = nullptr;
+    QLabel* lblZoom = nullptr;
+    QPushButton* btnZoomIn = nullptr;
+    QPushButton* btnFitWidth = nullptr;
+    QPushButton* btnFullScreen = nullptr;
+    QPushButton* btnCollapseViewer = nullptr;
+
+    TFileDialog OpenDialog;
+    TFileDialog SaveDialog;
+    TFileDialog MidiSaveDialog;
+
+    // --- Event handlers ---
+    void LanguageClick();
+    void btnOpenClick();
+    void lvTracksSelectItem(QTreeWidgetItem* item, bool selected);
+    void edtPartNameChange();
+    void cbClefChange();
+    void btnSelectAllClick();
+    void btnSelectNoneClick();
+    // Files dropped onto the window (outside the score view), in drop order.
+    void WMDropFiles(const QStringList& fileNames);
+
+    // --- Operations the other parts of the window call ---
+    // The one way a MIDI file enters the window. An empty display name shows the
+    // path and records the file as opened; failures are reported here.
+    void OpenMidiFile(const QString& fileName, const QString& displayName);
+    void ShowLoadedMidi();
+    void UpdateTrackRow(QTreeWidgetItem* item, const korvalin::TMidiTrack& track);
+    void ShowTrackSettings();
+    void SetAllChecked(bool value);
+    // The ticked rows' tracks in list order; the model keeps owning them.
+    std::vector<const korvalin::TMidiTrack*> TickedTracks() const;
+    // The quantisation grid as a note-value denominator: 8, 16 or 32.
+    int SelectedGrid() const;
+    void FillNewKeyControls();
+    void UpdatePlaybackButtons();
+
+    QString Localized(const QString& russian, const QString& english) const;
+    void ApplyLanguage();
+    static QString ClefDisplayName(korvalin::TClefMode mode, bool english);
+
+    // Fits and centres the window in the work area of its screen.
+    void FitToWorkArea();
+    void FitToWorkArea(const QRect& workArea);
+
+    // The selected row of lvTracks, or none.
+    QTreeWidgetItem* SelectedRow() const;
+    // The track a row of lvTracks points at.
+    static korvalin::TMidiTrack* RowTrack(const QTreeWidgetItem* item);
+
+protected:
+    enum class TMessageKind { mkError, mkInformation };
+
+    // Every message box, question and file dialog of the window goes through
+    // these, so that tests can answer them without a modal window.
+    virtual void ShowMessage(TMessageKind kind, const QString& text);
+    virtual bool AskQuestion(const QString& text);
+    virtual QString AskOpenFileName(const TFileDialog& dialog);
+    virtual QString AskSaveFileName(const TFileDialog& dialog);
+
+    // An error box with a localized lead line and the failure's own text.
+    void ShowError(const QString& leadLine, const QString& message);
+
+    // Connects a button to a command; a button without a command stays disabled.
+    void ConnectCommand(QAbstractButton* button, void (TfrmMain::*handler)());
+    // Enables a command button only when its command exists.
+    void SetCommandEnabled(QAbstractButton* button, bool enabled);
+    // Runs a piece of a handler so that no exception reaches the event loop.
+    void Guarded(const std::function<void()>& work);
+
+    // Puts a widget (the score view) below the viewer's tool band, filling pnlViewer.
+    void PlaceViewerWidget(QWidget* view);
+
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+    // --- The window's state (protected so that the window tests can read it) ---
+    std::unique_ptr<korvalin::TMidiFile> FMidi;
+    bool FEditingTrack = false;
+    QString FPreviewFile;
+    QString FLastSavedFile;
+    double FZoom = 1.0;
+    bool FViewerFullScreen = false;
+    QRect FNormalBounds;
+    Qt::WindowStates FNormalWindowState = Qt::WindowNoState;
+    QString FSourceMidiFile;
+    QString FPlaybackTempFile;
+    QString FPreparedPlaybackFile;
+    QString FDroppedMidiFile;
+    QString FTransposedTempFile;
+    bool FPlaybackOpen = false;
+    bool FEnglish = false;
+
+    // The system's temporary folder, canonical.
+    static QString TemporaryFolder();
+
+private:
+    void CreateControls();
+    void ConnectHandlers();
+    void FormCreate();
+    void FormDestroy();
+    void DeleteTemporaryFiles();
+    void RelayoutPanels();
+    void ShowTempoAndKeyLabels();
+
+    QSet<QAbstractButton*> FCommands;
+    QVBoxLayout* FViewerLayout = nullptr;
+    QWidget* FViewerSpace = nullptr;
+};
