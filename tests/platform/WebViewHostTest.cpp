@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -111,6 +112,31 @@ TEST(ViewerStart, ARenderProcessThatDiesBeforeTheLoadIsAFailedStart) {
     EXPECT_TRUE(host.ErrorText().startsWith(QStringLiteral("Qt WebEngine failed to start (code ")))
         << host.ErrorText().toStdString();
     EXPECT_EQ(failed.at(0).at(0).toString(), host.ErrorText());
+}
+
+// The window owns the view as a child widget and the host as a member; either
+// may go first at shutdown.
+TEST(ViewerLifetime, TheHostAndTheWindowMayBeDestroyedInEitherOrder) {
+    for (const bool hostFirst : {true, false}) {
+        TTestFolder temp;
+        auto window = std::make_unique<QWidget>();
+        auto host = std::make_unique<TWebViewHost>(temp.path(), TLocalizer{});
+        host->View()->setParent(window.get());
+        window->resize(600, 400);
+        window->show();
+        host->Start();
+        ASSERT_TRUE(WaitFor([&] { return host->IsReady(); }));
+        if (hostFirst) {
+            host.reset();
+            WaitFor([] { return false; }, 200);
+            window.reset();
+        } else {
+            window.reset();
+            WaitFor([] { return false; }, 200);
+            host.reset();
+        }
+        WaitFor([] { return false; }, 200);
+    }
 }
 
 TEST(PendingScore, ScoresSentBeforeTheLoadWaitAndOnlyTheLatestIsShown) {
