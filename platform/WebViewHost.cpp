@@ -23,6 +23,16 @@
 #include <exception>
 #include <span>
 
+// The resources live in a static library, where nothing refers to their
+// registration by name; registering them here keeps them in every program.
+static void RegisterViewerResources() {
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(viewer);
+        return true;
+    }();
+    (void)registered;
+}
+
 namespace korvalin {
 
 // Receives what the page posts through window.chrome.webview.postMessage; the
@@ -105,6 +115,7 @@ QString BridgeScriptSource() {
 
 TWebViewHost::TWebViewHost(const QString& tempFolder, TLocalizer localized, QObject* parent)
     : QObject(parent), FTempFolder(tempFolder), FLocalized(std::move(localized)) {
+    RegisterViewerResources();
     if (!FLocalized) {
         FLocalized = [](const QString& russian, const QString&) { return russian; };
     }
@@ -147,6 +158,7 @@ void TWebViewHost::PrepareViewerFolder() {
 }
 
 void TWebViewHost::SaveResourceToFile(const QString& resourceName, const QString& fileName) {
+    RegisterViewerResources();
     QFile resource(QStringLiteral(":/korvalin/") + resourceName);
     if (!resource.open(QIODevice::ReadOnly)) {
         throw EViewerError("The resource " + ToUtf8(resourceName) + " is missing from the program");
