@@ -5,9 +5,15 @@
 
 #include "FileIO.h"
 
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
 #include <QSignalSpy>
+#include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace korvalin::test {
 namespace {
@@ -181,6 +187,33 @@ TEST_F(ViewerPage, DropOfATextAndACapitalisedMidiFilePostsTheMidiFile) {
     EXPECT_EQ(arguments.at(1).toString(), QStringLiteral("SONG.MID"));
     const std::vector<std::uint8_t> bytes = ReadWholeFile(arguments.at(0).toString().toStdString());
     EXPECT_EQ(bytes, (std::vector<std::uint8_t>{77, 84, 104, 100, 0, 255, 128}));
+}
+
+// A real desktop drop: the files arrive as local URLs through the view's Qt
+// drag-and-drop events, and the engine hands them to the page.
+TEST_F(ViewerPage, AFileDroppedOntoTheViewReachesTheHost) {
+    const QString midi = FViewer.Folder() + QStringLiteral("/Dropped Song.MIDI");
+    {
+        QFile file(midi);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::fromBase64("TVRoZAAAAAYAAAABAGA="));
+    }
+    QSignalSpy dropped(&FViewer.Host(), &TWebViewHost::MidiFileDropped);
+    QWidget* target = FViewer.Host().View()->focusProxy() ? FViewer.Host().View()->focusProxy()
+                                                           : FViewer.Host().View();
+    const auto data = std::make_unique<QMimeData>();
+    data->setUrls({QUrl::fromLocalFile(midi)});
+    const QPoint where(300, 300);
+    QDragEnterEvent enter(where, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    WaitFor([] { return false; }, 300);
+    QDragMoveEvent move(where, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &move);
+    WaitFor([] { return false; }, 300);
+    QDropEvent drop(where, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    ASSERT_TRUE(WaitFor([&] { return dropped.count() == 1; }, 10000)) << Message().toStdString();
+    EXPECT_EQ(dropped.at(0).at(1).toString(), QStringLiteral("Dropped Song.MIDI"));
 }
 
 }  // namespace
