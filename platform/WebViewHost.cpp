@@ -3,7 +3,6 @@
 #include "FileIO.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -21,6 +20,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 #include <span>
 
 // The resources live in a static library, where nothing refers to their
@@ -55,8 +56,8 @@ const QString ViewerFolderName = QStringLiteral("Korvalin-Viewer-0.5.0");
 const QString WebDataFolderName = QStringLiteral("Korvalin-WebView2");
 const QString BridgeObjectName = QStringLiteral("korvalinHost");
 
-// A dropped file travels as Base64 inside one message; beyond this the page
-// is refused (about 96 MiB of file).
+// A dropped file travels as Base64 inside one message; a longer text (more
+// than about 96 MiB of file) is refused.
 constexpr qsizetype MaxDropDataLength = 134217728;
 
 std::string ToUtf8(const QString& text) {
@@ -149,8 +150,10 @@ void TWebViewHost::Start() {
 
 void TWebViewHost::PrepareViewerFolder() {
     FViewerFolder = FTempFolder + QLatin1Char('/') + ViewerFolderName;
-    if (!QDir().mkpath(FViewerFolder)) {
-        throw EFileError("Cannot create folder \"" + ToUtf8(FViewerFolder) + "\"");
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(ToUtf8(FViewerFolder)), error);
+    if (error) {
+        throw EFileError("Cannot create folder \"" + ToUtf8(FViewerFolder) + "\": " + error.message());
     }
     SaveResourceToFile(QStringLiteral("VIEWER_HTML"), FViewerFolder + QStringLiteral("/viewer.html"));
     SaveResourceToFile(QStringLiteral("OSMD_JS"),
