@@ -38,10 +38,13 @@ if [ "${#missing[@]}" -gt 0 ]; then
 fi
 
 # The score library comes pinned from the npm registry; nothing of it is committed.
+# Only its prebuilt browser file is used, so its optional dependencies (a
+# headless GL binding for Node) are left out and no package's install script
+# runs: nothing is compiled or fetched from outside the registry.
 if [ -f "$here/viewer/package-lock.json" ]; then
-  if [ ! -f "$here/viewer/node_modules/.package-lock.json" ] || \
+  if [ ! -f "$here/viewer/node_modules/opensheetmusicdisplay/build/opensheetmusicdisplay.min.js" ] || \
      ! cmp -s "$here/viewer/package-lock.json" "$here/viewer/node_modules/.korvalin-lock"; then
-    (cd "$here/viewer" && npm ci --silent --no-audit --no-fund >/dev/null \
+    (cd "$here/viewer" && npm ci --ignore-scripts --omit=optional --no-audit --no-fund --silent >/dev/null \
       && cp package-lock.json node_modules/.korvalin-lock)
   fi
 fi

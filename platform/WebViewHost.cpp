@@ -1,0 +1,357 @@
+#include "WebViewHost.h"
+
+#include "FileIO.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QLibraryInfo>
+#include <QUrl>
+#include <QWebChannel>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineView>
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <system_error>
+#include <span>
+
+// The resources live in a static library, where nothing refers to their
+// registration by name; registering them here keeps them in every program.
+static void RegisterViewerResources() {
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(viewer);
+        return true;
+    }();
+    (void)registered;
+}
+
+namespace korvalin {
+
+// Receives what the page posts through window.chrome.webview.postMessage; the
+// script injected into every document hands it JSON.stringify(value).
+class TWebMessageBridge : public QObject {
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    Q_INVOKABLE void postMessage(const QString& json) { emit MessagePosted(json); }
+
+signals:
+    void MessagePosted(const QString& json);
+};
+
+namespace {
+
+const QString ViewerFolderName = QStringLiteral("Korvalin-Viewer-0.5.0");
+const QString WebDataFolderName = QStringLiteral("Korvalin-WebView2");
+const QString BridgeObjectName = QStringLiteral("korvalinHost");
+
+// A dropped file travels as Base64 inside one message; a longer text (more
+// than about 96 MiB of file) is refused.
+constexpr qsizetype MaxDropDataLength = 134217728;
+
+std::string ToUtf8(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+// Qt WebEngine aborts the whole program when it cannot find its helper
+// process, so look for it first, where Qt WebEngine itself looks: only the
+// variable QTWEBENGINEPROCESS_PATH when it is set, else beside the program and
+// in Qt's helper-program folder.
+bool WebEngineProcessFound() {
+    const QString fromEnvironment = qEnvironmentVariable("QTWEBENGINEPROCESS_PATH");
+    QStringList candidates;
+    if (!fromEnvironment.isEmpty()) {
+        candidates << fromEnvironment;
+    } else {
+        const QString name = QStringLiteral("QtWebEngineProcess");
+        candidates << QCoreApplication::applicationDirPath() + QLatin1Char('/') + name
+                   << QLibraryInfo::path(QLibraryInfo::LibraryExecutablesPath) + QLatin1Char('/') + name;
+    }
+    for (const QString& candidate : candidates) {
+        const QFileInfo info(candidate);
+        if (info.isFile() && info.isExecutable()) return true;
+    }
+    return false;
+}
+
+// The page is written as if the native bridge existed; this script, run at
+// document creation, gives it window.chrome.webview.postMessage over a
+// WebChannel. Messages posted before the channel is connected wait for it.
+QString BridgeScriptSource() {
+    QFile channelScript(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
+    if (!channelScript.open(QIODevice::ReadOnly)) {
+        throw EViewerError("The Qt WebChannel client script is missing from the program");
+    }
+    const QString channelSource = QString::fromUtf8(channelScript.readAll());
+    return QStringLiteral("(function () {\n") + channelSource + QStringLiteral(
+        "\n"
+        "var host = null;\n"
+        "var waiting = [];\n"
+        "window.chrome = window.chrome || {};\n"
+        "window.chrome.webview = {\n"
+        "  postMessage: function (value) {\n"
+        "    var json = JSON.stringify(value);\n"
+        "    if (host) { host.postMessage(json); } else { waiting.push(json); }\n"
+        "  }\n"
+        "};\n"
+        "new QWebChannel(qt.webChannelTransport, function (channel) {\n"
+        "  host = channel.objects.") + BridgeObjectName + QStringLiteral(";\n"
+        "  waiting.splice(0).forEach(function (json) { host.postMessage(json); });\n"
+        "});\n"
+        "})();\n");
+}
+
+}  // namespace
+
+TWebViewHost::TWebViewHost(const QString& tempFolder, TLocalizer localized, QObject* parent)
+    : QObject(parent), FTempFolder(tempFolder), FLocalized(std::move(localized)) {
+    RegisterViewerResources();
+    if (!FLocalized) {
+        FLocalized = [](const QString& russian, const QString&) { return russian; };
+    }
+    FView = new QWebEngineView();
+    FView->setObjectName(QStringLiteral("EdgeBrowser"));
+}
+
+TWebViewHost::~TWebViewHost() {
+    // The page must go before its profile; the view goes with its parent
+    // widget, or here when the window never took it.
+    delete FPage;
+    if (FView && !FView->parent()) delete FView;
+    delete FProfile;
+}
+
+QWebEngineView* TWebViewHost::View() const {
+    return FView;
+}
+
+void TWebViewHost::Start() {
+    try {
+        PrepareViewerFolder();
+        StartWebEngine();
+        NavigateToViewer();
+    } catch (const std::exception& error) {
+        FViewerReady = false;
+        FViewerError = QString::fromUtf8(error.what());
+        throw;
+    }
+}
+
+void TWebViewHost::PrepareViewerFolder() {
+    FViewerFolder = FTempFolder + QLatin1Char('/') + ViewerFolderName;
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(ToUtf8(FViewerFolder)), error);
+    if (error) {
+        throw EFileError("Cannot create folder \"" + ToUtf8(FViewerFolder) + "\": " + error.message());
+    }
+    SaveResourceToFile(QStringLiteral("VIEWER_HTML"), FViewerFolder + QStringLiteral("/viewer.html"));
+    SaveResourceToFile(QStringLiteral("OSMD_JS"),
+                       FViewerFolder + QStringLiteral("/opensheetmusicdisplay.min.js"));
+}
+
+void TWebViewHost::SaveResourceToFile(const QString& resourceName, const QString& fileName) {
+    RegisterViewerResources();
+    QFile resource(QStringLiteral(":/korvalin/") + resourceName);
+    if (!resource.open(QIODevice::ReadOnly)) {
+        throw EViewerError("The resource " + ToUtf8(resourceName) + " is missing from the program");
+    }
+    const QByteArray bytes = resource.readAll();
+    WriteFileAtomically(ToUtf8(fileName),
+                        std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                                      static_cast<std::size_t>(bytes.size())));
+}
+
+void TWebViewHost::StartWebEngine() {
+    if (!WebEngineProcessFound()) {
+        throw EViewerError(ToUtf8(FLocalized(QStringLiteral("Не удалось загрузить веб-движок Qt WebEngine"),
+                                             QStringLiteral("Could not load the Qt WebEngine web view"))));
+    }
+
+    const QString dataFolder = FTempFolder + QLatin1Char('/') + WebDataFolderName;
+    FProfile = new QWebEngineProfile(QStringLiteral("Korvalin"));
+    FProfile->setPersistentStoragePath(dataFolder);
+    FProfile->setCachePath(dataFolder + QStringLiteral("/Cache"));
+
+    FPage = new QWebEnginePage(FProfile, FView);
+    InstallMessageBridge();
+
+    connect(FPage, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+        switch (info.status()) {
+        case QWebEngineLoadingInfo::LoadSucceededStatus:
+            EdgeBrowserNavigationCompleted(true, 0);
+            break;
+        case QWebEngineLoadingInfo::LoadFailedStatus:
+        case QWebEngineLoadingInfo::LoadStoppedStatus:
+            EdgeBrowserNavigationCompleted(false, info.errorCode());
+            break;
+        case QWebEngineLoadingInfo::LoadStartedStatus:
+            break;
+        }
+    });
+    connect(FPage, &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus, int exitCode) {
+                EdgeBrowserCreateWebViewCompleted(exitCode);
+            });
+
+    FView->setPage(FPage);
+}
+
+void TWebViewHost::InstallMessageBridge() {
+    auto* bridge = new TWebMessageBridge(FPage);
+    connect(bridge, &TWebMessageBridge::MessagePosted, this, &TWebViewHost::EdgeBrowserWebMessageReceived);
+    auto* channel = new QWebChannel(FPage);
+    channel->registerObject(BridgeObjectName, bridge);
+    FPage->setWebChannel(channel, QWebEngineScript::MainWorld);
+
+    QWebEngineScript script;
+    script.setName(QStringLiteral("korvalin-webview-bridge"));
+    script.setSourceCode(BridgeScriptSource());
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setRunsOnSubFrames(false);
+    FPage->scripts().insert(script);
+}
+
+// Qt WebEngine creates its view at once; what the design's asynchronous
+// creation result stands for here is a render process that dies before the
+// page has loaded.
+void TWebViewHost::EdgeBrowserCreateWebViewCompleted(int exitCode) {
+    if (FNavigationDone) return;
+    FNavigationDone = true;
+    FViewerReady = false;
+    FViewerError = FLocalized(QStringLiteral("Qt WebEngine не запустился (код %1)."),
+                              QStringLiteral("Qt WebEngine failed to start (code %1)."))
+                       .arg(exitCode);
+    emit CreationFailed(FViewerError);
+}
+
+void TWebViewHost::NavigateToViewer() {
+    // QUrl::fromLocalFile percent-encodes what a URL cannot carry as it is
+    // ("#", "%", spaces), so any temporary folder gives a working address.
+    FPage->load(QUrl::fromLocalFile(FViewerFolder + QStringLiteral("/viewer.html")));
+}
+
+void TWebViewHost::EdgeBrowserNavigationCompleted(bool success, int webErrorStatus) {
+    // There is no retry: once the viewer has started or failed, later load
+    // events (a reload of the page, say) do not change its state.
+    if (FNavigationDone) return;
+    FNavigationDone = true;
+    FViewerReady = success;
+    if (success) {
+        FViewerError.clear();
+        SendPendingScore();
+        emit ViewerReady();
+    } else {
+        FViewerError = FLocalized(QStringLiteral("Ошибка навигации Qt WebEngine: %1"),
+                                  QStringLiteral("Qt WebEngine navigation error: %1"))
+                           .arg(webErrorStatus);
+        emit NavigationFailed(FViewerError);
+    }
+}
+
+void TWebViewHost::RunScript(const QString& script) {
+    if (!FViewerReady || !FPage) return;
+    FPage->runJavaScript(script);
+}
+
+void TWebViewHost::SendScoreFile(const QString& fileName) {
+    const std::vector<std::uint8_t> bytes = ReadWholeFile(ToUtf8(fileName));
+    const QByteArray raw(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+    FPendingXmlBase64 = QString::fromLatin1(raw.toBase64());
+    SendPendingScore();
+}
+
+void TWebViewHost::SendPendingScore() {
+    if (!FViewerReady || FPendingXmlBase64.isEmpty()) return;
+    // Base64 holds neither quotes nor backslashes, so it goes between the
+    // quotes unchanged.
+    RunScript(QStringLiteral("window.renderMusicXmlBase64('") + FPendingXmlBase64 + QStringLiteral("');"));
+    FPendingXmlBase64.clear();
+}
+
+void TWebViewHost::EdgeBrowserWebMessageReceived(const QString& json) {
+    if (json.isEmpty()) return;
+
+    QJsonObject message;
+    try {
+        QJsonParseError parseError{};
+        const QJsonDocument document = QJsonDocument::fromJson(json.toUtf8(), &parseError);
+        if (parseError.error != QJsonParseError::NoError || !document.isObject()) return;
+        message = document.object();
+    } catch (const std::exception& error) {
+        emit ErrorMessage(FLocalized(QStringLiteral("Не удалось обработать перетащенный файл:"),
+                                     QStringLiteral("Could not process the dropped file:")) +
+                          QLatin1Char('\n') + QString::fromUtf8(error.what()));
+        return;
+    }
+
+    // Anything else the page might post is not ours to act on; a name or data
+    // that is not text is no drop of ours either.
+    const QJsonValue type = message.value(QStringLiteral("type"));
+    const QJsonValue name = message.value(QStringLiteral("name"));
+    const QJsonValue data = message.value(QStringLiteral("data"));
+    if (!type.isString() || type.toString() != QStringLiteral("midi-drop")) return;
+    if (!name.isString() || !data.isString()) return;
+
+    OpenDroppedFile(name.toString(), data.toString());
+}
+
+void TWebViewHost::OpenDroppedFile(const QString& name, const QString& data) {
+    const auto fail = [this](const QString& reason) {
+        emit ErrorMessage(FLocalized(QStringLiteral("Не удалось открыть перетащенный MIDI-файл:"),
+                                     QStringLiteral("Could not open the dropped MIDI file:")) +
+                          QLatin1Char('\n') + reason);
+    };
+
+    // The name is shown as the page gave it, without any folder part.
+    const qsizetype cut = std::max(name.lastIndexOf(QLatin1Char('\\')), name.lastIndexOf(QLatin1Char(':')));
+    const QString fileName = name.mid(cut + 1);
+
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    const QString extension = dot >= 0 ? fileName.mid(dot).toLower() : QString();
+    if (extension != QStringLiteral(".mid") && extension != QStringLiteral(".midi")) {
+        fail(FLocalized(QStringLiteral("Поддерживаются только файлы .mid и .midi."),
+                        QStringLiteral("Only .mid and .midi files are supported.")));
+        return;
+    }
+    if (data.size() > MaxDropDataLength) {
+        fail(FLocalized(QStringLiteral("MIDI-файл слишком большой."), QStringLiteral("The MIDI file is too large.")));
+        return;
+    }
+    const QByteArray bytes = QByteArray::fromBase64(data.toLatin1());
+    if (bytes.isEmpty()) {
+        fail(FLocalized(QStringLiteral("Перетащенный MIDI-файл пуст."),
+                        QStringLiteral("The dropped MIDI file is empty.")));
+        return;
+    }
+
+    emit StopPlaybackRequested();
+    try {
+        if (FDroppedMidiFile.isEmpty()) {
+            FDroppedMidiFile = FTempFolder + QStringLiteral("/Korvalin-drop-%1.mid")
+                                                 .arg(QCoreApplication::applicationPid());
+        }
+        WriteFileAtomically(ToUtf8(FDroppedMidiFile),
+                            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                                          static_cast<std::size_t>(bytes.size())));
+    } catch (const std::exception& error) {
+        fail(QString::fromUtf8(error.what()));
+        return;
+    }
+    emit MidiFileDropped(FDroppedMidiFile, fileName);
+}
+
+}  // namespace korvalin
+
+#include "WebViewHost.moc"
