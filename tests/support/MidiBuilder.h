@@ -126,7 +126,7 @@ public:
         return *this;
     }
 
-    Bytes Bytes() const { return Build(); }
+    korvalin::test::Bytes Bytes() const { return Build(); }
 
 private:
     struct ExtraChunk {
