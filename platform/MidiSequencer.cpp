@@ -22,6 +22,10 @@ Q_LOGGING_CATEGORY(lcFluidSynth, "korvalin.fluidsynth", QtWarningMsg)
 // for its end: the end is noticed at most this late.
 constexpr int PollIntervalMs = 20;
 
+// How long notes may ring on after the file's last event before the play counts
+// as ended (FluidSynth's player allows itself as much).
+constexpr int RingOutMs = 2000;
+
 // Where Debian and the other common distributions put a General MIDI SoundFont;
 // default-GM.sf2 is the alternatives link every GM SoundFont package maintains.
 constexpr std::array DefaultSoundFonts{
@@ -132,28 +136,34 @@ struct MidiSequencer::TEngine {
 };
 
 // One open file: its player and the audio output that drives the synthesizer.
+// The atomics are written by the player's tick callback on the audio thread
+// and read by the poll on the window's thread.
 struct MidiSequencer::TDevice {
     int Id = 0;
     int Division = 1;
-    // Counted by the player's tick callback on the audio thread, read by the
-    // poll on the window's thread: proof that sound is still being made.
-    std::atomic<unsigned> Progress{0};
+    fluid_synth_t* Synth = nullptr;
     PlayerPtr Player;
     DriverPtr Driver;
+    // Counts tick callbacks: proof that sound is still being made.
+    std::atomic<unsigned> Progress{0};
+    std::atomic<int> Tick{-1};
+    // The tick of the file's last event, known once the player has loaded it.
+    std::atomic<int> LastTick{-1};
+    std::atomic<int> SoundingVoices{0};
 
     // The driver goes first: deleting it joins the audio thread, after which
     // nothing runs the player's callbacks any more.
     ~TDevice() { Driver.reset(); }
+
+    static int OnTick(void* data, int tick) {
+        auto* device = static_cast<TDevice*>(data);
+        if (device->LastTick.load() < 0) device->LastTick.store(fluid_player_get_total_ticks(device->Player.get()));
+        device->SoundingVoices.store(fluid_synth_get_active_voice_count(device->Synth));
+        device->Tick.store(tick);
+        device->Progress.fetch_add(1);
+        return FLUID_OK;
+    }
 };
-
-namespace {
-
-int CountTick(void* data, int) {
-    static_cast<std::atomic<unsigned>*>(data)->fetch_add(1, std::memory_order_relaxed);
-    return FLUID_OK;
-}
-
-}  // namespace
 
 MidiSequencer::MidiSequencer(QObject* parent) : MidiSequencer(TSequencerOptions{}, parent) {}
 
@@ -215,9 +225,10 @@ int MidiSequencer::Open(const QString& fileName) {
 
     auto device = std::make_unique<TDevice>();
     device->Division = DivisionOf(bytes);
-    device->Player.reset(new_fluid_player(FEngine->Synth.get()));
+    device->Synth = FEngine->Synth.get();
+    device->Player.reset(new_fluid_player(device->Synth));
     if (!device->Player) return srSynthFailed;
-    fluid_player_set_tick_callback(device->Player.get(), CountTick, &device->Progress);
+    fluid_player_set_tick_callback(device->Player.get(), TDevice::OnTick, device.get());
     if (fluid_player_add_mem(device->Player.get(), bytes.constData(), static_cast<std::size_t>(bytes.size())) !=
         FLUID_OK)
         return srSynthFailed;
@@ -239,8 +250,9 @@ int MidiSequencer::Play() {
     }
     if (fluid_player_play(FDevice->Player.get()) != FLUID_OK) return srPlayFailed;
     FNotifyPending = true;
-    FLastProgress = FDevice->Progress.load(std::memory_order_relaxed);
+    FLastProgress = FDevice->Progress.load();
     FSinceProgress.start();
+    FPastEnd.invalidate();
     FPollTimer.start();
     return srOk;
 }
@@ -294,7 +306,20 @@ void MidiSequencer::PollPlayer() {
         EndPlay(ncSuccessful);
         return;
     }
-    const unsigned progress = FDevice->Progress.load(std::memory_order_relaxed);
+    // FluidSynth's player reports its end only seconds after the last event,
+    // and never while a note without its note-off still sounds; the file has
+    // ended when the last event has played and the last note has faded, or a
+    // moment after, so that held notes do not keep the play going for ever.
+    const int lastTick = FDevice->LastTick.load();
+    if (lastTick >= 0 && FDevice->Tick.load() >= lastTick) {
+        if (!FPastEnd.isValid()) FPastEnd.start();
+        if (FDevice->SoundingVoices.load() == 0 || FPastEnd.elapsed() >= RingOutMs) {
+            fluid_player_stop(player);
+            EndPlay(ncSuccessful);
+            return;
+        }
+    }
+    const unsigned progress = FDevice->Progress.load();
     if (progress != FLastProgress) {
         FLastProgress = progress;
         FSinceProgress.start();

@@ -106,6 +106,7 @@ private:
     std::unique_ptr<TDevice> FDevice;
     QTimer FPollTimer;
     QElapsedTimer FSinceProgress;
+    QElapsedTimer FPastEnd;
     unsigned FLastProgress = 0;
     bool FNotifyPending = false;
 };

@@ -347,10 +347,24 @@ TEST_F(SequencerTest, ClosingMidNoteLeavesNothingSoundingForTheNextFile) {
     EXPECT_GE(render->Seconds(*onset), 0.99) << "the stopped organ note sounded on";
 }
 
-TEST_F(SequencerTest, AFileWithoutEventsEndsAtOnceWithSuccess) {
+TEST_F(SequencerTest, AFileWithoutEventsEndsWithSuccess) {
     MidiBuilder empty(1, Ppqn);
     empty.Track().End();
     const QString midi = WriteMidi("empty.mid", empty.Bytes());
+    MidiSequencer sequencer(FileOutput());
+    QSignalSpy spy(&sequencer, &MidiSequencer::Notify);
+    ASSERT_EQ(sequencer.Open(midi), srOk);
+    ASSERT_EQ(sequencer.Play(), srOk);
+    ASSERT_TRUE(spy.wait(HangMs));
+    EXPECT_EQ(spy[0][0].toInt(), ncSuccessful);
+}
+
+TEST_F(SequencerTest, ANoteLeftSoundingAtTheEndDoesNotKeepThePlayGoing) {
+    // An organ note without its note-off sounds for ever; FluidSynth's player
+    // alone would never report the end of this file.
+    MidiBuilder held(0, Ppqn);
+    held.Track().Tempo(0, Tempo).Program(0, 0, 19).NoteOn(0, 0, 60, 100).End(480);
+    const QString midi = WriteMidi("held.mid", held.Bytes());
     MidiSequencer sequencer(FileOutput());
     QSignalSpy spy(&sequencer, &MidiSequencer::Notify);
     ASSERT_EQ(sequencer.Open(midi), srOk);
