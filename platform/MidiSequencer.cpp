@@ -170,9 +170,10 @@ MidiSequencer::MidiSequencer(QObject* parent) : MidiSequencer(TSequencerOptions{
 MidiSequencer::MidiSequencer(TSequencerOptions options, QObject* parent)
     : QObject(parent), FOptions(std::move(options)) {
     RouteFluidSynthLog();
-    // A QTimer on this thread rather than a callback from FluidSynth's audio
-    // thread: the player's status is an atomic FluidSynth keeps for exactly
-    // this, so polling it here needs no lock and no care for object lifetimes.
+    // A QTimer on this thread rather than a call from FluidSynth's audio thread:
+    // the player's status and what the tick callback records are atomics, so
+    // polling them here needs no lock, and nothing on the audio thread ever
+    // touches a Qt object or has to know whether this one still exists.
     FPollTimer.setInterval(PollIntervalMs);
     connect(&FPollTimer, &QTimer::timeout, this, &MidiSequencer::PollPlayer);
 }

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
@@ -456,6 +458,30 @@ TEST_F(SequencerOpenTest, OneFileAtATimeAndCommandsNeedAnOpenFile) {
     EXPECT_EQ(sequencer.Close(), srOk);
     ASSERT_EQ(sequencer.Open(Playable()), srOk);
     EXPECT_NE(sequencer.DeviceId(), device) << "a reopened device is told apart from the closed one";
+}
+
+TEST_F(SequencerOpenTest, EveryCorpusFileOpensOrIsRefusedWithoutHarm) {
+    const QDir corpus(QStringLiteral(KORVALIN_CORPUS_DIR "/midi"));
+    if (!corpus.exists()) GTEST_SKIP() << "no corpus at " << KORVALIN_CORPUS_DIR;
+    MidiSequencer sequencer(FileOutput());
+    int opened = 0;
+    int refused = 0;
+    QDirIterator files(corpus.path(), {QStringLiteral("*.mid"), QStringLiteral("*.midi")}, QDir::Files,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString file = files.next();
+        const int result = sequencer.Open(file);
+        if (result == srOk) {
+            ++opened;
+            EXPECT_EQ(sequencer.Close(), srOk);
+        } else {
+            ++refused;
+            EXPECT_EQ(result, srFileRefused) << file.toStdString();
+        }
+    }
+    // The corpus holds broken files on purpose, and far more good ones.
+    EXPECT_GT(opened, 150);
+    EXPECT_GT(refused, 0);
 }
 
 TEST(SequencerErrorText, EveryResultHasItsOwnTextAndUnknownCodesAreNamed) {
