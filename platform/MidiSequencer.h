@@ -87,7 +87,9 @@ public:
     static QString ErrorText(int result);
 
 signals:
-    // The end of a play, delivered through the event loop of this object's thread.
+    // The end of a play, delivered through the event loop of this object's
+    // thread. Connect it directly (the default within one thread): a second
+    // queued hop would let through what Close has discarded.
     void Notify(int code, int deviceId);
 
 private:
