@@ -467,6 +467,11 @@ void TfrmMain::ConnectHandlers() {
     ConnectCommand(btnOpen, &TfrmMain::btnOpenClick);
     ConnectCommand(btnSelectAll, &TfrmMain::btnSelectAllClick);
     ConnectCommand(btnSelectNone, &TfrmMain::btnSelectNoneClick);
+    ConnectCommand(btnSaveMidi, &TfrmMain::btnSaveMidiClick);
+    ConnectCommand(btnPlayAll, &TfrmMain::btnPlayAllClick);
+    ConnectCommand(btnPlayTrack, &TfrmMain::btnPlayTrackClick);
+    ConnectCommand(btnPlayTransposed, &TfrmMain::btnPlayTransposedClick);
+    ConnectCommand(btnStop, &TfrmMain::btnStopClick);
     connect(lvTracks->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection& selected, const QItemSelection&) {
                 Guarded([this, &selected] { lvTracksSelectItem(SelectedRow(), !selected.isEmpty()); });
@@ -504,6 +509,7 @@ void TfrmMain::FormCreate() {
 
 void TfrmMain::FormDestroy() {
     setAcceptDrops(false);
+    StopPlayback(false);
     FMidi.reset();
     DeleteTemporaryFiles();
 }
@@ -736,6 +742,7 @@ void TfrmMain::btnOpenClick() {
 }
 
 void TfrmMain::OpenMidiFile(const QString& fileName, const QString& displayName) {
+    StopPlayback(false);
     const TBusyCursor busy;
     try {
         FMidi->LoadFromFile(QFile::encodeName(fileName).toStdString());

@@ -23,6 +23,11 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QVBoxLayout;
 
+namespace korvalin {
+class MidiSequencer;
+struct TSequencerOptions;
+}  // namespace korvalin
+
 // What a file dialog is asked for. Filter is written as description|pattern
 // pairs ("MIDI files (*.mid;*.midi)|*.mid;*.midi|..."); the dialog seam turns it
 // into the platform's form.
@@ -142,6 +147,31 @@ public:
     // The track a row of lvTracks points at.
     static korvalin::TMidiTrack* RowTrack(const QTreeWidgetItem* item);
 
+    // --- New key and tempo, playback ---
+    // Validates the new-key panel: the new key's fifths (-7..7), the tempo in
+    // BPM (20..400) and the shift in semitones (-6..6). On failure it has told
+    // the user why and returns false.
+    bool ReadNewKeyAndTempo(int& newFifths, int& tempo, int& semitones);
+    // The suggested name of a new MIDI file: <base>_<tempo>BPM_<key>.mid.
+    QString DefaultNewMidiName(int newFifths, int tempo) const;
+    // A key name fit for a file name: "F# minor" gives "F-sharp-minor".
+    static QString KeyNameForFile(const QString& keyName);
+    // Rewrites the loaded file's source for the new key and tempo into destFile.
+    void TransposeSourceTo(const QString& destFile, int newFifths, int semitones, int tempo);
+    void btnSaveMidiClick();
+    // Prepares fileName and plays the copy; caption completes "Playing: ".
+    void PlayMidi(const QString& fileName, const QString& caption);
+    // Stops and closes the sequencer if it is open.
+    void StopPlayback(bool showStatus);
+    // The end of a play, as the sequencer reports it.
+    void MMMciNotify(int code, int deviceId);
+    // The sequencer's text for a nonzero result.
+    static QString MciErrorText(int code);
+    void btnPlayAllClick();
+    void btnPlayTrackClick();
+    void btnPlayTransposedClick();
+    void btnStopClick();
+
 protected:
     enum class TMessageKind { mkError, mkInformation };
 
@@ -185,6 +215,11 @@ protected:
     QString FDroppedMidiFile;
     QString FTransposedTempFile;
     bool FPlaybackOpen = false;
+    // Made at the first play and owned by the window (its Qt parent).
+    korvalin::MidiSequencer* FSequencer = nullptr;
+    // How the sequencer reaches the synthesizer and the sound card; tests
+    // render to a file instead.
+    virtual korvalin::TSequencerOptions SequencerOptions() const;
     bool FEnglish = false;
 
     // The system's temporary folder, canonical.

@@ -1,0 +1,241 @@
+// The window's new-key panel (a new key of the same mode and a new whole
+// tempo, saved as a new MIDI file) and its playback through the sequencer.
+
+#include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <exception>
+
+#include "MainForm.h"
+#include "MidiPlaybackPreparer.h"
+#include "MidiPlaybackWriter.h"
+#include "MidiSequencer.h"
+#include "MidiTransposer.h"
+
+using korvalin::MidiSequencer;
+using korvalin::TMidiTrack;
+
+namespace {
+
+constexpr int kMinTempo = 20;
+constexpr int kMaxTempo = 400;
+
+QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+// Blanks and control characters at either end go, as a pasted number often
+// carries them; the validator keeps the user from typing them, not code.
+QString TrimmedOfControls(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text[first].unicode() <= 0x20) ++first;
+    while (last > first && text[last - 1].unicode() <= 0x20) --last;
+    return text.mid(first, last - first);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// New key and tempo
+
+bool TfrmMain::ReadNewKeyAndTempo(int& newFifths, int& tempo, int& semitones) {
+    if (cbNewKey->currentIndex() < 0) {
+        ShowMessage(TMessageKind::mkInformation, Localized(QStringLiteral("Не удалось определить исходную тональность."),
+                                                           QStringLiteral("Could not determine the original key.")));
+        return false;
+    }
+    bool isNumber = false;
+    const int value = TrimmedOfControls(edtNewTempo->text()).toInt(&isNumber);
+    if (!isNumber || value < kMinTempo || value > kMaxTempo) {
+        ShowMessage(TMessageKind::mkInformation, Localized(QStringLiteral("Введите темп от 20 до 400 BPM."),
+                                                           QStringLiteral("Enter a tempo from 20 to 400 BPM.")));
+        edtNewTempo->setFocus();
+        return false;
+    }
+    tempo = value;
+    newFifths = cbNewKey->currentIndex() - 7;
+    semitones = korvalin::TranspositionSemitones(FMidi->KeyFifths, newFifths, FMidi->KeyMinor);
+    return true;
+}
+
+QString TfrmMain::KeyNameForFile(const QString& keyName) {
+    QString name = keyName;
+    name.replace(QLatin1Char('#'), QLatin1String("-sharp"));
+    name.replace(QLatin1Char(' '), QLatin1Char('-'));
+    return name;
+}
+
+QString TfrmMain::DefaultNewMidiName(int newFifths, int tempo) const {
+    QString base = QFileInfo(edtFileName->text()).completeBaseName();
+    if (base.isEmpty()) base = QStringLiteral("Korvalin");
+    const QString key = KeyNameForFile(FromUtf8(korvalin::KeyNameFromFifths(newFifths, FMidi->KeyMinor)));
+    return QStringLiteral("%1_%2BPM_%3.mid").arg(base).arg(tempo).arg(key);
+}
+
+void TfrmMain::TransposeSourceTo(const QString& destFile, int newFifths, int semitones, int tempo) {
+    korvalin::TransposeMidiFile(NativePath(FSourceMidiFile), NativePath(destFile), semitones, newFifths,
+                                FMidi->KeyMinor, tempo);
+}
+
+void TfrmMain::btnSaveMidiClick() {
+    int newFifths = 0;
+    int tempo = 0;
+    int semitones = 0;
+    if (!ReadNewKeyAndTempo(newFifths, tempo, semitones)) return;
+
+    MidiSaveDialog.FileName = DefaultNewMidiName(newFifths, tempo);
+    // A file dropped on the score view is loaded from its temporary copy; its
+    // folder is no place to offer for a file the user keeps.
+    if (!FSourceMidiFile.isEmpty() && FSourceMidiFile.compare(FDroppedMidiFile, Qt::CaseInsensitive) != 0)
+        MidiSaveDialog.InitialDir = QFileInfo(FSourceMidiFile).absolutePath();
+    const QString fileName = AskSaveFileName(MidiSaveDialog);
+    if (fileName.isEmpty()) return;
+
+    try {
+        TransposeSourceTo(fileName, newFifths, semitones, tempo);
+    } catch (const std::exception& e) {
+        ShowError(Localized(QStringLiteral("Не удалось сохранить MIDI:"), QStringLiteral("Could not save MIDI:")),
+                  QString::fromUtf8(e.what()));
+        return;
+    }
+    lblStatus->setText(Localized(QStringLiteral("Новый MIDI сохранён: "), QStringLiteral("New MIDI saved: ")) +
+                       fileName);
+    ShowMessage(TMessageKind::mkInformation,
+                Localized(QStringLiteral("MIDI успешно сохранён:"), QStringLiteral("MIDI saved successfully:")) +
+                    QLatin1Char('\n') + fileName);
+}
+
+// ---------------------------------------------------------------------------
+// Playback
+
+korvalin::TSequencerOptions TfrmMain::SequencerOptions() const { return {}; }
+
+QString TfrmMain::MciErrorText(int code) {
+    const QString text = MidiSequencer::ErrorText(code);
+    return text.isEmpty() ? QStringLiteral("MCI error %1").arg(code) : text;
+}
+
+void TfrmMain::PlayMidi(const QString& fileName, const QString& caption) {
+    StopPlayback(false);
+    try {
+        korvalin::PreparePlaybackMidi(NativePath(fileName), NativePath(FPreparedPlaybackFile));
+    } catch (const std::exception& e) {
+        ShowError(Localized(QStringLiteral("Не удалось подготовить MIDI для воспроизведения:"),
+                            QStringLiteral("Could not prepare MIDI for playback:")),
+                  QString::fromUtf8(e.what()));
+        return;
+    }
+
+    if (FSequencer == nullptr) {
+        FSequencer = new MidiSequencer(SequencerOptions(), this);
+        // Directly: Close drops what is still queued for the closed device,
+        // and a second queued hop would let such a notification through.
+        connect(FSequencer, &MidiSequencer::Notify, this,
+                [this](int code, int deviceId) { Guarded([this, code, deviceId] { MMMciNotify(code, deviceId); }); },
+                Qt::DirectConnection);
+    }
+
+    // The path goes to the sequencer as it is: no command string has to be
+    // quoted here, so nothing is taken out of it.
+    const int opened = FSequencer->Open(FPreparedPlaybackFile);
+    if (opened != korvalin::srOk) {
+        ShowError(Localized(QStringLiteral("Не удалось открыть MIDI для воспроизведения:"),
+                            QStringLiteral("Could not open MIDI for playback:")),
+                  MciErrorText(opened));
+        return;
+    }
+    FPlaybackOpen = true;
+
+    const int played = FSequencer->Play();
+    if (played != korvalin::srOk) {
+        FSequencer->Close();
+        FPlaybackOpen = false;
+        UpdatePlaybackButtons();
+        ShowError(Localized(QStringLiteral("Не удалось запустить воспроизведение:"),
+                            QStringLiteral("Could not start playback:")),
+                  MciErrorText(played));
+        return;
+    }
+
+    lblStatus->setText(Localized(QStringLiteral("Воспроизведение: "), QStringLiteral("Playing: ")) + caption);
+    UpdatePlaybackButtons();
+}
+
+void TfrmMain::StopPlayback(bool showStatus) {
+    if (FPlaybackOpen) {
+        if (FSequencer != nullptr) {
+            FSequencer->Stop();
+            FSequencer->Close();
+        }
+        FPlaybackOpen = false;
+        if (showStatus)
+            lblStatus->setText(
+                Localized(QStringLiteral("Воспроизведение остановлено."), QStringLiteral("Playback stopped.")));
+    }
+    UpdatePlaybackButtons();
+}
+
+void TfrmMain::MMMciNotify(int code, int) {
+    if (!FPlaybackOpen) return;
+    FSequencer->Close();
+    FPlaybackOpen = false;
+    if (code == korvalin::ncSuccessful)
+        lblStatus->setText(
+            Localized(QStringLiteral("Воспроизведение завершено."), QStringLiteral("Playback finished.")));
+    else if (code == korvalin::ncFailure)
+        lblStatus->setText(Localized(QStringLiteral("Ошибка во время воспроизведения MIDI."),
+                                     QStringLiteral("An error occurred during MIDI playback.")));
+    UpdatePlaybackButtons();
+}
+
+void TfrmMain::btnPlayAllClick() {
+    if (FSourceMidiFile.isEmpty() || !QFileInfo::exists(FSourceMidiFile)) return;
+    PlayMidi(FSourceMidiFile, Localized(QStringLiteral("весь MIDI-файл"), QStringLiteral("entire MIDI file")));
+}
+
+void TfrmMain::btnPlayTrackClick() {
+    const TMidiTrack* track = RowTrack(SelectedRow());
+    if (track == nullptr) {
+        ShowMessage(TMessageKind::mkInformation, Localized(QStringLiteral("Выберите одну партию в списке дорожек."),
+                                                           QStringLiteral("Select one part in the track list.")));
+        return;
+    }
+    try {
+        korvalin::WritePartPlaybackMidi(FMidi.get(), track, NativePath(FPlaybackTempFile));
+        const QString name = FromUtf8(track->ExportName);
+        const QString caption = FEnglish ? QStringLiteral("part \"%1\"").arg(name)
+                                         : QStringLiteral("партия «%1»").arg(name);
+        PlayMidi(FPlaybackTempFile, caption);
+    } catch (const std::exception& e) {
+        ShowError(Localized(QStringLiteral("Не удалось подготовить выбранную партию:"),
+                            QStringLiteral("Could not prepare the selected part:")),
+                  QString::fromUtf8(e.what()));
+    }
+}
+
+void TfrmMain::btnPlayTransposedClick() {
+    int newFifths = 0;
+    int tempo = 0;
+    int semitones = 0;
+    if (!ReadNewKeyAndTempo(newFifths, tempo, semitones)) return;
+    try {
+        TransposeSourceTo(FTransposedTempFile, newFifths, semitones, tempo);
+        const QString caption = QStringLiteral("%1 BPM · %2").arg(tempo).arg(
+            FromUtf8(korvalin::KeyNameFromFifths(newFifths, FMidi->KeyMinor)));
+        PlayMidi(FTransposedTempFile, caption);
+    } catch (const std::exception& e) {
+        ShowError(Localized(QStringLiteral("Не удалось подготовить MIDI для прослушивания:"),
+                            QStringLiteral("Could not prepare the MIDI for playback:")),
+                  QString::fromUtf8(e.what()));
+    }
+}
+
+void TfrmMain::btnStopClick() { StopPlayback(true); }
