@@ -3,6 +3,8 @@
 #include "MainForm.h"
 
 int main(int argc, char* argv[]) {
+    // The score view's web engine shares its graphics contexts with the window.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvalin"));
     QApplication::setApplicationDisplayName(QStringLiteral("Korvalin"));

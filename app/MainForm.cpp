@@ -478,6 +478,7 @@ void TfrmMain::ConnectHandlers() {
             });
     connect(edtPartName, &QLineEdit::textChanged, this, [this] { Guarded([this] { edtPartNameChange(); }); });
     connect(cbClef, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { cbClefChange(); }); });
+    ConnectViewerCommands();
 
     // A button whose command is not part of the window yet is never offered.
     for (QPushButton* button : findChildren<QPushButton*>())
@@ -505,11 +506,14 @@ void TfrmMain::FormCreate() {
     FTransposedTempFile = temporary.filePath(QStringLiteral("Korvalin-transposed-%1.mid").arg(pid));
 
     pnlMidiSettings->setEnabled(false);
+
+    StartViewer();
 }
 
 void TfrmMain::FormDestroy() {
     setAcceptDrops(false);
     StopPlayback(false);
+    ShutDownViewer();
     FMidi.reset();
     DeleteTemporaryFiles();
 }
@@ -743,6 +747,7 @@ void TfrmMain::btnOpenClick() {
 
 void TfrmMain::OpenMidiFile(const QString& fileName, const QString& displayName) {
     StopPlayback(false);
+    ClearViewerScore();
     const TBusyCursor busy;
     try {
         FMidi->LoadFromFile(QFile::encodeName(fileName).toStdString());

@@ -22,8 +22,10 @@ class QRadioButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QVBoxLayout;
+class QWebEngineView;
 
 namespace korvalin {
+class TWebViewHost;
 class MidiSequencer;
 struct TSequencerOptions;
 }  // namespace korvalin
@@ -147,6 +149,42 @@ public:
     // The track a row of lvTracks points at.
     static korvalin::TMidiTrack* RowTrack(const QTreeWidgetItem* item);
 
+    // --- Score viewer: host, preview, export, view controls ---
+    // Builds the MusicXML of the ticked tracks into fileName; false when it
+    // could not, after the message has been shown.
+    bool WriteScoreFile(const QString& fileName);
+    // Hands a MusicXML file to the page, or keeps it waiting until the page is
+    // ready; a read error goes to the caller.
+    void SendScoreFile(const QString& fileName);
+    void SendPendingScore();
+    void btnPreviewClick();
+    void btnExportClick();
+    void btnOpenExternalClick();
+    // Stores the zoom factor (0.35 .. 2.5), shows it and sends it to a ready page.
+    void SetZoom(double value);
+    void btnZoomOutClick();
+    void btnZoomInClick();
+    void btnFitWidthClick();
+    void SetViewerFullScreen(bool value);
+    void btnFullScreenClick();
+    void SetViewerCollapsed(bool value);
+    void btnCollapseViewerClick();
+    void btnShowViewerClick();
+    // The score view (EdgeBrowser); null only before start-up.
+    QWebEngineView* EdgeBrowser() const;
+    // The viewer's state, kept by its host: the page has loaded; the text of
+    // its failure (empty while it works or is starting).
+    bool FViewerReady() const;
+    QString FViewerError() const;
+    // Where the window's start-up, commands, file opening and shutdown meet
+    // the viewer: create and start its host (a failure goes to the status
+    // line), connect the viewer's commands, forget the shown score before a
+    // new file, and let go of the host before the window's files are deleted.
+    void StartViewer();
+    void ConnectViewerCommands();
+    void ClearViewerScore();
+    void ShutDownViewer();
+
     // --- New key and tempo, playback ---
     // Validates the new-key panel: the new key's fifths (-7..7), the tempo in
     // BPM (20..400) and the shift in semitones (-6..6). On failure it has told
@@ -221,6 +259,8 @@ protected:
     // render to a file instead.
     virtual korvalin::TSequencerOptions SequencerOptions() const;
     bool FEnglish = false;
+    // The score viewer's host; a child of the window, created at start-up.
+    korvalin::TWebViewHost* FViewerHost = nullptr;
 
     // The system's temporary folder, canonical.
     static QString TemporaryFolder();

@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <QUrl>
+#include <QWebEngineView>
 
 #include <memory>
 #include <stdexcept>
@@ -309,9 +310,10 @@ private slots:
 
     void aViewerWidgetFillsThePanelBelowTheToolBand() {
         if (FForm->size() != QSize(1280, 760)) QSKIP("the test screen is smaller than the window's design size");
-        auto* view = new QWidget;
-        view->setObjectName(QStringLiteral("EdgeBrowser"));
-        FForm->PlaceView(view);
+        // The window places its own score view there at start-up.
+        QWidget* view = FForm->EdgeBrowser();
+        QVERIFY(view != nullptr);
+        QCOMPARE(view->objectName(), QStringLiteral("EdgeBrowser"));
         FForm->show();
         QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
         QCOMPARE(view->parentWidget(), static_cast<QWidget*>(FForm->pnlViewer));
@@ -508,12 +510,13 @@ private slots:
         f.btnSelectNone->setFocus();
         QTest::keyClick(f.btnSelectNone, Qt::Key_Return);
         QVERIFY(f.TickedTracks().empty());
-        // In an edit box Enter goes to the default button, which is not offered
-        // yet: nothing may happen to the edit or the tracks.
+        // In an edit box Enter goes to the default button, Show score, which
+        // finds no ticked track; the edit and the tracks stay as they were.
         f.edtPartName->setFocus();
         QTest::keyClick(f.edtPartName, Qt::Key_Return);
         QCOMPARE(f.edtPartName->text(), QStringLiteral("One"));
-        QVERIFY(f.Shown.isEmpty());
+        QCOMPARE(f.Shown.size(), 1);
+        QCOMPARE(f.Shown[0].Text, QStringLiteral("Отметьте хотя бы одну музыкальную дорожку."));
     }
 
     void aFailingCommandReportsInsteadOfLeavingTheHandler() {

@@ -1,0 +1,260 @@
+// The window's side of the score viewer: its host, the score preview and the
+// MusicXML export, and the view controls of the viewer's tool band.
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QUrl>
+#include <QWebEngineView>
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+#include "MainForm.h"
+#include "MusicXmlExporter.h"
+#include "WebViewHost.h"
+
+namespace {
+
+constexpr double kMinZoom = 0.35;
+constexpr double kMaxZoom = 2.5;
+constexpr double kZoomStep = 0.1;
+constexpr int kLeftWidth = 430;
+
+// The hourglass for commands that take noticeable time, restored on every path.
+class TBusyCursor {
+public:
+    TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
+
+// "song.mid" gives "song.musicxml"; a name without an extension gets one.
+QString MusicXmlName(const QString& shownFile) {
+    const QString name = QFileInfo(shownFile).fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return (dot >= 0 ? name.left(dot) : name) + QStringLiteral(".musicxml");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The viewer host
+
+void TfrmMain::StartViewer() {
+    FViewerHost = new korvalin::TWebViewHost(
+        TemporaryFolder(),
+        [this](const QString& russian, const QString& english) { return Localized(russian, english); }, this);
+    PlaceViewerWidget(FViewerHost->View());
+
+    using korvalin::TWebViewHost;
+    connect(FViewerHost, &TWebViewHost::CreationFailed, this,
+            [this](const QString& text) { lblStatus->setText(text); });
+    connect(FViewerHost, &TWebViewHost::NavigationFailed, this, [this](const QString&) {
+        lblStatus->setText(Localized(QStringLiteral("Не удалось открыть встроенный просмотрщик."),
+                                     QStringLiteral("Could not open the built-in viewer.")));
+    });
+    connect(FViewerHost, &TWebViewHost::MidiFileDropped, this,
+            [this](const QString& fileName, const QString& displayName) {
+                Guarded([this, &fileName, &displayName] {
+                    FDroppedMidiFile = fileName;
+                    OpenMidiFile(fileName, displayName);
+                });
+            });
+    connect(FViewerHost, &TWebViewHost::ErrorMessage, this,
+            [this](const QString& text) { ShowMessage(TMessageKind::mkError, text); });
+
+    try {
+        FViewerHost->Start();
+    } catch (const std::exception& e) {
+        lblStatus->setText(
+            Localized(QStringLiteral("Предпросмотр недоступен: "), QStringLiteral("Preview is unavailable: ")) +
+            QString::fromUtf8(e.what()));
+    }
+}
+
+void TfrmMain::ShutDownViewer() {
+    if (FViewerHost == nullptr) return;
+    // The page and the view go with the window's children, after the window's
+    // own state: nothing they report while going down may reach it.
+    FViewerHost->disconnect(this);
+    if (!FViewerHost->DroppedMidiFile().isEmpty()) FDroppedMidiFile = FViewerHost->DroppedMidiFile();
+}
+
+void TfrmMain::ClearViewerScore() {
+    if (FViewerHost == nullptr) return;
+    FViewerHost->DropPendingScore();
+    FViewerHost->RunScript(QStringLiteral("window.clearScore();"));
+}
+
+QWebEngineView* TfrmMain::EdgeBrowser() const { return FViewerHost != nullptr ? FViewerHost->View() : nullptr; }
+
+bool TfrmMain::FViewerReady() const { return FViewerHost != nullptr && FViewerHost->IsReady(); }
+
+QString TfrmMain::FViewerError() const { return FViewerHost != nullptr ? FViewerHost->ErrorText() : QString(); }
+
+void TfrmMain::SendScoreFile(const QString& fileName) {
+    if (FViewerHost != nullptr) FViewerHost->SendScoreFile(fileName);
+}
+
+void TfrmMain::SendPendingScore() {
+    if (FViewerHost != nullptr) FViewerHost->SendPendingScore();
+}
+
+void TfrmMain::ConnectViewerCommands() {
+    ConnectCommand(btnPreview, &TfrmMain::btnPreviewClick);
+    ConnectCommand(btnExport, &TfrmMain::btnExportClick);
+    ConnectCommand(btnOpenExternal, &TfrmMain::btnOpenExternalClick);
+    ConnectCommand(btnZoomOut, &TfrmMain::btnZoomOutClick);
+    ConnectCommand(btnZoomIn, &TfrmMain::btnZoomInClick);
+    ConnectCommand(btnFitWidth, &TfrmMain::btnFitWidthClick);
+    ConnectCommand(btnFullScreen, &TfrmMain::btnFullScreenClick);
+    ConnectCommand(btnCollapseViewer, &TfrmMain::btnCollapseViewerClick);
+    ConnectCommand(btnShowViewer, &TfrmMain::btnShowViewerClick);
+}
+
+// ---------------------------------------------------------------------------
+// Score preview and MusicXML export
+
+bool TfrmMain::WriteScoreFile(const QString& fileName) {
+    const std::vector<const korvalin::TMidiTrack*> tracks = TickedTracks();
+    if (tracks.empty()) {
+        ShowMessage(TMessageKind::mkInformation, Localized(QStringLiteral("Отметьте хотя бы одну музыкальную дорожку."),
+                                                           QStringLiteral("Select at least one musical track.")));
+        return false;
+    }
+    try {
+        korvalin::BuildMusicXml(*FMidi, tracks, QFile::encodeName(fileName).toStdString(), SelectedGrid());
+    } catch (const std::exception& e) {
+        ShowError(Localized(QStringLiteral("Ошибка преобразования:"), QStringLiteral("Conversion error:")),
+                  QString::fromUtf8(e.what()));
+        return false;
+    }
+    return true;
+}
+
+void TfrmMain::btnPreviewClick() {
+    if (!FViewerError().isEmpty()) {
+        ShowError(Localized(QStringLiteral("Встроенный просмотрщик недоступен:"),
+                            QStringLiteral("The built-in viewer is unavailable:")),
+                  FViewerError());
+        return;
+    }
+    const TBusyCursor busy;
+    if (!WriteScoreFile(FPreviewFile)) return;
+    SendScoreFile(FPreviewFile);
+    lblStatus->setText(
+        FViewerReady() ? Localized(QStringLiteral("Партитура передана во встроенный просмотрщик."),
+                                   QStringLiteral("The score was sent to the built-in viewer."))
+                       : Localized(QStringLiteral("Просмотрщик запускается; партитура появится после загрузки."),
+                                   QStringLiteral("The viewer is starting; the score will appear when it is ready.")));
+}
+
+void TfrmMain::btnExportClick() {
+    const QString shownFile = edtFileName->text();
+    SaveDialog.FileName = MusicXmlName(shownFile);
+    // A file dropped on the score view is shown by its name only: the dialog
+    // then opens where it would by default.
+    const QFileInfo shown(shownFile);
+    SaveDialog.InitialDir = shown.isAbsolute() ? shown.absolutePath() : QString();
+
+    const QString fileName = AskSaveFileName(SaveDialog);
+    if (fileName.isEmpty()) return;
+
+    const TBusyCursor busy;
+    if (!WriteScoreFile(fileName)) return;
+    FLastSavedFile = fileName;
+    SetCommandEnabled(btnOpenExternal, true);
+    lblStatus->setText(Localized(QStringLiteral("Готово: "), QStringLiteral("Done: ")) + fileName);
+    ShowMessage(TMessageKind::mkInformation, Localized(QStringLiteral("MusicXML успешно создан:"),
+                                                       QStringLiteral("MusicXML was created successfully:")) +
+                                                 QLatin1Char('\n') + fileName);
+}
+
+void TfrmMain::btnOpenExternalClick() {
+    if (FLastSavedFile.isEmpty() || !QFileInfo::exists(FLastSavedFile)) return;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(FLastSavedFile));
+}
+
+// ---------------------------------------------------------------------------
+// Zoom, full screen and collapse
+
+void TfrmMain::SetZoom(double value) {
+    FZoom = std::clamp(value, kMinZoom, kMaxZoom);
+    // Halves go to the even neighbour (the default rounding mode of nearbyint).
+    lblZoom->setText(QStringLiteral("%1%").arg(static_cast<long long>(std::nearbyint(FZoom * 100.0))));
+    // QString::number writes a full stop whatever the user's locale is, as the
+    // page's script expects.
+    if (FViewerReady())
+        FViewerHost->RunScript(QStringLiteral("window.setScoreZoom(") + QString::number(FZoom, 'f', 3) +
+                               QStringLiteral(");"));
+}
+
+void TfrmMain::btnZoomOutClick() { SetZoom(FZoom - kZoomStep); }
+
+void TfrmMain::btnZoomInClick() { SetZoom(FZoom + kZoomStep); }
+
+void TfrmMain::btnFitWidthClick() {
+    FZoom = 1.0;
+    lblZoom->setText(QStringLiteral("100%"));
+    if (FViewerReady()) FViewerHost->RunScript(QStringLiteral("window.fitScoreWidth();"));
+}
+
+void TfrmMain::SetViewerFullScreen(bool value) {
+    if (value == FViewerFullScreen) return;
+    if (value) {
+        FNormalBounds = geometry();
+        FNormalWindowState = windowState();
+        FViewerFullScreen = true;
+        for (QWidget* panel : {static_cast<QWidget*>(pnlTop), static_cast<QWidget*>(pnlLeft),
+                               static_cast<QWidget*>(Splitter), static_cast<QWidget*>(pnlStatus)})
+            panel->hide();
+        SetCommandEnabled(btnCollapseViewer, false);
+        btnFullScreen->setText(Localized(QStringLiteral("Вернуть интерфейс"), QStringLiteral("Restore interface")));
+        // The platform's full-screen state is the borderless window over the
+        // whole screen, task bar included.
+        setWindowState(Qt::WindowNoState);
+        setWindowState(Qt::WindowFullScreen);
+    } else {
+        setWindowState(Qt::WindowNoState);
+        for (QWidget* panel : {static_cast<QWidget*>(pnlTop), static_cast<QWidget*>(pnlLeft),
+                               static_cast<QWidget*>(Splitter), static_cast<QWidget*>(pnlStatus)})
+            panel->show();
+        SetCommandEnabled(btnCollapseViewer, true);
+        btnFullScreen->setText(Localized(QStringLiteral("Во весь экран"), QStringLiteral("Full screen")));
+        FViewerFullScreen = false;
+        if (FNormalWindowState.testFlag(Qt::WindowMaximized))
+            setWindowState(Qt::WindowMaximized);
+        else
+            setGeometry(FNormalBounds);
+    }
+    if (layout() != nullptr) layout()->activate();
+}
+
+void TfrmMain::btnFullScreenClick() { SetViewerFullScreen(!FViewerFullScreen); }
+
+void TfrmMain::SetViewerCollapsed(bool value) {
+    if (value) {
+        pnlViewer->hide();
+        Splitter->hide();
+        pnlLeft->setMinimumWidth(0);
+        pnlLeft->setMaximumWidth(QWIDGETSIZE_MAX);
+        btnShowViewer->show();
+    } else {
+        pnlLeft->setFixedWidth(kLeftWidth);
+        Splitter->show();
+        pnlViewer->show();
+        btnShowViewer->hide();
+    }
+    if (layout() != nullptr) layout()->activate();
+}
+
+void TfrmMain::btnCollapseViewerClick() { SetViewerCollapsed(true); }
+
+void TfrmMain::btnShowViewerClick() { SetViewerCollapsed(false); }
