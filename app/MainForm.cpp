@@ -467,6 +467,7 @@ void TfrmMain::ConnectHandlers() {
     ConnectCommand(btnOpen, &TfrmMain::btnOpenClick);
     ConnectCommand(btnSelectAll, &TfrmMain::btnSelectAllClick);
     ConnectCommand(btnSelectNone, &TfrmMain::btnSelectNoneClick);
+    ConnectCommand(btnPreviewTransposed, &TfrmMain::btnPreviewTransposedClick);
     ConnectCommand(btnSaveMidi, &TfrmMain::btnSaveMidiClick);
     ConnectCommand(btnPlayAll, &TfrmMain::btnPlayAllClick);
     ConnectCommand(btnPlayTrack, &TfrmMain::btnPlayTrackClick);

@@ -196,6 +196,7 @@ public:
     static QString KeyNameForFile(const QString& keyName);
     // Rewrites the loaded file's source for the new key and tempo into destFile.
     void TransposeSourceTo(const QString& destFile, int newFifths, int semitones, int tempo);
+    void btnPreviewTransposedClick();
     void btnSaveMidiClick();
     // Prepares fileName and plays the copy; caption completes "Playing: ".
     void PlayMidi(const QString& fileName, const QString& caption);

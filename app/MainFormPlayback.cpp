@@ -1,6 +1,7 @@
 // The window's new-key panel (a new key of the same mode and a new whole
 // tempo, saved as a new MIDI file) and its playback through the sequencer.
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
@@ -8,14 +9,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
-
 #include <exception>
+#include <vector>
 
 #include "MainForm.h"
 #include "MidiPlaybackPreparer.h"
 #include "MidiPlaybackWriter.h"
 #include "MidiSequencer.h"
 #include "MidiTransposer.h"
+#include "MusicXmlExporter.h"
 
 using korvalin::MidiSequencer;
 using korvalin::TMidiTrack;
@@ -28,6 +30,15 @@ constexpr int kMaxTempo = 400;
 QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
+
+// The hourglass for commands that take noticeable time, restored on every path.
+class TBusyCursor {
+public:
+    TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
 
 std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
@@ -48,8 +59,9 @@ QString TrimmedOfControls(const QString& text) {
 
 bool TfrmMain::ReadNewKeyAndTempo(int& newFifths, int& tempo, int& semitones) {
     if (cbNewKey->currentIndex() < 0) {
-        ShowMessage(TMessageKind::mkInformation, Localized(QStringLiteral("Не удалось определить исходную тональность."),
-                                                           QStringLiteral("Could not determine the original key.")));
+        ShowMessage(TMessageKind::mkInformation,
+                    Localized(QStringLiteral("Не удалось определить исходную тональность."),
+                              QStringLiteral("Could not determine the original key.")));
         return false;
     }
     bool isNumber = false;
@@ -83,6 +95,58 @@ QString TfrmMain::DefaultNewMidiName(int newFifths, int tempo) const {
 void TfrmMain::TransposeSourceTo(const QString& destFile, int newFifths, int semitones, int tempo) {
     korvalin::TransposeMidiFile(NativePath(FSourceMidiFile), NativePath(destFile), semitones, newFifths,
                                 FMidi->KeyMinor, tempo);
+}
+
+void TfrmMain::btnPreviewTransposedClick() {
+    if (!FViewerError().isEmpty()) {
+        ShowError(Localized(QStringLiteral("Встроенный просмотрщик недоступен:"),
+                            QStringLiteral("The built-in viewer is unavailable:")),
+                  FViewerError());
+        return;
+    }
+    int newFifths = 0;
+    int tempo = 0;
+    int semitones = 0;
+    if (!ReadNewKeyAndTempo(newFifths, tempo, semitones)) return;
+
+    const TBusyCursor busy;
+    try {
+        // The rewritten file is read into a model of its own: the loaded file,
+        // its rows and the user's part settings stay as they are.
+        korvalin::TMidiFile transposed;
+        std::vector<const TMidiTrack*> tracks;
+        TransposeSourceTo(FTransposedTempFile, newFifths, semitones, tempo);
+        transposed.LoadFromFile(NativePath(FTransposedTempFile));
+        for (int i = 0; i < lvTracks->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* row = lvTracks->topLevelItem(i);
+            const TMidiTrack* rowTrack = RowTrack(row);
+            if (row->checkState(0) != Qt::Checked || rowTrack == nullptr) continue;
+            for (const auto& track : transposed.Tracks()) {
+                if (track->Index != rowTrack->Index || track->Notes().empty()) continue;
+                track->ExportName = rowTrack->ExportName;
+                track->ClefMode = rowTrack->ClefMode;
+                tracks.push_back(track.get());
+                break;
+            }
+        }
+        if (tracks.empty()) {
+            ShowMessage(TMessageKind::mkInformation,
+                        Localized(QStringLiteral("Отметьте хотя бы одну музыкальную дорожку."),
+                                  QStringLiteral("Select at least one musical track.")));
+            return;
+        }
+        korvalin::BuildMusicXml(transposed, tracks, NativePath(FPreviewFile), SelectedGrid());
+        SendScoreFile(FPreviewFile);
+    } catch (const std::exception& e) {
+        ShowError(Localized(QStringLiteral("Не удалось показать транспонированную партитуру:"),
+                            QStringLiteral("Could not show the transposed score:")),
+                  QString::fromUtf8(e.what()));
+        return;
+    }
+    lblStatus->setText(Localized(QStringLiteral("Показана транспонированная партитура: %1 BPM · %2"),
+                                 QStringLiteral("Showing transposed score: %1 BPM · %2"))
+                           .arg(tempo)
+                           .arg(FromUtf8(korvalin::KeyNameFromFifths(newFifths, FMidi->KeyMinor))));
 }
 
 void TfrmMain::btnSaveMidiClick() {
@@ -138,9 +202,10 @@ void TfrmMain::PlayMidi(const QString& fileName, const QString& caption) {
         FSequencer = new MidiSequencer(SequencerOptions(), this);
         // Directly: Close drops what is still queued for the closed device,
         // and a second queued hop would let such a notification through.
-        connect(FSequencer, &MidiSequencer::Notify, this,
-                [this](int code, int deviceId) { Guarded([this, code, deviceId] { MMMciNotify(code, deviceId); }); },
-                Qt::DirectConnection);
+        connect(
+            FSequencer, &MidiSequencer::Notify, this,
+            [this](int code, int deviceId) { Guarded([this, code, deviceId] { MMMciNotify(code, deviceId); }); },
+            Qt::DirectConnection);
     }
 
     // The path goes to the sequencer as it is: no command string has to be
@@ -211,8 +276,8 @@ void TfrmMain::btnPlayTrackClick() {
     try {
         korvalin::WritePartPlaybackMidi(FMidi.get(), track, NativePath(FPlaybackTempFile));
         const QString name = FromUtf8(track->ExportName);
-        const QString caption = FEnglish ? QStringLiteral("part \"%1\"").arg(name)
-                                         : QStringLiteral("партия «%1»").arg(name);
+        const QString caption =
+            FEnglish ? QStringLiteral("part \"%1\"").arg(name) : QStringLiteral("партия «%1»").arg(name);
         PlayMidi(FPlaybackTempFile, caption);
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Не удалось подготовить выбранную партию:"),
@@ -228,8 +293,9 @@ void TfrmMain::btnPlayTransposedClick() {
     if (!ReadNewKeyAndTempo(newFifths, tempo, semitones)) return;
     try {
         TransposeSourceTo(FTransposedTempFile, newFifths, semitones, tempo);
-        const QString caption = QStringLiteral("%1 BPM · %2").arg(tempo).arg(
-            FromUtf8(korvalin::KeyNameFromFifths(newFifths, FMidi->KeyMinor)));
+        const QString caption = QStringLiteral("%1 BPM · %2")
+                                    .arg(tempo)
+                                    .arg(FromUtf8(korvalin::KeyNameFromFifths(newFifths, FMidi->KeyMinor)));
         PlayMidi(FTransposedTempFile, caption);
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Не удалось подготовить MIDI для прослушивания:"),

@@ -11,10 +11,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
-
+#include <QWebEnginePage>
+#include <QWebEngineView>
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -42,6 +44,7 @@ public:
     using TfrmMain::FPlaybackOpen;
     using TfrmMain::FPlaybackTempFile;
     using TfrmMain::FPreparedPlaybackFile;
+    using TfrmMain::FPreviewFile;
     using TfrmMain::FSourceMidiFile;
     using TfrmMain::FTransposedTempFile;
     using TfrmMain::TMessageKind;
@@ -93,8 +96,8 @@ struct TRender {
     int Peak(std::size_t frame) const {
         int peak = 0;
         for (int c = 0; c < Channels; ++c)
-            peak = std::max(peak, std::abs(int{Samples[frame * static_cast<std::size_t>(Channels) +
-                                                        static_cast<std::size_t>(c)]}));
+            peak = std::max(
+                peak, std::abs(int{Samples[frame * static_cast<std::size_t>(Channels) + static_cast<std::size_t>(c)]}));
         return peak;
     }
     std::optional<double> FirstSecondAtLeast(int level) const {
@@ -152,7 +155,12 @@ class TMainFormPlaybackTest : public QObject {
 
 private:
     std::unique_ptr<QTemporaryDir> FFiles;
-    std::unique_ptr<QTemporaryDir> FTemp;
+    // The web engine writes its data folder into the temporary folder of each
+    // window even after the window has gone, so those folders live under one
+    // folder of the run, removed when the run is over.
+    std::unique_ptr<QTemporaryDir> FRun;
+    int FTestCount = 0;
+    std::unique_ptr<QDir> FTemp;
     std::unique_ptr<QTemporaryDir> FAudio;
     QByteArray FOldTmpDir;
     std::unique_ptr<TTestForm> FForm;
@@ -176,13 +184,26 @@ private:
     }
     // The four playback buttons, in the order PlayAll, PlayTrack, PlayTransposed, Stop.
     QList<bool> Buttons() const {
-        return {FForm->btnPlayAll->isEnabled(), FForm->btnPlayTrack->isEnabled(),
-                FForm->btnPlayTransposed->isEnabled(), FForm->btnStop->isEnabled()};
+        return {FForm->btnPlayAll->isEnabled(), FForm->btnPlayTrack->isEnabled(), FForm->btnPlayTransposed->isEnabled(),
+                FForm->btnStop->isEnabled()};
     }
     static void Idle(int ms) {
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    // The value of a script expression, read back from the score view's page.
+    QVariant Eval(const QString& script) {
+        std::optional<QVariant> result;
+        FForm->EdgeBrowser()->page()->runJavaScript(script, [&result](const QVariant& value) { result = value; });
+        QElapsedTimer clock;
+        clock.start();
+        while (!result && clock.elapsed() < HangMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return result.value_or(QVariant());
+    }
+    static QString ReadText(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
     static korvalin::TMidiFile Load(const QString& path) {
         korvalin::TMidiFile midi;
@@ -191,9 +212,21 @@ private:
     }
 
 private slots:
+    void initTestCase() {
+        FRun = std::make_unique<QTemporaryDir>();
+        QVERIFY(FRun->isValid());
+    }
+
+    void cleanupTestCase() {
+        Idle(500);
+        FRun.reset();
+    }
+
     void init() {
         FFiles = std::make_unique<QTemporaryDir>();
-        FTemp = std::make_unique<QTemporaryDir>();
+        const QString temp = FRun->filePath(QStringLiteral("temp-%1").arg(++FTestCount));
+        QVERIFY(QDir().mkpath(temp));
+        FTemp = std::make_unique<QDir>(temp);
         FAudio = std::make_unique<QTemporaryDir>();
         FOldTmpDir = qgetenv("TMPDIR");
         qputenv("TMPDIR", FTemp->path().toLocal8Bit());
@@ -370,14 +403,25 @@ private slots:
         QTest::addColumn<QString>("newKey");
         QTest::addColumn<QString>("tempo");
         QTest::addColumn<QString>("suggested");
-        QTest::newRow("F# major") << "song.mid" << "" << 0 << false << "F# major" << "140"
+        QTest::newRow("F# major") << "song.mid"
+                                  << "" << 0 << false << "F# major"
+                                  << "140"
                                   << "song_140BPM_F-sharp-major.mid";
-        QTest::newRow("D minor") << "song.mid" << "" << 1 << true << "D minor" << "96" << "song_96BPM_D-minor.mid";
-        QTest::newRow("Bb major, two dots") << "my.song.midi" << "" << 0 << false << "Bb major" << "60"
+        QTest::newRow("D minor") << "song.mid"
+                                 << "" << 1 << true << "D minor"
+                                 << "96"
+                                 << "song_96BPM_D-minor.mid";
+        QTest::newRow("Bb major, two dots") << "my.song.midi"
+                                            << "" << 0 << false << "Bb major"
+                                            << "60"
                                             << "my.song_60BPM_Bb-major.mid";
-        QTest::newRow("display name") << "Korvalin-drop-1.mid" << "waltz.mid" << 3 << true << "C# minor" << "200"
+        QTest::newRow("display name") << "Korvalin-drop-1.mid"
+                                      << "waltz.mid" << 3 << true << "C# minor"
+                                      << "200"
                                       << "waltz_200BPM_C-sharp-minor.mid";
-        QTest::newRow("nothing left of the name") << ".mid" << "" << 0 << false << "C major" << "120"
+        QTest::newRow("nothing left of the name") << ".mid"
+                                                  << "" << 0 << false << "C major"
+                                                  << "120"
                                                   << "Korvalin_120BPM_C-major.mid";
     }
 
@@ -506,6 +550,95 @@ private slots:
         f.edtNewTempo->setText(QStringLiteral("500"));
         f.btnSaveMidi->click();
         QCOMPARE(f.Shown.last().Text, QStringLiteral("Введите темп от 20 до 400 BPM."));
+    }
+
+    // --- The transposed preview ---
+
+    void theTransposedPreviewShowsTheTickedPartsInTheNewKey() {
+        TTestForm& f = *FForm;
+        SetEnglish();
+        f.OpenMidiFile(WriteMidi("song.mid", Duet(1, true)), QString());
+        // The user's name and clef for the flute; the cello is left out.
+        f.edtPartName->setText(QStringLiteral("Melody"));
+        f.cbClef->setCurrentIndex(static_cast<int>(korvalin::TClefMode::cmBass));
+        f.lvTracks->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+        SelectKey(QStringLiteral("G minor"));
+        f.edtNewTempo->setText(QStringLiteral("80"));
+        QTRY_VERIFY_WITH_TIMEOUT(f.FViewerReady(), HangMs);
+        f.btnPreviewTransposed->click();
+
+        QVERIFY(f.Shown.isEmpty());
+        QCOMPARE(f.lblStatus->text(), QStringLiteral("Showing transposed score: 80 BPM · G minor"));
+        const QString xml = ReadText(f.FPreviewFile);
+        QCOMPARE(xml.count(QStringLiteral("<score-part ")), 1);
+        QVERIFY(xml.contains(QStringLiteral("<part-name>Melody</part-name>")));
+        QVERIFY(!xml.contains(QStringLiteral("Cello")));
+        QVERIFY(!xml.contains(QStringLiteral("Flute")));
+        QVERIFY(xml.contains(QStringLiteral("<fifths>-2</fifths>")));
+        QVERIFY(xml.contains(QStringLiteral("<mode>minor</mode>")));
+        QVERIFY(xml.contains(QStringLiteral("<sign>F</sign>")));
+        QVERIFY(!xml.contains(QStringLiteral("<sign>G</sign>")));
+        // C5 and E5 a minor third up, spelt with sharps as every score is.
+        QVERIFY(xml.contains(
+            QRegularExpression(QStringLiteral("<step>D</step>\\s*<alter>1</alter>\\s*<octave>5</octave>"))));
+        QVERIFY(xml.contains(QRegularExpression(QStringLiteral("<step>G</step>\\s*<octave>5</octave>"))));
+
+        // The page drew it: the one part, under the new tempo. (The page's
+        // compact layout draws no part names.)
+        QTRY_COMPARE_WITH_TIMEOUT(Eval(QStringLiteral("document.getElementById('message').textContent")).toString(),
+                                  QStringLiteral("Партитура готова."), HangMs);
+        const QString drawn =
+            Eval(
+                QStringLiteral("Array.from(document.querySelectorAll('#score svg')).map(s => s.textContent).join('|')"))
+                .toString();
+        QVERIFY2(drawn.contains(QStringLiteral("= 80")), qPrintable(drawn));
+        // One staff of one measure, and a key signature of two accidentals.
+        QCOMPARE(Eval(QStringLiteral("document.querySelectorAll('#score svg .vf-measure').length")).toInt(), 1);
+        QCOMPARE(Eval(QStringLiteral("[...document.querySelectorAll('#score svg .vf-keysignature')]"
+                                     ".map(k => k.querySelectorAll('path').length).join(',')"))
+                     .toString(),
+                 QStringLiteral("2"));
+
+        // The loaded file, its rows and the user's settings are as they were.
+        QCOMPARE(f.FMidi->KeyFifths, 1);
+        QCOMPARE(f.lvTracks->topLevelItem(0)->text(1), QStringLiteral("Melody"));
+        QCOMPARE(f.lvTracks->topLevelItem(0)->text(3), QStringLiteral("C5 – E5"));
+        QCOMPARE(f.lvTracks->topLevelItem(1)->checkState(0), Qt::Unchecked);
+        QCOMPARE(f.lblKeySignature->text(), QStringLiteral("Key: E minor (from file)"));
+    }
+
+    void theTransposedPreviewRefusesWhatItCannotShow() {
+        TTestForm& f = *FForm;
+        SetEnglish();
+        const QString path = WriteMidi("song.mid", Duet(0, false));
+        f.OpenMidiFile(path, QString());
+        f.btnSelectNone->click();
+        f.btnPreviewTransposed->click();
+        QCOMPARE(f.Shown.size(), 1);
+        QCOMPARE(f.Shown[0].Kind, TTestForm::TMessageKind::mkInformation);
+        QCOMPARE(f.Shown[0].Text, QStringLiteral("Select at least one musical track."));
+        QVERIFY(!QFileInfo::exists(f.FPreviewFile));
+
+        f.btnSelectAll->click();
+        f.edtNewTempo->setText(QStringLiteral("10"));
+        f.btnPreviewTransposed->click();
+        QCOMPARE(f.Shown.size(), 2);
+        QCOMPARE(f.Shown[1].Text, QStringLiteral("Enter a tempo from 20 to 400 BPM."));
+
+        f.edtNewTempo->setText(QStringLiteral("100"));
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write("RIFF not a MIDI file");
+        }
+        const QString status = f.lblStatus->text();
+        f.btnPreviewTransposed->click();
+        QCOMPARE(f.Shown.size(), 3);
+        QCOMPARE(f.Shown[2].Kind, TTestForm::TMessageKind::mkError);
+        QVERIFY2(f.Shown[2].Text.startsWith(QStringLiteral("Could not show the transposed score:\n")),
+                 qPrintable(f.Shown[2].Text));
+        QCOMPARE(f.lblStatus->text(), status);
+        QVERIFY(!QFileInfo::exists(f.FPreviewFile));
     }
 
     // --- Playback ---
