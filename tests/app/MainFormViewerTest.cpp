@@ -645,6 +645,8 @@ private slots:
 
     void fullScreenFromAMaximizedWindowReturnsMaximized() {
         TTestForm& f = Form();
+        const QRect normal(150, 100, 1100, 700);
+        f.setGeometry(normal);
         f.showMaximized();
         QVERIFY(QTest::qWaitForWindowExposed(&f));
         QTRY_VERIFY(f.isMaximized());
@@ -656,6 +658,9 @@ private slots:
         QTRY_VERIFY(f.isMaximized());
         QVERIFY(!f.isFullScreen());
         QTRY_COMPARE(f.geometry(), f.screen()->availableGeometry());
+        // Restored by the user later, it takes its normal bounds again.
+        f.showNormal();
+        QTRY_COMPARE(f.geometry(), normal);
     }
 
     void collapseThenShowGivesTheColumnBack() {
