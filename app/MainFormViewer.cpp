@@ -9,6 +9,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QUrl>
 #include <QWebEngineView>
 #include <algorithm>
@@ -208,31 +209,30 @@ void TfrmMain::btnFitWidthClick() {
 
 void TfrmMain::SetViewerFullScreen(bool value) {
     if (value == FViewerFullScreen) return;
+    QWidget* const panels[] = {pnlTop, pnlLeft, Splitter, pnlStatus};
     if (value) {
-        FNormalBounds = geometry();
         FNormalWindowState = windowState();
+        // A maximized window keeps its normal bounds for when the user
+        // restores it later.
+        FNormalBounds = FNormalWindowState.testFlag(Qt::WindowMaximized) ? normalGeometry() : geometry();
         FViewerFullScreen = true;
-        for (QWidget* panel : {static_cast<QWidget*>(pnlTop), static_cast<QWidget*>(pnlLeft),
-                               static_cast<QWidget*>(Splitter), static_cast<QWidget*>(pnlStatus)})
-            panel->hide();
+        for (QWidget* panel : panels) panel->hide();
         SetCommandEnabled(btnCollapseViewer, false);
         btnFullScreen->setText(Localized(QStringLiteral("Вернуть интерфейс"), QStringLiteral("Restore interface")));
         // The platform's full-screen state is the borderless window over the
-        // whole screen, task bar included.
+        // whole screen, task bar included. The screen's rectangle is set first
+        // for desktops without a window manager, which ignore the state.
         setWindowState(Qt::WindowNoState);
+        if (QScreen* const current = screen()) setGeometry(current->geometry());
         setWindowState(Qt::WindowFullScreen);
     } else {
         setWindowState(Qt::WindowNoState);
-        for (QWidget* panel : {static_cast<QWidget*>(pnlTop), static_cast<QWidget*>(pnlLeft),
-                               static_cast<QWidget*>(Splitter), static_cast<QWidget*>(pnlStatus)})
-            panel->show();
+        for (QWidget* panel : panels) panel->show();
         SetCommandEnabled(btnCollapseViewer, true);
         btnFullScreen->setText(Localized(QStringLiteral("Во весь экран"), QStringLiteral("Full screen")));
         FViewerFullScreen = false;
-        if (FNormalWindowState.testFlag(Qt::WindowMaximized))
-            setWindowState(Qt::WindowMaximized);
-        else
-            setGeometry(FNormalBounds);
+        setGeometry(FNormalBounds);
+        if (FNormalWindowState.testFlag(Qt::WindowMaximized)) setWindowState(Qt::WindowMaximized);
     }
     if (layout() != nullptr) layout()->activate();
 }
