@@ -42,8 +42,8 @@ public:
 
 std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-// Blanks and control characters at either end go, as a pasted number often
-// carries them; the validator keeps the user from typing them, not code.
+// Blanks and control characters at either end of a number do not count
+// against it: the field may hold text the validator never saw.
 QString TrimmedOfControls(const QString& text) {
     qsizetype first = 0;
     qsizetype last = text.size();
