@@ -239,20 +239,6 @@ private slots:
         QCOMPARE(Stored().back().Path, Missing(QStringLiteral("f1.mid")).toStdString());
     }
 
-    void malformedEntriesHaveNoPath() {
-        FForm->FRecentFiles = {QStringLiteral("O\t/x.mid"), QStringLiteral("S\t"), QStringLiteral("S /y.mid"),
-                               QString()};
-        QCOMPARE(FForm->RecentFilePath(0), QStringLiteral("/x.mid"));
-        QCOMPARE(FForm->RecentFilePath(1), QString());
-        QCOMPARE(FForm->RecentFilePath(2), QString());
-        QCOMPARE(FForm->RecentFilePath(-1), QString());
-        QCOMPARE(FForm->RecentFilePath(4), QString());
-        QVERIFY(FForm->RecentFileSaved(1));
-        QVERIFY(FForm->RecentFileSaved(2));
-        QVERIFY(!FForm->RecentFileSaved(3));
-        QVERIFY(!FForm->RecentFileSaved(4));
-    }
-
     // --- The menu ---
 
     void theEmptyMenu() {
