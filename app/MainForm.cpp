@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
@@ -465,6 +466,7 @@ void TfrmMain::ConnectHandlers() {
     connect(rbRussian, &QAbstractButton::clicked, this, [this] { Guarded([this] { LanguageClick(); }); });
     connect(rbEnglish, &QAbstractButton::clicked, this, [this] { Guarded([this] { LanguageClick(); }); });
     ConnectCommand(btnOpen, &TfrmMain::btnOpenClick);
+    ConnectCommand(btnRecent, &TfrmMain::btnRecentClick);
     ConnectCommand(btnSelectAll, &TfrmMain::btnSelectAllClick);
     ConnectCommand(btnSelectNone, &TfrmMain::btnSelectNoneClick);
     ConnectCommand(btnPreviewTransposed, &TfrmMain::btnPreviewTransposedClick);
@@ -488,6 +490,11 @@ void TfrmMain::ConnectHandlers() {
 
 void TfrmMain::FormCreate() {
     FEnglish = rbEnglish->isChecked();
+    FRecentFiles.clear();
+    FRecentMenu = new QMenu(this);
+    FRecentMenu->setObjectName(QStringLiteral("FRecentMenu"));
+    FRecentMenu->setToolTipsVisible(true);
+    LoadRecentFiles();
     setAcceptDrops(true);
     FitToWorkArea();
     FMidi = std::make_unique<TMidiFile>();
@@ -755,6 +762,8 @@ void TfrmMain::OpenMidiFile(const QString& fileName, const QString& displayName)
         FSourceMidiFile = fileName;
         edtFileName->setText(displayName.isEmpty() ? fileName : displayName);
         ShowLoadedMidi();
+        // A file dropped on the score view is a temporary copy: not history.
+        if (displayName.isEmpty()) AddRecentFile(fileName, false);
     } catch (const std::exception& e) {
         lvTracks->clear();
         SetCommandEnabled(btnExport, false);

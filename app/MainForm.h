@@ -13,10 +13,12 @@
 #include "MidiParser.h"
 
 class QAbstractButton;
+class QAction;
 class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 class QTreeWidget;
@@ -135,6 +137,28 @@ public:
     int SelectedGrid() const;
     void FillNewKeyControls();
     void UpdatePlaybackButtons();
+
+    // --- Recent-files history ---
+    // The settings file: the roaming application-data folder ("APPDATA", else
+    // the user's configuration folder) + Velthane/Korvalin/settings.ini.
+    static QString SettingsFileName();
+    // Reads the history from the settings file; any failure leaves it empty.
+    void LoadRecentFiles();
+    // Writes the history to the settings file; a failure is ignored.
+    void SaveRecentFiles();
+    // Puts a file at the top of the history (once, keeping a saved mark it had)
+    // and saves the history.
+    void AddRecentFile(const QString& path, bool saved);
+    // The path of an entry, or empty for an index outside the list or a malformed entry.
+    QString RecentFilePath(int index) const;
+    // Whether an entry is a file the program saved rather than one the user opened.
+    bool RecentFileSaved(int index) const;
+    void btnRecentClick();
+    // Rebuilds the history menu from the list, checking every file anew.
+    void BuildRecentMenu();
+    void RecentItemClick(QAction* item);
+    void RemoveUnavailableClick(QAction* item);
+    void ClearHistoryClick(QAction* item);
 
     QString Localized(const QString& russian, const QString& english) const;
     void ApplyLanguage();
@@ -262,6 +286,10 @@ protected:
     bool FEnglish = false;
     // The score viewer's host; a child of the window, created at start-up.
     korvalin::TWebViewHost* FViewerHost = nullptr;
+    // History entries, newest first: "S\t" + path for a file the program saved,
+    // "O\t" + path for one the user opened.
+    QStringList FRecentFiles;
+    QMenu* FRecentMenu = nullptr;
 
     // The system's temporary folder, canonical.
     static QString TemporaryFolder();
