@@ -1,4 +1,5 @@
 #include "MainForm.h"
+#include "BusyCursor.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -126,15 +127,6 @@ private:
     };
     int FDesignWidth;
     std::vector<TPlaced> FPlaced;
-};
-
-// The hourglass for commands that take noticeable time, restored on every path.
-class TBusyCursor {
-public:
-    TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
-    TBusyCursor(const TBusyCursor&) = delete;
-    TBusyCursor& operator=(const TBusyCursor&) = delete;
 };
 
 // Sets a flag for the life of a scope and clears it on every path.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "MainForm.h"
+#include "BusyCursor.h"
 #include "MidiPlaybackPreparer.h"
 #include "MidiPlaybackWriter.h"
 #include "MidiSequencer.h"
@@ -30,15 +31,6 @@ constexpr int kMaxTempo = 400;
 QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
-
-// The hourglass for commands that take noticeable time, restored on every path.
-class TBusyCursor {
-public:
-    TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
-    TBusyCursor(const TBusyCursor&) = delete;
-    TBusyCursor& operator=(const TBusyCursor&) = delete;
-};
 
 std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
@@ -170,6 +162,7 @@ void TfrmMain::btnSaveMidiClick() {
                   QString::fromUtf8(e.what()));
         return;
     }
+    AddRecentFile(fileName, true);
     lblStatus->setText(Localized(QStringLiteral("Новый MIDI сохранён: "), QStringLiteral("New MIDI saved: ")) +
                        fileName);
     ShowMessage(TMessageKind::mkInformation,

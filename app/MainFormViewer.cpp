@@ -17,6 +17,7 @@
 #include <exception>
 
 #include "MainForm.h"
+#include "BusyCursor.h"
 #include "MusicXmlExporter.h"
 #include "WebViewHost.h"
 
@@ -26,15 +27,6 @@ constexpr double kMinZoom = 0.35;
 constexpr double kMaxZoom = 2.5;
 constexpr double kZoomStep = 0.1;
 constexpr int kLeftWidth = 430;
-
-// The hourglass for commands that take noticeable time, restored on every path.
-class TBusyCursor {
-public:
-    TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
-    TBusyCursor(const TBusyCursor&) = delete;
-    TBusyCursor& operator=(const TBusyCursor&) = delete;
-};
 
 // "song.mid" gives "song.musicxml"; a name without an extension gets one.
 QString MusicXmlName(const QString& shownFile) {
@@ -68,6 +60,11 @@ void TfrmMain::StartViewer() {
                     OpenMidiFile(fileName, displayName);
                 });
             });
+    // The dropped copy is written right after this signal, so the sequencer
+    // must have let go of it before the slot returns.
+    connect(
+        FViewerHost, &TWebViewHost::StopPlaybackRequested, this,
+        [this] { Guarded([this] { StopPlayback(false); }); }, Qt::DirectConnection);
     connect(FViewerHost, &TWebViewHost::ErrorMessage, this,
             [this](const QString& text) { ShowMessage(TMessageKind::mkError, text); });
 

@@ -493,6 +493,11 @@ private slots:
         QCOMPARE(f.FSourceMidiFile, source);
         QCOMPARE(f.edtFileName->text(), source);
         QCOMPARE(f.lblKeySignature->text(), keyLabel);
+        // The new file heads the history as a saved one, above the opened source.
+        QCOMPARE(f.RecentFilePath(0), target);
+        QVERIFY(f.RecentFileSaved(0));
+        QCOMPARE(f.RecentFilePath(1), source);
+        QVERIFY(!f.RecentFileSaved(1));
     }
 
     void savingOverTheSourceFileKeepsShowingTheOldContent() {
