@@ -27,6 +27,7 @@
 #include "MainForm.h"
 #include "MidiBuilder.h"
 #include "MidiSequencer.h"
+#include "WavReader.h"
 
 using korvalin::test::Bytes;
 using korvalin::test::MidiBuilder;
@@ -87,63 +88,7 @@ Bytes Organ(std::uint32_t ticks, int pitch = 60) {
 }
 
 // The 16-bit frames of a WAV file the `file` driver wrote.
-struct TRender {
-    int Rate = 0;
-    int Channels = 0;
-    std::vector<std::int16_t> Samples;
-
-    std::size_t Frames() const { return Channels ? Samples.size() / static_cast<std::size_t>(Channels) : 0; }
-    int Peak(std::size_t frame) const {
-        int peak = 0;
-        for (int c = 0; c < Channels; ++c)
-            peak = std::max(
-                peak, std::abs(int{Samples[frame * static_cast<std::size_t>(Channels) + static_cast<std::size_t>(c)]}));
-        return peak;
-    }
-    std::optional<double> FirstSecondAtLeast(int level) const {
-        for (std::size_t f = 0; f < Frames(); ++f)
-            if (Peak(f) >= level) return static_cast<double>(f) / Rate;
-        return std::nullopt;
-    }
-    std::optional<double> LastSecondAtLeast(int level) const {
-        for (std::size_t f = Frames(); f-- > 0;)
-            if (Peak(f) >= level) return static_cast<double>(f) / Rate;
-        return std::nullopt;
-    }
-};
-
-std::uint32_t Le(const QByteArray& b, qsizetype at, int size) {
-    std::uint32_t v = 0;
-    for (int i = size - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
-    return v;
-}
-
-std::optional<TRender> ReadWav(const QString& fileName) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    const QByteArray b = file.readAll();
-    if (b.size() < 12 || b.left(4) != "RIFF" || b.mid(8, 4) != "WAVE") return std::nullopt;
-    TRender render;
-    int bits = 0;
-    for (qsizetype at = 12; at + 8 <= b.size();) {
-        const QByteArray id = b.mid(at, 4);
-        const auto size = static_cast<qsizetype>(Le(b, at + 4, 4));
-        const qsizetype data = at + 8;
-        if (size < 0 || data + size > b.size()) return std::nullopt;
-        if (id == "fmt " && size >= 16) {
-            render.Channels = static_cast<int>(Le(b, data + 2, 2));
-            render.Rate = static_cast<int>(Le(b, data + 4, 4));
-            bits = static_cast<int>(Le(b, data + 14, 2));
-        } else if (id == "data") {
-            if (bits != 16 || render.Channels == 0) return std::nullopt;
-            for (qsizetype i = 0; i + 1 < size; i += 2)
-                render.Samples.push_back(static_cast<std::int16_t>(Le(b, data + i, 2)));
-        }
-        at = data + size + (size & 1);
-    }
-    if (render.Rate == 0) return std::nullopt;
-    return render;
-}
+using korvalin::test::ReadWav;
 
 // About -50 dBFS: above FluidSynth's dither, far below a held organ note.
 constexpr int Audible = 100;
@@ -710,12 +655,14 @@ private slots:
         // silence, then the note.
         const auto render = ReadWav(AudioFile());
         QVERIFY(render.has_value());
-        const auto onset = render->FirstSecondAtLeast(Audible);
-        const auto last = render->LastSecondAtLeast(Audible);
-        QVERIFY(onset.has_value());
-        QVERIFY2(*onset >= 0.12, qPrintable(QString::number(*onset)));
-        QVERIFY2(*onset <= 0.5, qPrintable(QString::number(*onset)));
-        QVERIFY2(*last - *onset >= 0.4, qPrintable(QString::number(*last - *onset)));
+        const auto onsetFrame = render->FirstFrameAtLeast(Audible);
+        const auto lastFrame = render->LastFrameAtLeast(Audible);
+        QVERIFY(onsetFrame.has_value() && lastFrame.has_value());
+        const double onset = render->Seconds(*onsetFrame);
+        const double last = render->Seconds(*lastFrame);
+        QVERIFY2(onset >= 0.12, qPrintable(QString::number(onset)));
+        QVERIFY2(onset <= 0.5, qPrintable(QString::number(onset)));
+        QVERIFY2(last - onset >= 0.4, qPrintable(QString::number(last - onset)));
     }
 
     void playingWithNewSettingsPlaysTheRewrittenFile() {
@@ -898,9 +845,9 @@ private slots:
         // The sound ended with the window, long before the ten-second note would have.
         const auto render = ReadWav(AudioFile());
         QVERIFY(render.has_value());
-        const auto last = render->LastSecondAtLeast(Audible);
-        QVERIFY(last.has_value());
-        QVERIFY2(*last < 5.0, qPrintable(QString::number(*last)));
+        const auto lastFrame = render->LastFrameAtLeast(Audible);
+        QVERIFY(lastFrame.has_value());
+        QVERIFY2(render->Seconds(*lastFrame) < 5.0, qPrintable(QString::number(render->Seconds(*lastFrame))));
     }
 };
 
