@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "FileIO.h"
+#include "CliSupport.h"
 #include "MidiBuilder.h"
 #include "MidiParser.h"
 #include "MusicXmlExporter.h"
@@ -24,16 +25,8 @@ namespace fs = std::filesystem;
 using test::Bytes;
 using test::MidiBuilder;
 
-std::string ShellQuoted(const std::string& text) {
-    std::string out = "'";
-    for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::ReadText;
+using test::ShellQuoted;
 
 // Conductor (track 1, no notes), a treble line (track 2), an untitled-looking
 // bass (track 3), a second empty track (track 4).

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "CliSupport.h"
 #include "MidiBuilder.h"
 
 namespace {
@@ -27,16 +28,8 @@ struct RunResult {
     std::string Err;
 };
 
-std::string ShellQuoted(const std::string& text) {
-    std::string out = "'";
-    for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using korvalin::test::ReadText;
+using korvalin::test::ShellQuoted;
 
 class CliInfo : public ::testing::Test {
 protected:
