@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "MainForm.h"
+#include "MainFormSupport.h"
 #include "BusyCursor.h"
 #include "MidiPlaybackPreparer.h"
 #include "MidiPlaybackWriter.h"
@@ -22,15 +23,12 @@
 
 using korvalin::MidiSequencer;
 using korvalin::TMidiTrack;
+using korvalin::mainform::FromUtf8;
 
 namespace {
 
 constexpr int kMinTempo = 20;
 constexpr int kMaxTempo = 400;
-
-QString FromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 

@@ -1,0 +1,39 @@
+// Small helpers the window's source files share.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <string>
+
+namespace korvalin::mainform {
+
+// Sets a flag for the life of a scope and clears it on every path.
+class TFlagGuard {
+public:
+    explicit TFlagGuard(bool& flag) : FFlag(flag) { FFlag = true; }
+    ~TFlagGuard() { FFlag = false; }
+    TFlagGuard(const TFlagGuard&) = delete;
+    TFlagGuard& operator=(const TFlagGuard&) = delete;
+
+private:
+    bool& FFlag;
+};
+
+// Suspends a widget's painting for a bulk change, resumed on every path.
+class TUpdatesSuspended {
+public:
+    explicit TUpdatesSuspended(QWidget* widget) : FWidget(widget) { FWidget->setUpdatesEnabled(false); }
+    ~TUpdatesSuspended() { FWidget->setUpdatesEnabled(true); }
+    TUpdatesSuspended(const TUpdatesSuspended&) = delete;
+    TUpdatesSuspended& operator=(const TUpdatesSuspended&) = delete;
+
+private:
+    QWidget* FWidget;
+};
+
+inline QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace korvalin::mainform

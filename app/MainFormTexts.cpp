@@ -1,0 +1,133 @@
+// The interface language: every caption of the window in Russian and English.
+
+#include "MainForm.h"
+#include "MainFormSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+using korvalin::TClefMode;
+using korvalin::TMidiTrack;
+using korvalin::mainform::TFlagGuard;
+using korvalin::mainform::TUpdatesSuspended;
+
+// ---------------------------------------------------------------------------
+// Language
+
+QString TfrmMain::Localized(const QString& russian, const QString& english) const {
+    return FEnglish ? english : russian;
+}
+
+QString TfrmMain::ClefDisplayName(TClefMode mode, bool english) {
+    switch (mode) {
+        case TClefMode::cmTreble:
+            return english ? QStringLiteral("Treble") : QStringLiteral("Скрипичный");
+        case TClefMode::cmBass:
+            return english ? QStringLiteral("Bass") : QStringLiteral("Басовый");
+        default:
+            return english ? QStringLiteral("Automatic") : QStringLiteral("Автоматически");
+    }
+}
+
+void TfrmMain::LanguageClick() {
+    FEnglish = rbEnglish->isChecked();
+    ApplyLanguage();
+}
+
+void TfrmMain::ApplyLanguage() {
+    lblFileCaption->setText(Localized(QStringLiteral("MIDI-файл — откройте кнопкой или перетащите в окно"),
+                                      QStringLiteral("MIDI file — open with the button or drag it into the window")));
+    btnRecent->setText(Localized(QStringLiteral("Недавние ▼"), QStringLiteral("Recent ▼")));
+    btnShowViewer->setText(Localized(QStringLiteral("Показать просмотр"), QStringLiteral("Show viewer")));
+    btnOpen->setText(Localized(QStringLiteral("Открыть..."), QStringLiteral("Open...")));
+    lvTracks->headerItem()->setText(1, Localized(QStringLiteral("Партия"), QStringLiteral("Part")));
+    lvTracks->headerItem()->setText(2, Localized(QStringLiteral("Нот"), QStringLiteral("Notes")));
+    lvTracks->headerItem()->setText(3, Localized(QStringLiteral("Диапазон"), QStringLiteral("Range")));
+    lvTracks->headerItem()->setText(4, Localized(QStringLiteral("Ключ"), QStringLiteral("Clef")));
+    lblPartName->setText(Localized(QStringLiteral("Название партии"), QStringLiteral("Part name")));
+    lblClef->setText(Localized(QStringLiteral("Ключ"), QStringLiteral("Clef")));
+    lblGrid->setText(Localized(QStringLiteral("Сетка округления"), QStringLiteral("Quantization grid")));
+    btnSelectAll->setText(Localized(QStringLiteral("Выбрать все"), QStringLiteral("Select all")));
+    btnSelectNone->setText(Localized(QStringLiteral("Снять выбор"), QStringLiteral("Clear selection")));
+    btnPreview->setText(Localized(QStringLiteral("Показать партитуру"), QStringLiteral("Show score")));
+    btnExport->setText(Localized(QStringLiteral("Сохранить MusicXML..."), QStringLiteral("Save MusicXML...")));
+    btnOpenExternal->setText(Localized(QStringLiteral("Открыть сохранённый файл"), QStringLiteral("Open saved file")));
+    btnPlayAll->setText(Localized(QStringLiteral("▶ Исходный MIDI"), QStringLiteral("▶ Original MIDI")));
+    btnPlayTrack->setText(Localized(QStringLiteral("▶ Выбранная партия"), QStringLiteral("▶ Selected part")));
+    btnStop->setText(Localized(QStringLiteral("■ Стоп"), QStringLiteral("■ Stop")));
+    btnPlayTransposed->setText(
+        Localized(QStringLiteral("▶ С новыми настройками"), QStringLiteral("▶ With new settings")));
+    lblNewKey->setText(Localized(QStringLiteral("Новая тональность"), QStringLiteral("New key")));
+    lblNewTempo->setText(Localized(QStringLiteral("Новый темп, BPM"), QStringLiteral("New tempo, BPM")));
+    btnSaveMidi->setText(Localized(QStringLiteral("Сохранить новый MIDI..."), QStringLiteral("Save new MIDI...")));
+    btnPreviewTransposed->setText(
+        Localized(QStringLiteral("Показать транспонированную партитуру"), QStringLiteral("Show transposed score")));
+    lblViewerTitle->setText(Localized(QStringLiteral("Предпросмотр партитуры"), QStringLiteral("Score preview")));
+    btnFitWidth->setText(Localized(QStringLiteral("По ширине"), QStringLiteral("Fit width")));
+    btnFullScreen->setText(FViewerFullScreen
+                               ? Localized(QStringLiteral("Вернуть интерфейс"), QStringLiteral("Restore interface"))
+                               : Localized(QStringLiteral("Во весь экран"), QStringLiteral("Full screen")));
+    btnCollapseViewer->setText(Localized(QStringLiteral("Свернуть"), QStringLiteral("Collapse")));
+
+    {
+        const int clefIndex = cbClef->currentIndex();
+        const TFlagGuard editing(FEditingTrack);
+        const TUpdatesSuspended suspended(cbClef);
+        cbClef->clear();
+        cbClef->addItems({Localized(QStringLiteral("Автоматически"), QStringLiteral("Automatic")),
+                          Localized(QStringLiteral("Скрипичный"), QStringLiteral("Treble")),
+                          Localized(QStringLiteral("Басовый"), QStringLiteral("Bass"))});
+        cbClef->setCurrentIndex(clefIndex);
+    }
+
+    OpenDialog.Filter = Localized(QStringLiteral("MIDI-файлы (*.mid;*.midi)|*.mid;*.midi|Все файлы (*.*)|*.*"),
+                                  QStringLiteral("MIDI files (*.mid;*.midi)|*.mid;*.midi|All files (*.*)|*.*"));
+    MidiSaveDialog.Filter = Localized(QStringLiteral("MIDI-файлы (*.mid)|*.mid|Все файлы (*.*)|*.*"),
+                                      QStringLiteral("MIDI files (*.mid)|*.mid|All files (*.*)|*.*"));
+
+    for (int i = 0; i < lvTracks->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = lvTracks->topLevelItem(i);
+        if (const TMidiTrack* rowTrack = RowTrack(item)) UpdateTrackRow(item, *rowTrack);
+    }
+
+    if (FSourceMidiFile.isEmpty()) {
+        lblTempo->setText(Localized(QStringLiteral("Темп: —"), QStringLiteral("Tempo: —")));
+        lblKeySignature->setText(Localized(QStringLiteral("Тональность: —"), QStringLiteral("Key: —")));
+        lblStatus->setText(Localized(QStringLiteral("Откройте MIDI-файл, чтобы увидеть музыкальные дорожки."),
+                                     QStringLiteral("Open a MIDI file to see its musical tracks.")));
+    } else {
+        ShowTempoAndKeyLabels();
+        lblStatus->setText(Localized(QStringLiteral("MIDI-файл загружен."), QStringLiteral("MIDI file loaded.")));
+    }
+    RelayoutPanels();
+}

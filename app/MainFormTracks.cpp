@@ -1,0 +1,314 @@
+// Opening a MIDI file, the track list, track settings and selection, and
+// files dropped onto the window.
+
+#include "MainForm.h"
+#include "BusyCursor.h"
+#include "MainFormSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <exception>
+
+using korvalin::TClefMode;
+using korvalin::TMidiFile;
+using korvalin::TMidiTrack;
+using korvalin::mainform::FromUtf8;
+using korvalin::mainform::TFlagGuard;
+using korvalin::mainform::TUpdatesSuspended;
+
+// ---------------------------------------------------------------------------
+// Opening a MIDI file and the track list
+
+void TfrmMain::btnOpenClick() {
+    const QString fileName = AskOpenFileName(OpenDialog);
+    if (!fileName.isEmpty()) OpenMidiFile(fileName, QString());
+}
+
+void TfrmMain::OpenMidiFile(const QString& fileName, const QString& displayName) {
+    StopPlayback(false);
+    ClearViewerScore();
+    const TBusyCursor busy;
+    try {
+        FMidi->LoadFromFile(QFile::encodeName(fileName).toStdString());
+        FSourceMidiFile = fileName;
+        edtFileName->setText(displayName.isEmpty() ? fileName : displayName);
+        ShowLoadedMidi();
+        // A file dropped on the score view is a temporary copy: not history.
+        if (displayName.isEmpty()) AddRecentFile(fileName, false);
+    } catch (const std::exception& e) {
+        lvTracks->clear();
+        SetCommandEnabled(btnExport, false);
+        SetCommandEnabled(btnPreview, false);
+        FSourceMidiFile.clear();
+        lblTempo->setText(Localized(QStringLiteral("Темп: —"), QStringLiteral("Tempo: —")));
+        lblKeySignature->setText(Localized(QStringLiteral("Тональность: —"), QStringLiteral("Key: —")));
+        pnlMidiSettings->setEnabled(false);
+        UpdatePlaybackButtons();
+        lblStatus->setText(
+            Localized(QStringLiteral("Не удалось прочитать файл."), QStringLiteral("Could not read the file.")));
+        ShowError(Localized(QStringLiteral("Ошибка открытия MIDI:"), QStringLiteral("Error opening MIDI:")),
+                  QString::fromUtf8(e.what()));
+    }
+}
+
+void TfrmMain::ShowLoadedMidi() {
+    int parts = 0;
+    int serviceTracks = 0;
+    {
+        const TUpdatesSuspended suspended(lvTracks);
+        lvTracks->clear();
+        for (const auto& track : FMidi->Tracks()) {
+            if (track->Notes().empty()) {
+                ++serviceTracks;
+                continue;
+            }
+            ++parts;
+            auto* item = new QTreeWidgetItem;
+            item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+            item->setText(0, QString::number(track->Index));
+            item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(track.get())));
+            item->setCheckState(0, Qt::Checked);
+            item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+            lvTracks->addTopLevelItem(item);
+            UpdateTrackRow(item, *track);
+        }
+        if (lvTracks->topLevelItemCount() > 0) lvTracks->setCurrentItem(lvTracks->topLevelItem(0));
+    }
+
+    SetCommandEnabled(btnExport, parts > 0);
+    SetCommandEnabled(btnPreview, parts > 0);
+
+    ShowTempoAndKeyLabels();
+
+    lblStatus->setText(
+        Localized(QStringLiteral("Формат %1 · PPQN %2 · размер %3/%4 · партий: %5 · служебных дорожек: %6"),
+                  QStringLiteral("Format %1 · PPQN %2 · time %3/%4 · parts: %5 · service tracks: %6"))
+            .arg(FMidi->MidiFormat)
+            .arg(FMidi->PPQN)
+            .arg(FMidi->TimeNumerator)
+            .arg(FMidi->TimeDenominator)
+            .arg(parts)
+            .arg(serviceTracks));
+
+    ShowTrackSettings();
+    UpdatePlaybackButtons();
+    FillNewKeyControls();
+}
+
+void TfrmMain::ShowTempoAndKeyLabels() {
+    if (FMidi->HasTempo)
+        lblTempo->setText(Localized(QStringLiteral("Темп: %1 BPM"), QStringLiteral("Tempo: %1 BPM"))
+                              .arg(QLocale().toString(FMidi->TempoBPM, 'f', 1)));
+    else
+        lblTempo->setText(Localized(QStringLiteral("Темп: не указан"), QStringLiteral("Tempo: not specified")));
+
+    const QString keyPrefix = Localized(QStringLiteral("Тональность: "), QStringLiteral("Key: "));
+    if (FMidi->HasKeySignature)
+        lblKeySignature->setText(keyPrefix + FromUtf8(FMidi->KeyName()) +
+                                 Localized(QStringLiteral(" (из файла)"), QStringLiteral(" (from file)")));
+    else if (FMidi->KeyWasEstimated)
+        lblKeySignature->setText(keyPrefix + FromUtf8(FMidi->KeyName()) +
+                                 Localized(QStringLiteral(" (по нотам)"), QStringLiteral(" (estimated from notes)")));
+    else
+        lblKeySignature->setText(
+            Localized(QStringLiteral("Тональность: не определена"), QStringLiteral("Key: not detected")));
+}
+
+void TfrmMain::UpdateTrackRow(QTreeWidgetItem* item, const TMidiTrack& track) {
+    item->setText(1, FromUtf8(track.ExportName));
+    item->setText(2, QString::number(track.Notes().size()));
+    item->setText(3, FromUtf8(korvalin::PitchName(track.MinPitch())) + QStringLiteral(" – ") +
+                         FromUtf8(korvalin::PitchName(track.MaxPitch())));
+    item->setText(4, ClefDisplayName(track.ClefMode, FEnglish));
+}
+
+QTreeWidgetItem* TfrmMain::SelectedRow() const { return lvTracks->selectedItems().value(0, nullptr); }
+
+TMidiTrack* TfrmMain::RowTrack(const QTreeWidgetItem* item) {
+    if (item == nullptr) return nullptr;
+    return reinterpret_cast<TMidiTrack*>(item->data(0, Qt::UserRole).value<quintptr>());
+}
+
+// ---------------------------------------------------------------------------
+// Track settings and selection
+
+void TfrmMain::lvTracksSelectItem(QTreeWidgetItem*, bool selected) {
+    if (!selected) return;
+    ShowTrackSettings();
+    UpdatePlaybackButtons();
+}
+
+void TfrmMain::ShowTrackSettings() {
+    const TFlagGuard editing(FEditingTrack);
+    const QTreeWidgetItem* row = SelectedRow();
+    pnlTrackSettings->setEnabled(row != nullptr);
+    if (const TMidiTrack* track = RowTrack(row)) {
+        edtPartName->setText(FromUtf8(track->ExportName));
+        cbClef->setCurrentIndex(static_cast<int>(track->ClefMode));
+    } else {
+        edtPartName->clear();
+        cbClef->setCurrentIndex(0);
+    }
+}
+
+void TfrmMain::edtPartNameChange() {
+    if (FEditingTrack) return;
+    QTreeWidgetItem* row = SelectedRow();
+    TMidiTrack* track = RowTrack(row);
+    if (track == nullptr) return;
+    track->ExportName = edtPartName->text().toStdString();
+    UpdateTrackRow(row, *track);
+}
+
+void TfrmMain::cbClefChange() {
+    if (FEditingTrack) return;
+    QTreeWidgetItem* row = SelectedRow();
+    TMidiTrack* track = RowTrack(row);
+    const int index = cbClef->currentIndex();
+    if (track == nullptr || index < 0) return;
+    track->ClefMode = static_cast<TClefMode>(index);
+    UpdateTrackRow(row, *track);
+}
+
+void TfrmMain::btnSelectAllClick() { SetAllChecked(true); }
+
+void TfrmMain::btnSelectNoneClick() { SetAllChecked(false); }
+
+void TfrmMain::SetAllChecked(bool value) {
+    for (int i = 0; i < lvTracks->topLevelItemCount(); ++i)
+        lvTracks->topLevelItem(i)->setCheckState(0, value ? Qt::Checked : Qt::Unchecked);
+}
+
+std::vector<const TMidiTrack*> TfrmMain::TickedTracks() const {
+    std::vector<const TMidiTrack*> tracks;
+    for (int i = 0; i < lvTracks->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = lvTracks->topLevelItem(i);
+        if (item->checkState(0) == Qt::Checked) tracks.push_back(RowTrack(item));
+    }
+    return tracks;
+}
+
+int TfrmMain::SelectedGrid() const {
+    switch (cbGrid->currentIndex()) {
+        case 0:
+            return 8;
+        case 2:
+            return 32;
+        default:
+            return 16;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// New key and tempo controls, playback buttons
+
+void TfrmMain::FillNewKeyControls() {
+    const bool keyKnown = FMidi->HasKeySignature || FMidi->KeyWasEstimated;
+    {
+        const TUpdatesSuspended suspended(cbNewKey);
+        cbNewKey->clear();
+        for (int fifths = -7; fifths <= 7; ++fifths)
+            cbNewKey->addItem(FromUtf8(korvalin::KeyNameFromFifths(fifths, FMidi->KeyMinor)));
+        cbNewKey->setCurrentIndex(keyKnown ? std::clamp(FMidi->KeyFifths, -7, 7) + 7 : -1);
+    }
+    edtNewTempo->setText(QString::number(korvalin::WholeTempo(FMidi->TempoBPM)));
+    RelayoutPanels();
+    pnlMidiSettings->setEnabled(!FSourceMidiFile.isEmpty() && keyKnown);
+    UpdatePlaybackButtons();
+}
+
+void TfrmMain::UpdatePlaybackButtons() {
+    const bool sourceExists = !FSourceMidiFile.isEmpty() && QFileInfo::exists(FSourceMidiFile);
+    SetCommandEnabled(btnPlayAll, sourceExists && !FPlaybackOpen);
+    SetCommandEnabled(btnPlayTrack, SelectedRow() != nullptr && !FPlaybackOpen);
+    SetCommandEnabled(btnPlayTransposed, pnlMidiSettings->isEnabled() && !FPlaybackOpen);
+    SetCommandEnabled(btnStop, FPlaybackOpen);
+}
+
+// ---------------------------------------------------------------------------
+// Files dropped onto the window
+
+namespace {
+
+QStringList LocalFiles(const QMimeData* mime) {
+    QStringList files;
+    if (mime == nullptr || !mime->hasUrls()) return files;
+    for (const QUrl& url : mime->urls())
+        if (url.isLocalFile()) files << url.toLocalFile();
+    return files;
+}
+
+}  // namespace
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (LocalFiles(event->mimeData()).isEmpty())
+        event->ignore();
+    else
+        event->acceptProposedAction();
+}
+
+void TfrmMain::dragMoveEvent(QDragMoveEvent* event) {
+    if (LocalFiles(event->mimeData()).isEmpty())
+        event->ignore();
+    else
+        event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+    const QStringList files = LocalFiles(event->mimeData());
+    if (files.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    // The drag source waits until the drop returns; a message box opened from
+    // inside the drop would hold it (and the desktop's drag) until closed.
+    QMetaObject::invokeMethod(
+        this, [this, files] { Guarded([this, &files] { WMDropFiles(files); }); }, Qt::QueuedConnection);
+}
+
+void TfrmMain::WMDropFiles(const QStringList& fileNames) {
+    for (const QString& name : fileNames) {
+        const QString extension = QFileInfo(name).suffix().toLower();
+        if (extension == QLatin1String("mid") || extension == QLatin1String("midi")) {
+            OpenMidiFile(name, QString());
+            return;
+        }
+    }
+    ShowMessage(TMessageKind::mkInformation,
+                Localized(QStringLiteral("Перетащите MIDI-файл с расширением .mid или .midi."),
+                          QStringLiteral("Drag a MIDI file with the .mid or .midi extension.")));
+}
+
