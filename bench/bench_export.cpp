@@ -97,6 +97,29 @@ void BM_LoadAndExportInMemory(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadAndExportInMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// The same written for reading: staves, voices, spelling and the beat.
+void BM_LoadAndExportReadableInMemory(benchmark::State& state) {
+    const auto& bytes = LargeFile();
+    korvalin::TExportOptions options;
+    options.Notation = korvalin::TNotationMode::nmReadable;
+    std::size_t notes = 0;
+    std::size_t size = 0;
+    for (auto _ : state) {
+        korvalin::TMidiFile file;
+        file.LoadFromBytes(std::span<const std::uint8_t>(bytes.data(), bytes.size()));
+        notes = NoteCount(file);
+        const std::string doc =
+            korvalin::BuildMusicXmlText(file, TracksWithNotes(file), "bench.musicxml", 16, options);
+        size = doc.size();
+        benchmark::DoNotOptimize(doc.data());
+    }
+    state.counters["document_MB"] = static_cast<double>(size) / 1e6;
+    state.counters["notes_per_second"] =
+        benchmark::Counter(static_cast<double>(notes) * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_LoadAndExportReadableInMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 // The same with the document written to a file, as Show score and Export do.
 void BM_LoadAndExportToFile(benchmark::State& state) {
     const auto& bytes = LargeFile();

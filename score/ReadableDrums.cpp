@@ -95,11 +95,12 @@ void SetDrumDurations(std::vector<TPartNote>& notes, const TMeasureMap& map) {
         if (a.Voice != b.Voice) return a.Voice < b.Voice;
         return a.Start != b.Start ? a.Start < b.Start : a.Pitch < b.Pitch;
     });
+    std::size_t hint = 0;
     for (std::size_t i = 0; i < notes.size();) {
         std::size_t j = i;
         while (j < notes.size() && notes[j].Voice == notes[i].Voice && notes[j].Start == notes[i].Start) ++j;
         const TScoreTime at = notes[i].Start;
-        const TMeasureSlot& measure = map.Measures[map.IndexAt(at)];
+        const TMeasureSlot& measure = map.Measures[map.IndexAt(at, hint)];
         const TScoreTime offset = at - measure.Start;
         TScoreTime end = measure.Start + measure.Meter.BeatAt(offset) + measure.Meter.BeatLengthAt(offset);
         if (j < notes.size() && notes[j].Voice == notes[i].Voice) end = std::min(end, notes[j].Start);

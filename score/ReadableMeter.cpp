@@ -251,6 +251,12 @@ std::size_t TMeasureMap::IndexAt(TScoreTime time) const {
     return it == Measures.begin() ? 0 : static_cast<std::size_t>(it - Measures.begin()) - 1;
 }
 
+std::size_t TMeasureMap::IndexAt(TScoreTime time, std::size_t& hint) const {
+    for (std::size_t m = hint; m < Measures.size() && m < hint + 2; ++m)
+        if (Measures[m].Start <= time && (m + 1 == Measures.size() || time < Measures[m + 1].Start)) return hint = m;
+    return hint = IndexAt(time);
+}
+
 TMeasureMap BuildMeasureMap(const TMidiFile& midi, const TUnitScale& scale, TScoreTime scoreEnd,
                             std::int64_t measureLimit) {
     TMeasureMap map;

@@ -1,6 +1,7 @@
 #include "ReadableScore.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -21,9 +22,10 @@ TReadableStaves StavesOf(const TMidiTrack& track) {
     return staves;
 }
 
-// The track's notes on the grid, in score units. One key sounds once at a
-// time in writing: a repeated note at the same moment is kept once, and a
-// note still held when its key is struck again ends there.
+// The track's notes on the grid, in score units, by start and then pitch.
+// One key sounds once at a time in writing: a repeated note at the same
+// moment is kept once (the longer), and a note still held when its key is
+// struck again ends there.
 std::vector<TPartNote> QuantisedNotes(const TMidiTrack& track, const TUnitScale& scale) {
     std::vector<TPartNote> notes;
     notes.reserve(track.Notes().size());
@@ -32,18 +34,23 @@ std::vector<TPartNote> QuantisedNotes(const TMidiTrack& track, const TUnitScale&
         TPartNote& part = notes.emplace_back();
         part.Start = scale.FromTick(span.Start);
         part.End = scale.FromTick(span.End);
-        part.Pitch = note.Pitch;
+        part.Pitch = note.Pitch & 127;
     }
-    std::sort(notes.begin(), notes.end(), [](const TPartNote& a, const TPartNote& b) {
-        if (a.Pitch != b.Pitch) return a.Pitch < b.Pitch;
-        return a.Start != b.Start ? a.Start < b.Start : a.End > b.End;
+    SortNearlySorted(notes, [](const TPartNote& a, const TPartNote& b) {
+        if (a.Start != b.Start) return a.Start < b.Start;
+        return a.Pitch != b.Pitch ? a.Pitch < b.Pitch : a.End > b.End;
     });
+    std::array<std::int64_t, 128> lastOfKey;
+    lastOfKey.fill(-1);
     std::size_t kept = 0;
     for (std::size_t i = 0; i < notes.size(); ++i) {
-        if (kept > 0 && notes[kept - 1].Pitch == notes[i].Pitch) {
-            if (notes[kept - 1].Start == notes[i].Start) continue;
-            notes[kept - 1].End = std::min(notes[kept - 1].End, notes[i].Start);
+        const auto key = static_cast<std::size_t>(notes[i].Pitch);
+        if (lastOfKey[key] >= 0) {
+            TPartNote& held = notes[static_cast<std::size_t>(lastOfKey[key])];
+            if (held.Start == notes[i].Start) continue;
+            held.End = std::min(held.End, notes[i].Start);
         }
+        lastOfKey[key] = static_cast<std::int64_t>(kept);
         notes[kept++] = notes[i];
     }
     notes.resize(kept);
@@ -87,8 +94,9 @@ public:
             SetDrumDurations(FNotes, FMap);
         } else {
             if (FPart.Staves == 2) SplitHands(FNotes, quarter);
+            const bool performed = PlayedOffTheGrid(track, scale.TicksPerStep);
             for (std::int32_t staff = 1; staff <= FPart.Staves; ++staff)
-                AssignVoices(FNotes, staff, scale.UnitsPerStep, quarter);
+                AssignVoices(FNotes, staff, scale.UnitsPerStep, quarter, performed);
             SpellNotes(FNotes, FMap);
         }
         ChooseAllClefs(track);
@@ -114,17 +122,30 @@ private:
     }
 
     void BuildLines() {
+        // The notes by line (staff and voice), each line in time order, and
+        // the notes of a chord from the lowest on the staff: the notes come
+        // in time order already, so the lines are counted out, not sorted.
+        const auto lineOf = [](const TPartNote& note) {
+            return static_cast<std::size_t>((note.Staff - 1) * kVoicesPerStaff + std::min(note.Voice, kVoicesPerStaff - 1));
+        };
+        std::vector<std::uint32_t> firstOfLine(2 * kVoicesPerStaff + 1, 0);
+        for (const auto& note : FNotes) ++firstOfLine[lineOf(note) + 1];
+        for (std::size_t l = 1; l < firstOfLine.size(); ++l) firstOfLine[l] += firstOfLine[l - 1];
         FOrder.resize(FNotes.size());
-        for (std::size_t i = 0; i < FOrder.size(); ++i) FOrder[i] = static_cast<std::uint32_t>(i);
-        std::sort(FOrder.begin(), FOrder.end(), [&](std::uint32_t a, std::uint32_t b) {
+        for (std::size_t i = 0; i < FNotes.size(); ++i) FOrder[firstOfLine[lineOf(FNotes[i])]++] = static_cast<std::uint32_t>(i);
+        const auto byPlace = [&](std::uint32_t a, std::uint32_t b) {
             const TPartNote& x = FNotes[a];
             const TPartNote& y = FNotes[b];
-            if (x.Staff != y.Staff) return x.Staff < y.Staff;
-            if (x.Voice != y.Voice) return x.Voice < y.Voice;
-            if (x.Start != y.Start) return x.Start < y.Start;
-            return Diatonic(x.Spelled) != Diatonic(y.Spelled) ? Diatonic(x.Spelled) < Diatonic(y.Spelled)
-                                                              : x.Pitch < y.Pitch;
-        });
+            return Diatonic(x.Spelled) != Diatonic(y.Spelled) ? Diatonic(x.Spelled) < Diatonic(y.Spelled) : x.Pitch < y.Pitch;
+        };
+        for (std::size_t i = 0; i < FOrder.size();) {
+            std::size_t j = i + 1;
+            while (j < FOrder.size() && lineOf(FNotes[FOrder[j]]) == lineOf(FNotes[FOrder[i]]) &&
+                   FNotes[FOrder[j]].Start == FNotes[FOrder[i]].Start)
+                ++j;
+            if (j - i > 1) std::sort(FOrder.begin() + static_cast<std::ptrdiff_t>(i), FOrder.begin() + static_cast<std::ptrdiff_t>(j), byPlace);
+            i = j;
+        }
         // Every staff has its first voice, notes or not: it carries the rests.
         for (std::int32_t staff = 1; staff <= FPart.Staves; ++staff) FLines.push_back({staff, 0, {}, 0});
         for (std::size_t i = 0; i < FOrder.size();) {
@@ -151,12 +172,14 @@ private:
         });
         // A lower voice's phrase: chords no more than half a bar apart. Inside
         // it its silences are rests; around it nothing is shown.
-        for (auto& line : FLines)
+        for (auto& line : FLines) {
+            std::size_t hint = 0;
             for (std::size_t c = 1; c < line.Chords.size(); ++c) {
                 const TScoreTime gap = line.Chords[c].Start - line.Chords[c - 1].End;
-                const TMeasureSlot& slot = FMap.Measures[FMap.IndexAt(line.Chords[c - 1].End)];
+                const TMeasureSlot& slot = FMap.Measures[FMap.IndexAt(line.Chords[c - 1].End, hint)];
                 line.Chords[c].Phrase = line.Chords[c - 1].Phrase + (gap * 2 > slot.Length ? 1 : 0);
             }
+        }
     }
 
     void FillMeasure(std::size_t m, bool withTempo, double tempo) {

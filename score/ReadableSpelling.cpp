@@ -68,15 +68,14 @@ struct TNeighbours {
 };
 
 std::vector<TNeighbours> FindNeighbours(const std::vector<TPartNote>& notes) {
+    // By line (staff and voice), each in time order: the notes come in time
+    // order, so the lines are counted out.
+    const auto lineOf = [](const TPartNote& note) { return static_cast<std::size_t>(note.Staff * 64 + std::min(note.Voice, 63)); };
+    std::vector<std::size_t> firstOfLine(3 * 64 + 1, 0);
+    for (const auto& note : notes) ++firstOfLine[lineOf(note) + 1];
+    for (std::size_t l = 1; l < firstOfLine.size(); ++l) firstOfLine[l] += firstOfLine[l - 1];
     std::vector<std::size_t> order(notes.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        const TPartNote& x = notes[a];
-        const TPartNote& y = notes[b];
-        if (x.Staff != y.Staff) return x.Staff < y.Staff;
-        if (x.Voice != y.Voice) return x.Voice < y.Voice;
-        return x.Start < y.Start;
-    });
+    for (std::size_t i = 0; i < notes.size(); ++i) order[firstOfLine[lineOf(notes[i])]++] = i;
     std::vector<TNeighbours> result(notes.size());
     const auto sameLine = [&](std::size_t a, std::size_t b) {
         return notes[a].Staff == notes[b].Staff && notes[a].Voice == notes[b].Voice;
@@ -137,12 +136,10 @@ TAccidental AccidentalFor(std::int8_t alter) {
 }  // namespace
 
 void SpellNotes(std::vector<TPartNote>& notes, const TMeasureMap& map) {
+    // The notes come by start and pitch.
     const std::vector<TNeighbours> neighbours = FindNeighbours(notes);
     std::vector<std::size_t> order(notes.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return notes[a].Start != notes[b].Start ? notes[a].Start < notes[b].Start : notes[a].Pitch < notes[b].Pitch;
-    });
 
     const double quarter = static_cast<double>(map.UnitsPerWhole) / 4;
     const double memory = 8 * quarter;  // recent notes fade over about two bars of 4/4
@@ -158,12 +155,13 @@ void SpellNotes(std::vector<TPartNote>& notes, const TMeasureMap& map) {
     std::vector<std::size_t> chromatic;
     std::vector<std::array<std::int32_t, 2>> choices;
     std::vector<std::int32_t> chosen(notes.size(), 0);
+    std::size_t measureHint = 0;
 
     for (std::size_t i = 0; i < order.size();) {
         std::size_t j = i;
         while (j < order.size() && notes[order[j]].Start == notes[order[i]].Start) ++j;
         const TScoreTime at = notes[order[i]].Start;
-        const TScoreKey key = map.Measures[map.IndexAt(at)].Key;
+        const TScoreKey key = map.Measures[map.IndexAt(at, measureHint)].Key;
         if (key.Fifths != lastKey.Fifths || key.Minor != lastKey.Minor) {
             weightSum = fifthsSum = 0;  // a new key starts the memory afresh
             lastKey = key;

@@ -102,10 +102,7 @@ TReadableStaves ClassifyTrack(const TMidiTrack& track) {
 }
 
 void SplitHands(std::vector<TPartNote>& notes, TScoreTime unitsPerQuarter) {
-    std::sort(notes.begin(), notes.end(), [](const TPartNote& a, const TPartNote& b) {
-        return a.Start != b.Start ? a.Start < b.Start : a.Pitch < b.Pitch;
-    });
-    // A search over the onsets: at each, the notes below a split point go to the
+    // The notes come by start and pitch. A search over the onsets: at each, the notes below a split point go to the
     // left hand. A hand's notes at one moment must stay within reach, each hand
     // moves as little as the music lets it, the hands do not cross, and a chord
     // is split where its notes lie farthest apart. Middle C only breaks ties.
@@ -198,9 +195,10 @@ std::vector<std::string_view> ChooseClefs(const std::vector<TPartNote>& notes, s
     const std::size_t count = map.Measures.size();
     std::vector<std::array<double, 2>> cost(count, {0.0, 0.0});
     constexpr std::string_view kClefs[2] = {"G", "F"};
+    std::size_t hint = 0;
     for (const auto& note : notes) {
         if (note.Staff != staff) continue;
-        const std::size_t m = map.IndexAt(note.Start);
+        const std::size_t m = map.IndexAt(note.Start, hint);
         for (std::size_t c = 0; c < 2; ++c) cost[m][c] += ReadingCost(note, kClefs[c]);
     }
     if (preferred.empty()) {

@@ -62,6 +62,9 @@ struct TMeasureMap {
     TScoreTime UnitsPerWhole = 0;
 
     std::size_t IndexAt(TScoreTime time) const;  // the measure holding the time
+    // The same, looking first at `hint` and after it, where a walk in time order
+    // finds it; `hint` moves to the answer.
+    std::size_t IndexAt(TScoreTime time, std::size_t& hint) const;
 };
 
 // Score units for the grid: a whole note is `UnitsPerWhole` units, enough for
@@ -93,6 +96,9 @@ void SplitIntoValues(const TMeter& meter, TScoreTime start, TScoreTime end, bool
 // Beams for the events of one voice in one measure, in time order.
 void SetBeams(const TMeter& meter, std::span<TScoreEvent> events);
 
+// The steps below that take a part's notes expect them by start, then pitch,
+// as the quantisation leaves them, and keep that order.
+
 // Staves (ReadableStaves.cpp)
 TReadableStaves ClassifyTrack(const TMidiTrack& track);
 // Gives every note a hand: 1 for the right, 2 for the left.
@@ -103,8 +109,14 @@ std::vector<std::string_view> ChooseClefs(const std::vector<TPartNote>& notes, s
                                           const TMeasureMap& map, std::string_view preferred);
 
 // Voices (ReadableVoices.cpp): gives every note of one staff its voice, and may
-// shorten a note whose end only overlaps the next one as played.
-void AssignVoices(std::vector<TPartNote>& notes, std::int32_t staff, TScoreTime step, TScoreTime unitsPerQuarter);
+// shorten a note whose end only overlaps the next one as played. The notes of
+// a part `asPerformed` (its times off the grid) also reach to the next note of
+// their voice over a short silence, which was the player's, not the music's.
+void AssignVoices(std::vector<TPartNote>& notes, std::int32_t staff, TScoreTime step, TScoreTime unitsPerQuarter,
+                  bool asPerformed);
+// Whether the track was played rather than entered: most of its notes start
+// or end away from the grid.
+bool PlayedOffTheGrid(const TMidiTrack& track, std::int64_t ticksPerStep);
 
 // Spelling (ReadableSpelling.cpp)
 void SpellNotes(std::vector<TPartNote>& notes, const TMeasureMap& map);

@@ -21,6 +21,7 @@ struct TChord {
     std::vector<std::size_t> Notes;
     std::int32_t Voice = -1;
     std::int32_t Previous = -1;  // the chord before it in its voice
+    bool Trimmed = false;        // ends where the staff's next chord begins
 };
 
 // Chords of one staff: by start, and among equal starts the highest first.
@@ -71,7 +72,10 @@ void TrimLegatoOverlaps(std::vector<TChord>& chords, TScoreTime step, TScoreTime
         if (n >= chords.size() || chords[n].Start >= chord.End) continue;
         const TScoreTime overlap = chord.End - chords[n].Start;
         const TScoreTime tolerance = std::max(step, std::min(unitsPerQuarter, (chord.End - chord.Start) / 4));
-        if (overlap <= tolerance) chord.End = chords[n].Start;
+        if (overlap <= tolerance) {
+            chord.End = chords[n].Start;
+            chord.Trimmed = true;
+        }
     }
 }
 
@@ -87,6 +91,7 @@ void CloseArticulationGaps(std::vector<TChord>& chords, TScoreTime step, TScoreT
         last[static_cast<std::size_t>(chord.Voice)] = static_cast<std::int32_t>(c);
         if (previous < 0) continue;
         TChord& before = chords[static_cast<std::size_t>(previous)];
+        if (before.Trimmed) continue;  // it already ends where the music goes on
         const TScoreTime gap = chord.Start - before.End;
         const TScoreTime between = chord.Start - before.Start;
         if (gap <= 0 || gap > unitsPerQuarter) continue;
@@ -198,18 +203,34 @@ private:
 
 }  // namespace
 
-void AssignVoices(std::vector<TPartNote>& notes, std::int32_t staff, TScoreTime step, TScoreTime unitsPerQuarter) {
+bool PlayedOffTheGrid(const TMidiTrack& track, std::int64_t ticksPerStep) {
+    const std::int64_t tolerance = std::max<std::int64_t>(1, ticksPerStep / 10);
+    const auto offGrid = [&](std::int64_t tick) {
+        const std::int64_t remainder = tick % ticksPerStep;
+        return std::min(remainder, ticksPerStep - remainder) > tolerance;
+    };
+    std::size_t off = 0;
+    for (const auto& note : track.Notes()) off += offGrid(note.StartTick) || offGrid(note.EndTick) ? 1u : 0u;
+    return off * 5 > track.Notes().size();
+}
+
+void AssignVoices(std::vector<TPartNote>& notes, std::int32_t staff, TScoreTime step, TScoreTime unitsPerQuarter,
+                  bool asPerformed) {
+    // The notes come by start and pitch; the staff's are taken highest first at each start.
     std::vector<std::size_t> staffNotes;
     for (std::size_t i = 0; i < notes.size(); ++i)
         if (notes[i].Staff == staff) staffNotes.push_back(i);
-    std::sort(staffNotes.begin(), staffNotes.end(), [&](std::size_t a, std::size_t b) {
-        return notes[a].Start != notes[b].Start ? notes[a].Start < notes[b].Start : notes[a].Pitch > notes[b].Pitch;
-    });
+    for (std::size_t i = 0; i < staffNotes.size();) {
+        std::size_t j = i + 1;
+        while (j < staffNotes.size() && notes[staffNotes[j]].Start == notes[staffNotes[i]].Start) ++j;
+        std::reverse(staffNotes.begin() + static_cast<std::ptrdiff_t>(i), staffNotes.begin() + static_cast<std::ptrdiff_t>(j));
+        i = j;
+    }
     std::vector<TChord> chords = BuildChords(notes, staffNotes, step);
     TrimLegatoOverlaps(chords, step, unitsPerQuarter);
     TVoiceLayer layer(chords);
     for (std::size_t c = 0; c < chords.size(); ++c) layer.Place(c);
-    CloseArticulationGaps(chords, step, unitsPerQuarter);
+    if (asPerformed) CloseArticulationGaps(chords, step, unitsPerQuarter);
     for (const TChord& chord : chords)
         for (const std::size_t n : chord.Notes) {
             notes[n].Voice = chord.Voice;
