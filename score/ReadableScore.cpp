@@ -232,7 +232,7 @@ private:
                 break;
             }
         }
-        const double perBeat = bpm * 4.0 * static_cast<double>(beat) / static_cast<double>(FMap.UnitsPerWhole);
+        const double perBeat = bpm * static_cast<double>(FMap.UnitsPerWhole) / (4.0 * static_cast<double>(beat));
         mark.BeatUnit = type;
         mark.BeatUnitDot = dots > 0;
         mark.PerMinute = std::to_string(static_cast<long long>(std::llround(perBeat)));

@@ -65,6 +65,8 @@ double KeyCentre(const TScoreKey& key) { return key.Fifths + (key.Minor ? 3.0 : 
 // note a semitone away.
 struct TNeighbours {
     bool NextUp = false, NextDown = false, PreviousUp = false, PreviousDown = false;
+    // The notes a semitone away before and after, for their letters; -1 for none.
+    std::int64_t Previous = -1, Next = -1;
 };
 
 std::vector<TNeighbours> FindNeighbours(const std::vector<TPartNote>& notes) {
@@ -88,11 +90,12 @@ std::vector<TNeighbours> FindNeighbours(const std::vector<TPartNote>& notes) {
         chords.emplace_back(i, j);
         i = j;
     }
-    const auto has = [&](std::pair<std::size_t, std::size_t> chord, std::int32_t pitch) {
+    const auto find = [&](std::pair<std::size_t, std::size_t> chord, std::int32_t pitch) -> std::int64_t {
         for (std::size_t k = chord.first; k < chord.second; ++k)
-            if (notes[order[k]].Pitch == pitch) return true;
-        return false;
+            if (notes[order[k]].Pitch == pitch) return static_cast<std::int64_t>(order[k]);
+        return -1;
     };
+    const auto has = [&](std::pair<std::size_t, std::size_t> chord, std::int32_t pitch) { return find(chord, pitch) >= 0; };
     for (std::size_t c = 0; c < chords.size(); ++c) {
         const bool hasNext = c + 1 < chords.size() && sameLine(order[chords[c].first], order[chords[c + 1].first]);
         const bool hasPrevious = c > 0 && sameLine(order[chords[c].first], order[chords[c - 1].first]);
@@ -102,10 +105,12 @@ std::vector<TNeighbours> FindNeighbours(const std::vector<TPartNote>& notes) {
             if (hasNext) {
                 n.NextUp = has(chords[c + 1], pitch + 1);
                 n.NextDown = has(chords[c + 1], pitch - 1);
+                n.Next = std::max(find(chords[c + 1], pitch + 1), find(chords[c + 1], pitch - 1));
             }
             if (hasPrevious) {
                 n.PreviousUp = has(chords[c - 1], pitch + 1);
                 n.PreviousDown = has(chords[c - 1], pitch - 1);
+                n.Previous = std::max(find(chords[c - 1], pitch + 1), find(chords[c - 1], pitch - 1));
             }
         }
     }
@@ -201,14 +206,31 @@ void SpellNotes(std::vector<TPartNote>& notes, const TMeasureMap& map) {
             choices.push_back(options);
         }
 
+        // The letter a neighbour a semitone away is written with: the previous
+        // one as it was spelled, the next one if the key spells it.
+        const auto letterOf = [&](std::int64_t neighbour, bool spelledAlready) -> std::int32_t {
+            if (neighbour < 0) return -1;
+            const TPartNote& other = notes[static_cast<std::size_t>(neighbour)];
+            if (spelledAlready) return other.Start < at ? SpellingAt(chosen[static_cast<std::size_t>(neighbour)]).Step : -1;
+            const std::int32_t near = NearestFifths(((other.Pitch % 12) + 12) % 12);
+            for (const std::int32_t q : {near - 12, near, near + 12})
+                if (InKey(q, key)) return SpellingAt(q).Step;
+            return -1;
+        };
         const auto noteCost = [&](std::size_t n, std::int32_t q, const std::array<std::int32_t, 2>& options) {
             double cost = std::abs(q - centre);
+            // A semitone step is a second: G - F# - G, not G - Gb - G.
+            const std::int32_t letter = SpellingAt(q).Step;
+            if (letterOf(neighbours[n].Previous, true) == letter) cost += 2.0;
+            if (letterOf(neighbours[n].Next, false) == letter) cost += 2.0;
             const bool sharper = q == std::max(options[0], options[1]) && options[0] != options[1];
             const bool flatter = q == std::min(options[0], options[1]) && options[0] != options[1];
-            if (flatter && neighbours[n].NextUp) cost += 2.0;
-            if (sharper && neighbours[n].NextDown) cost += 2.0;
-            if (flatter && neighbours[n].PreviousDown) cost += 1.0;
-            if (sharper && neighbours[n].PreviousUp) cost += 1.0;
+            // Where the note goes weighs more than where it came from: a lower
+            // neighbour E - D# - E leans on the E it returns to.
+            if (flatter && neighbours[n].NextUp) cost += 3.0;
+            if (sharper && neighbours[n].NextDown) cost += 3.0;
+            if (flatter && neighbours[n].PreviousDown) cost += 0.75;
+            if (sharper && neighbours[n].PreviousUp) cost += 0.75;
             return cost;
         };
         const auto pairCost = [](std::int32_t a, std::int32_t b) {

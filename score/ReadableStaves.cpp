@@ -135,7 +135,10 @@ void SplitHands(std::vector<TPartNote>& notes, TScoreTime unitsPerQuarter) {
             const auto reach = [&](std::size_t from, std::size_t to) {
                 const double span = pitch(to - 1) - pitch(from);
                 const double count = static_cast<double>(to - from);
-                return (span > 16 ? 4.0 * (span - 16) : 0.0) + (count > 5 ? 10.0 * (count - 5) : 0.0);
+                // An octave lies under the hand; a ninth or a tenth is a stretch;
+                // wider is out of reach.
+                return std::max(0.0, span - 12) + (span > 16 ? 4.0 * (span - 16) : 0.0) +
+                       (count > 5 ? 10.0 * (count - 5) : 0.0);
             };
             if (left) local += reach(0, split) + 0.15 * std::max(0.0, pitch(split - 1) - 60);
             if (right) local += reach(split, n) + 0.15 * std::max(0.0, 60 - pitch(split));
