@@ -1,5 +1,6 @@
 #include "FileIO.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -79,16 +80,46 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName) {
     return data;
 }
 
-void WriteFileAtomically(const std::string& fileName, std::span<const std::uint8_t> bytes) {
+void TTempFileRegistry::Close() {
+    const std::lock_guard lock(FLock);
+    FClosed = true;
+    for (const auto& name : FNames) ::unlink(name.c_str());
+    FNames.clear();
+}
+
+void WriteFileAtomically(const std::string& fileName, std::span<const std::uint8_t> bytes,
+                         TTempFileRegistry* registry) {
     if (fileName.empty()) ThrowFileError("Cannot write file", fileName, ENOENT);
     const mode_t mode = ModeForTarget(fileName);
     std::string tempName = FolderOf(fileName) + "/." + BaseNameOf(fileName) + ".XXXXXX";
-    FdGuard fd(::mkstemp(tempName.data()));
-    if (fd.Get() < 0) ThrowFileError("Cannot write file", fileName, errno);
+    const auto lockRegistry = [&] {
+        return registry != nullptr ? std::unique_lock(registry->FLock) : std::unique_lock<std::mutex>();
+    };
+    // Whether the temporary name is still ours to remove: a closed registry has removed it already.
+    const auto forget = [&] {
+        if (registry == nullptr) return true;
+        const auto lock = lockRegistry();
+        const auto it = std::find(registry->FNames.begin(), registry->FNames.end(), tempName);
+        if (it == registry->FNames.end()) return false;
+        registry->FNames.erase(it);
+        return true;
+    };
+
+    int created = -1;
+    int createError = 0;
+    {
+        const auto lock = lockRegistry();
+        if (registry != nullptr && registry->FClosed) ThrowFileError("Cannot write file", fileName, EINTR);
+        created = ::mkstemp(tempName.data());
+        createError = errno;
+        if (created >= 0 && registry != nullptr) registry->FNames.push_back(tempName);
+    }
+    FdGuard fd(created);
+    if (fd.Get() < 0) ThrowFileError("Cannot write file", fileName, createError);
 
     auto fail = [&](int err) {
-        ::close(fd.Release());
-        ::unlink(tempName.c_str());
+        if (fd.Get() >= 0) ::close(fd.Release());
+        if (forget()) ::unlink(tempName.c_str());
         ThrowFileError("Cannot write file", fileName, err);
     };
 
@@ -103,21 +134,25 @@ void WriteFileAtomically(const std::string& fileName, std::span<const std::uint8
     }
     if (::fchmod(fd.Get(), mode) != 0) fail(errno);
     if (::fsync(fd.Get()) != 0) fail(errno);
-    if (::close(fd.Release()) != 0) {
-        const int err = errno;
-        ::unlink(tempName.c_str());
-        ThrowFileError("Cannot write file", fileName, err);
-    }
+    if (::close(fd.Release()) != 0) fail(errno);
+
+    // Renamed under the registry's lock, so a Close never removes a name that
+    // has just become the target.
+    const auto lock = lockRegistry();
+    if (registry != nullptr && registry->FClosed) ThrowFileError("Cannot write file", fileName, EINTR);
     if (::rename(tempName.c_str(), fileName.c_str()) != 0) {
         const int err = errno;
         ::unlink(tempName.c_str());
+        if (registry != nullptr) std::erase(registry->FNames, tempName);
         ThrowFileError("Cannot write file", fileName, err);
     }
+    if (registry != nullptr) std::erase(registry->FNames, tempName);
 }
 
-void WriteFileAtomically(const std::string& fileName, std::string_view text) {
-    WriteFileAtomically(fileName, std::span<const std::uint8_t>(
-                                      reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+void WriteFileAtomically(const std::string& fileName, std::string_view text, TTempFileRegistry* registry) {
+    WriteFileAtomically(fileName,
+                        std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+                        registry);
 }
 
 }  // namespace korvalin
