@@ -87,66 +87,89 @@ void TTempFileRegistry::Close() {
     FNames.clear();
 }
 
-void WriteFileAtomically(const std::string& fileName, std::span<const std::uint8_t> bytes,
-                         TTempFileRegistry* registry) {
+TAtomicFile::TAtomicFile(const std::string& fileName, TTempFileRegistry* registry)
+    : FFileName(fileName), FRegistry(registry) {
     if (fileName.empty()) ThrowFileError("Cannot write file", fileName, ENOENT);
-    const mode_t mode = ModeForTarget(fileName);
-    std::string tempName = FolderOf(fileName) + "/." + BaseNameOf(fileName) + ".XXXXXX";
-    const auto lockRegistry = [&] {
-        return registry != nullptr ? std::unique_lock(registry->FLock) : std::unique_lock<std::mutex>();
-    };
-    // Whether the temporary name is still ours to remove: a closed registry has removed it already.
-    const auto forget = [&] {
-        if (registry == nullptr) return true;
-        const auto lock = lockRegistry();
-        const auto it = std::find(registry->FNames.begin(), registry->FNames.end(), tempName);
-        if (it == registry->FNames.end()) return false;
-        registry->FNames.erase(it);
-        return true;
-    };
-
-    int created = -1;
-    int createError = 0;
-    {
-        const auto lock = lockRegistry();
-        if (registry != nullptr && registry->FClosed) ThrowFileError("Cannot write file", fileName, EINTR);
-        created = ::mkstemp(tempName.data());
-        createError = errno;
-        if (created >= 0 && registry != nullptr) registry->FNames.push_back(tempName);
+    FMode = ModeForTarget(fileName);
+    FTempName = FolderOf(fileName) + "/." + BaseNameOf(fileName) + ".XXXXXX";
+    if (FRegistry == nullptr) {
+        FFd = ::mkstemp(FTempName.data());
+        if (FFd < 0) ThrowFileError("Cannot write file", fileName, errno);
+        return;
     }
-    FdGuard fd(created);
-    if (fd.Get() < 0) ThrowFileError("Cannot write file", fileName, createError);
+    // Made and registered in one step, so a Close never misses a temporary file.
+    const std::lock_guard lock(FRegistry->FLock);
+    if (FRegistry->FClosed) ThrowFileError("Cannot write file", fileName, EINTR);
+    FFd = ::mkstemp(FTempName.data());
+    if (FFd < 0) ThrowFileError("Cannot write file", fileName, errno);
+    FRegistry->FNames.push_back(FTempName);
+}
 
-    auto fail = [&](int err) {
-        if (fd.Get() >= 0) ::close(fd.Release());
-        if (forget()) ::unlink(tempName.c_str());
-        ThrowFileError("Cannot write file", fileName, err);
-    };
+TAtomicFile::~TAtomicFile() {
+    if (FFd < 0) return;
+    ::close(FFd);
+    RemoveTemp();
+}
 
+void TAtomicFile::RemoveTemp() {
+    if (FRegistry != nullptr) {
+        const std::lock_guard lock(FRegistry->FLock);
+        const auto it = std::find(FRegistry->FNames.begin(), FRegistry->FNames.end(), FTempName);
+        if (it == FRegistry->FNames.end()) return;
+        FRegistry->FNames.erase(it);
+    }
+    ::unlink(FTempName.c_str());
+}
+
+void TAtomicFile::Fail(int err) {
+    if (FFd >= 0) ::close(FFd);
+    FFd = -1;
+    RemoveTemp();
+    ThrowFileError("Cannot write file", FFileName, err);
+}
+
+void TAtomicFile::Write(std::string_view piece) {
     std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::write(fd.Get(), bytes.data() + done, bytes.size() - done);
+    while (done < piece.size()) {
+        const ssize_t put = ::write(FFd, piece.data() + done, piece.size() - done);
         if (put < 0) {
             if (errno == EINTR) continue;
-            fail(errno);
+            Fail(errno);
         }
         done += static_cast<std::size_t>(put);
     }
-    if (::fchmod(fd.Get(), mode) != 0) fail(errno);
-    if (::fsync(fd.Get()) != 0) fail(errno);
-    if (::close(fd.Release()) != 0) fail(errno);
+}
 
-    // Renamed under the registry's lock, so a Close never removes a name that
-    // has just become the target.
-    const auto lock = lockRegistry();
-    if (registry != nullptr && registry->FClosed) ThrowFileError("Cannot write file", fileName, EINTR);
-    if (::rename(tempName.c_str(), fileName.c_str()) != 0) {
+void TAtomicFile::Commit() {
+    if (::fchmod(FFd, static_cast<mode_t>(FMode)) != 0) Fail(errno);
+    if (::fsync(FFd) != 0) Fail(errno);
+    const int fd = FFd;
+    FFd = -1;
+    if (::close(fd) != 0) {
         const int err = errno;
-        ::unlink(tempName.c_str());
-        if (registry != nullptr) std::erase(registry->FNames, tempName);
-        ThrowFileError("Cannot write file", fileName, err);
+        RemoveTemp();
+        ThrowFileError("Cannot write file", FFileName, err);
     }
-    if (registry != nullptr) std::erase(registry->FNames, tempName);
+    // Renamed under the registry's lock, so a Close never removes a name that
+    // has just become the target, nor lets a stopped program add one.
+    std::unique_lock<std::mutex> lock;
+    if (FRegistry != nullptr) {
+        lock = std::unique_lock(FRegistry->FLock);
+        if (FRegistry->FClosed) ThrowFileError("Cannot write file", FFileName, EINTR);
+        std::erase(FRegistry->FNames, FTempName);
+    }
+    if (::rename(FTempName.c_str(), FFileName.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(FTempName.c_str());
+        ThrowFileError("Cannot write file", FFileName, err);
+    }
+}
+
+void WriteFileAtomically(const std::string& fileName, std::span<const std::uint8_t> bytes,
+                         TTempFileRegistry* registry) {
+    TAtomicFile file(fileName, registry);
+    file.Write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    file.Commit();
 }
 
 void WriteFileAtomically(const std::string& fileName, std::string_view text, TTempFileRegistry* registry) {

@@ -16,6 +16,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+class TAtomicFile;
+
 // The temporary files of atomic writes in flight, for a program that may be
 // stopped by a signal: Close removes them, so a stopped program leaves every
 // target as it was, and no write that sees the registry closed renames or
@@ -25,7 +27,7 @@ public:
     void Close();
 
 private:
-    friend void WriteFileAtomically(const std::string&, std::span<const std::uint8_t>, TTempFileRegistry*);
+    friend class TAtomicFile;
     std::mutex FLock;
     std::vector<std::string> FNames;
     bool FClosed = false;
@@ -40,5 +42,33 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName);
 void WriteFileAtomically(const std::string& fileName, std::span<const std::uint8_t> bytes,
                          TTempFileRegistry* registry = nullptr);
 void WriteFileAtomically(const std::string& fileName, std::string_view text, TTempFileRegistry* registry = nullptr);
+
+// A file written in pieces the same way: the pieces go to a temporary file in
+// the target's folder, and only Commit puts it in the target's place. Without
+// Commit (a failure on the way) the temporary file is removed and the target
+// stays as it was.
+class TAtomicFile {
+public:
+    explicit TAtomicFile(const std::string& fileName, TTempFileRegistry* registry = nullptr);
+    ~TAtomicFile();
+    TAtomicFile(const TAtomicFile&) = delete;
+    TAtomicFile& operator=(const TAtomicFile&) = delete;
+
+    void Write(std::string_view piece);
+    // Flushes the file to the disk and renames it over the target.
+    void Commit();
+
+private:
+    [[noreturn]] void Fail(int err);
+    // Removes the temporary file unless a closed registry has removed it already
+    // (its name may since belong to another file).
+    void RemoveTemp();
+
+    std::string FFileName;
+    std::string FTempName;
+    unsigned FMode = 0;
+    int FFd = -1;
+    TTempFileRegistry* FRegistry = nullptr;
+};
 
 }  // namespace korvalin
