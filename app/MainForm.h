@@ -20,6 +20,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QTranslator;
 class QPushButton;
 class QRadioButton;
 class QTreeWidget;
@@ -163,6 +164,10 @@ public:
 
     QString Localized(const QString& russian, const QString& english) const;
     void ApplyLanguage();
+    // Qt's own texts (file dialogs, standard buttons, the score view's menu)
+    // in the interface language: its Russian translations installed while
+    // the interface is Russian.
+    void ApplyQtTranslations();
     static QString ClefDisplayName(korvalin::TClefMode mode, bool english);
 
     // Fits and centres the window in the work area of its screen.
@@ -311,6 +316,7 @@ private:
     void ShowTempoAndKeyLabels();
 
     QSet<QAbstractButton*> FCommands;
+    QList<QTranslator*> FQtTranslators;
     QVBoxLayout* FViewerLayout = nullptr;
     QWidget* FViewerSpace = nullptr;
 };

@@ -369,6 +369,10 @@ private slots:
                                       << "waltz.mid" << 3 << true << "C# minor"
                                       << "200"
                                       << "waltz_200BPM_C-sharp-minor.mid";
+        QTest::newRow("percent signs in the name") << "a%2%1.mid"
+                                                   << "" << -1 << true << "D minor"
+                                                   << "96"
+                                                   << "a%2%1_96BPM_D-minor.mid";
         QTest::newRow("nothing left of the name") << ".mid"
                                                   << "" << 0 << false << "C major"
                                                   << "120"
