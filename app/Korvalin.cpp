@@ -7,7 +7,8 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvalin"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Korvalin"));
+    // No display name: Qt would append it to every window title ("Korvalin
+    // 0.5.0 — Korvalin"); message boxes take the application name instead.
     QApplication::setApplicationVersion(QStringLiteral(KORVALIN_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Velthane"));
 

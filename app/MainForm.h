@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "MidiParser.h"
+#include "PrivateFolder.h"
 
 class QAbstractButton;
 class QAction;
@@ -19,6 +20,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QTranslator;
 class QPushButton;
 class QRadioButton;
 class QTreeWidget;
@@ -162,6 +164,10 @@ public:
 
     QString Localized(const QString& russian, const QString& english) const;
     void ApplyLanguage();
+    // Qt's own texts (file dialogs, standard buttons, the score view's menu)
+    // in the interface language: its Russian translations installed while
+    // the interface is Russian.
+    void ApplyQtTranslations();
     static QString ClefDisplayName(korvalin::TClefMode mode, bool english);
 
     // Fits and centres the window in the work area of its screen.
@@ -291,8 +297,14 @@ protected:
     QStringList FRecentFiles;
     QMenu* FRecentMenu = nullptr;
 
-    // The system's temporary folder, canonical.
-    static QString TemporaryFolder();
+    // The user's private folder for temporary files, canonical; empty when
+    // none could be had (FTemporaryFolderError says why).
+    QString TemporaryFolder() const { return FTemporaryFolder.Path; }
+    korvalin::TPrivateFolder FTemporaryFolder;
+    QString FTemporaryFolderError;
+    // Keep the result while a temporary file is written: it comes out the
+    // user's alone. Throws when there is no private folder.
+    korvalin::TPrivateFileMode ClaimTemporaryFile(const QString& fileName) const;
 
 private:
     void CreateControls();
@@ -304,6 +316,7 @@ private:
     void ShowTempoAndKeyLabels();
 
     QSet<QAbstractButton*> FCommands;
+    QList<QTranslator*> FQtTranslators;
     QVBoxLayout* FViewerLayout = nullptr;
     QWidget* FViewerSpace = nullptr;
 };

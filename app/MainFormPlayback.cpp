@@ -79,7 +79,8 @@ QString TfrmMain::DefaultNewMidiName(int newFifths, int tempo) const {
     QString base = QFileInfo(edtFileName->text()).completeBaseName();
     if (base.isEmpty()) base = QStringLiteral("Korvalin");
     const QString key = KeyNameForFile(FromUtf8(korvalin::KeyNameFromFifths(newFifths, FMidi->KeyMinor)));
-    return QStringLiteral("%1_%2BPM_%3.mid").arg(base).arg(tempo).arg(key);
+    // One pass: a "%1" in the file's own name must stay as it is.
+    return QStringLiteral("%1_%2BPM_%3.mid").arg(base, QString::number(tempo), key);
 }
 
 void TfrmMain::TransposeSourceTo(const QString& destFile, int newFifths, int semitones, int tempo) {
@@ -105,6 +106,7 @@ void TfrmMain::btnPreviewTransposedClick() {
         // its rows and the user's part settings stay as they are.
         korvalin::TMidiFile transposed;
         std::vector<const TMidiTrack*> tracks;
+        const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FTransposedTempFile);
         TransposeSourceTo(FTransposedTempFile, newFifths, semitones, tempo);
         transposed.LoadFromFile(NativePath(FTransposedTempFile));
         for (int i = 0; i < lvTracks->topLevelItemCount(); ++i) {
@@ -125,6 +127,7 @@ void TfrmMain::btnPreviewTransposedClick() {
                                   QStringLiteral("Select at least one musical track.")));
             return;
         }
+        const korvalin::TPrivateFileMode privatePreview = ClaimTemporaryFile(FPreviewFile);
         korvalin::BuildMusicXml(transposed, tracks, NativePath(FPreviewFile), SelectedGrid());
         SendScoreFile(FPreviewFile);
     } catch (const std::exception& e) {
@@ -181,6 +184,7 @@ QString TfrmMain::MciErrorText(int code) {
 void TfrmMain::PlayMidi(const QString& fileName, const QString& caption) {
     StopPlayback(false);
     try {
+        const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FPreparedPlaybackFile);
         korvalin::PreparePlaybackMidi(NativePath(fileName), NativePath(FPreparedPlaybackFile));
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Не удалось подготовить MIDI для воспроизведения:"),
@@ -265,8 +269,9 @@ void TfrmMain::btnPlayTrackClick() {
         return;
     }
     try {
+        const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FPlaybackTempFile);
         korvalin::WritePartPlaybackMidi(FMidi.get(), track, NativePath(FPlaybackTempFile));
-        const QString name = FromUtf8(track->ExportName);
+        const QString name = korvalin::mainform::DisplayName(track->ExportName);
         const QString caption =
             FEnglish ? QStringLiteral("part \"%1\"").arg(name) : QStringLiteral("партия «%1»").arg(name);
         PlayMidi(FPlaybackTempFile, caption);
@@ -283,6 +288,7 @@ void TfrmMain::btnPlayTransposedClick() {
     int semitones = 0;
     if (!ReadNewKeyAndTempo(newFifths, tempo, semitones)) return;
     try {
+        const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FTransposedTempFile);
         TransposeSourceTo(FTransposedTempFile, newFifths, semitones, tempo);
         const QString caption = QStringLiteral("%1 BPM · %2")
                                     .arg(tempo)

@@ -147,7 +147,7 @@ void TfrmMain::ShowTempoAndKeyLabels() {
 }
 
 void TfrmMain::UpdateTrackRow(QTreeWidgetItem* item, const TMidiTrack& track) {
-    item->setText(1, FromUtf8(track.ExportName));
+    item->setText(1, korvalin::mainform::DisplayName(track.ExportName));
     item->setText(2, QString::number(track.Notes().size()));
     item->setText(3, FromUtf8(korvalin::PitchName(track.MinPitch())) + QStringLiteral(" – ") +
                          FromUtf8(korvalin::PitchName(track.MaxPitch())));
@@ -175,7 +175,7 @@ void TfrmMain::ShowTrackSettings() {
     const QTreeWidgetItem* row = SelectedRow();
     pnlTrackSettings->setEnabled(row != nullptr);
     if (const TMidiTrack* track = RowTrack(row)) {
-        edtPartName->setText(FromUtf8(track->ExportName));
+        edtPartName->setText(korvalin::mainform::DisplayName(track->ExportName));
         cbClef->setCurrentIndex(static_cast<int>(track->ClefMode));
     } else {
         edtPartName->clear();

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -16,6 +17,8 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QDialogButtonBox>
+#include <QLibraryInfo>
 #include <QTest>
 #include <QTreeWidget>
 #include <QUrl>
@@ -25,6 +28,7 @@
 #include <stdexcept>
 
 #include "MainForm.h"
+#include "WindowTestSupport.h"
 #include "MidiBuilder.h"
 
 using korvalin::TClefMode;
@@ -99,7 +103,7 @@ class TMainFormTest : public QObject {
 private:
     std::unique_ptr<QTemporaryDir> FFiles;
     std::unique_ptr<QTemporaryDir> FTemp;
-    QByteArray FOldTmpDir;
+    std::unique_ptr<korvalin::test::TTemporaryFolderScope> FTempScope;
     std::unique_ptr<TTestForm> FForm;
 
     QString WriteFile(const QString& name, const QByteArray& bytes) {
@@ -138,14 +142,13 @@ private slots:
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         FFiles = std::make_unique<QTemporaryDir>();
         FTemp = std::make_unique<QTemporaryDir>();
-        FOldTmpDir = qgetenv("TMPDIR");
-        qputenv("TMPDIR", FTemp->path().toLocal8Bit());
+        FTempScope = std::make_unique<korvalin::test::TTemporaryFolderScope>(FTemp->path());
         FForm = std::make_unique<TTestForm>();
     }
 
     void cleanup() {
         FForm.reset();
-        qputenv("TMPDIR", FOldTmpDir);
+        FTempScope.reset();
         FTemp.reset();
         FFiles.reset();
     }
@@ -556,6 +559,27 @@ private slots:
         QCOMPARE(f.btnOpen->text(), QStringLiteral("Открыть..."));
     }
 
+    void qtsOwnDialogsSpeakTheInterfaceLanguage() {
+        if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_ru.qm")))
+            QSKIP("Qt's Russian translations are not installed (Debian: qt6-translations-l10n)");
+        const auto standardTexts = [] {
+            QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Open);
+            QFileDialog dialog;
+            dialog.setOption(QFileDialog::DontUseNativeDialog);
+            const auto* lookIn = dialog.findChild<QLabel*>(QStringLiteral("lookInLabel"));
+            return QStringList{buttons.button(QDialogButtonBox::Cancel)->text(),
+                               buttons.button(QDialogButtonBox::Open)->text(), lookIn ? lookIn->text() : QString()};
+        };
+        const QStringList russian = standardTexts();
+        QCOMPARE(russian.value(0), QStringLiteral("Отмена"));
+        SetEnglish(true);
+        const QStringList english = standardTexts();
+        QCOMPARE(english.value(0), QStringLiteral("Cancel"));
+        for (qsizetype i = 0; i < english.size(); ++i) QVERIFY2(russian[i] != english[i], qPrintable(english[i]));
+        SetEnglish(false);
+        QCOMPARE(standardTexts(), russian);
+    }
+
     void switchingLanguageWithAFileKeepsTheClefAndRewritesTheStatus() {
         TTestForm& f = *FForm;
         f.OpenMidiFile(WriteMidi("duet.mid", ConductorAndTwoParts(false)), QString());
@@ -626,6 +650,27 @@ private slots:
         f.lvTracks->setCurrentItem(Row(0));
         QCOMPARE(f.edtPartName->text(), typed);
         QCOMPARE(QString::fromStdString(f.FMidi->Tracks()[2]->ExportName), QStringLiteral("Cello"));
+    }
+
+    void controlCharactersInNamesAreNotShown() {
+        TTestForm& f = *FForm;
+        MidiBuilder midi(1, 480);
+        midi.Track().Tempo(0, 500000).End();
+        midi.Track().Name(std::string("Piccolo\0", 8)).Note(0, 480, 0, 84).End();
+        midi.Track().Name("Oboe\r\x01 1\x7f").Note(0, 480, 1, 72).End();
+        f.OpenMidiFile(WriteMidi("names.mid", midi.Bytes()), QString());
+        QCOMPARE(Row(0)->text(1), QStringLiteral("Piccolo"));
+        QCOMPARE(Row(1)->text(1), QStringLiteral("Oboe 1"));
+        QCOMPARE(f.edtPartName->text(), QStringLiteral("Piccolo"));
+        // The model keeps what the file says until the user renames the part.
+        QCOMPARE(f.FMidi->Tracks()[1]->Name, std::string("Piccolo\0", 8));
+        QCOMPARE(f.FMidi->Tracks()[1]->ExportName, std::string("Piccolo\0", 8));
+        f.lvTracks->setCurrentItem(Row(1));
+        QCOMPARE(f.edtPartName->text(), QStringLiteral("Oboe 1"));
+        QCOMPARE(f.FMidi->Tracks()[2]->ExportName, std::string("Oboe\r\x01 1\x7f"));
+        f.edtPartName->setText(QStringLiteral("Oboe 2"));
+        QCOMPARE(f.FMidi->Tracks()[2]->ExportName, std::string("Oboe 2"));
+        QCOMPARE(Row(1)->text(1), QStringLiteral("Oboe 2"));
     }
 
     void choosingAClefChangesTheTrackAndItsRow() {
@@ -758,5 +803,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TMainFormTest)
+KORVALIN_WINDOW_TEST_MAIN(TMainFormTest)
 #include "MainFormTest.moc"
