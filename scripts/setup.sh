@@ -13,7 +13,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
   qt6-webchannel-dev libqt6opengl6-dev qt6-l10n-tools qt6-translations-l10n
   libgl-dev libxkbcommon-dev
-  libfluidsynth-dev fluidsynth timgm6mb-soundfont
+  libfluidsynth-dev fluidsynth timgm6mb-soundfont pulseaudio pulseaudio-utils
   libxml2-utils python3
   xvfb xauth imagemagick sox fonts-dejavu-core
 )
