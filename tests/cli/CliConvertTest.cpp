@@ -26,7 +26,6 @@ using test::Bytes;
 using test::MidiBuilder;
 
 using test::ReadText;
-using test::ShellQuoted;
 
 // Conductor (track 1, no notes), a treble line (track 2), an untitled-looking
 // bass (track 3), a second empty track (track 4).
@@ -55,12 +54,9 @@ protected:
     }
 
     int Run(const std::vector<std::string>& args) {
-        std::string command = ShellQuoted(KORVALIN_CLI);
-        for (const auto& arg : args) command += " " + ShellQuoted(arg);
-        command += " >/dev/null 2>" + ShellQuoted((FDir / "stderr.txt").string()) + " </dev/null";
-        const int status = std::system(command.c_str());
-        FErr = ReadText(FDir / "stderr.txt");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const auto result = test::RunTool(KORVALIN_CLI, args, FDir);
+        FErr = result.Err;
+        return result.ExitCode;
     }
 
     std::string Target(const std::string& name) const { return (FDir / name).string(); }

@@ -22,13 +22,8 @@ namespace fs = std::filesystem;
 using korvalin::test::Bytes;
 using korvalin::test::MidiBuilder;
 
-struct RunResult {
-    int ExitCode = -1;
-    std::string Out;
-    std::string Err;
-};
-
 using korvalin::test::ReadText;
+using korvalin::test::RunResult;
 using korvalin::test::ShellQuoted;
 
 class CliInfo : public ::testing::Test {
@@ -50,19 +45,7 @@ protected:
         return path.string();
     }
 
-    RunResult Run(const std::vector<std::string>& args) const {
-        std::string command = ShellQuoted(KORVALIN_CLI);
-        for (const auto& arg : args) command += " " + ShellQuoted(arg);
-        const auto out = FDir / "stdout.txt";
-        const auto err = FDir / "stderr.txt";
-        command += " >" + ShellQuoted(out.string()) + " 2>" + ShellQuoted(err.string()) + " </dev/null";
-        const int status = std::system(command.c_str());
-        RunResult result;
-        result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.Out = ReadText(out);
-        result.Err = ReadText(err);
-        return result;
-    }
+    RunResult Run(const std::vector<std::string>& args) const { return korvalin::test::RunTool(KORVALIN_CLI, args, FDir); }
 
     // The document read back by Python's strict parser and printed again on one
     // line; fails the test when it does not parse.
