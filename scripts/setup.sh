@@ -40,6 +40,7 @@ packages=(
   libfluidsynth-dev fluidsynth timgm6mb-soundfont pulseaudio pulseaudio-utils
   libxml2-utils python3
   xvfb xauth imagemagick sox fonts-dejavu-core
+  desktop-file-utils appstream librsvg2-bin dpkg-dev file
 )
 
 missing=()
