@@ -127,6 +127,9 @@ public:
     void btnSelectNoneClick();
     // Files dropped onto the window (outside the score view), in drop order.
     void WMDropFiles(const QStringList& fileNames);
+    // Files named on the program's command line, after start-up: the first is
+    // opened as the Open button would, the status line says the rest were ignored.
+    void OpenCommandLineFiles(const QStringList& fileNames);
 
     // --- Operations the other parts of the window call ---
     // The one way a MIDI file enters the window. An empty display name shows the

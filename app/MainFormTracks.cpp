@@ -85,6 +85,18 @@ void TfrmMain::OpenMidiFile(const QString& fileName, const QString& displayName)
     }
 }
 
+void TfrmMain::OpenCommandLineFiles(const QStringList& fileNames) {
+    if (fileNames.isEmpty()) return;
+    // The history and the later commands want the file wherever the program's
+    // folder is, not relative to where it was started.
+    OpenMidiFile(QFileInfo(fileNames.first()).absoluteFilePath(), QString());
+    if (fileNames.size() > 1)
+        lblStatus->setText(lblStatus->text() +
+                           Localized(QStringLiteral(" · остальные файлы пропущены: %1"),
+                                     QStringLiteral(" · other files ignored: %1"))
+                               .arg(fileNames.size() - 1));
+}
+
 void TfrmMain::ShowLoadedMidi() {
     int parts = 0;
     int serviceTracks = 0;

@@ -744,6 +744,48 @@ private slots:
         QCOMPARE(FForm->SelectedGrid(), grid);
     }
 
+    // --- Files on the command line ---
+
+    void commandLineOpensTheFirstFileAndSaysTheOthersWereIgnored_data() {
+        QTest::addColumn<bool>("english");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("Russian") << false
+                                 << QStringLiteral("Формат 1 · PPQN 480 · размер 3/4 · партий: 2 · служебных дорожек: 1"
+                                                   " · остальные файлы пропущены: 2");
+        QTest::newRow("English") << true
+                                 << QStringLiteral("Format 1 · PPQN 480 · time 3/4 · parts: 2 · service tracks: 1"
+                                                   " · other files ignored: 2");
+    }
+
+    void commandLineOpensTheFirstFileAndSaysTheOthersWereIgnored() {
+        QFETCH(bool, english);
+        QFETCH(QString, status);
+        TTestForm& f = *FForm;
+        SetEnglish(english);
+        const QString first = WriteMidi("first.mid", ConductorAndTwoParts(true));
+        const QString second = WriteMidi("second.mid", ThreeParts());
+        // A shell passes names relative to where the program started; the window keeps the full path.
+        const QString started = QDir::currentPath();
+        QDir::setCurrent(FFiles->path());
+        f.OpenCommandLineFiles({QStringLiteral("first.mid"), second, QStringLiteral("missing.mid")});
+        QDir::setCurrent(started);
+        QVERIFY(f.Shown.isEmpty());
+        QCOMPARE(f.FSourceMidiFile, first);
+        QCOMPARE(f.edtFileName->text(), first);
+        QCOMPARE(f.lvTracks->topLevelItemCount(), 2);
+        QCOMPARE(f.lblStatus->text(), status);
+    }
+
+    void aCommandLineFileThatCannotBeLoadedShowsTheErrorBox() {
+        TTestForm& f = *FForm;
+        f.OpenCommandLineFiles({WriteFile("bad.mid", QByteArray("this is certainly not a MIDI file"))});
+        QCOMPARE(f.Shown.size(), 1);
+        QCOMPARE(f.Shown[0].Kind, TTestForm::TMessageKind::mkError);
+        QCOMPARE(f.Shown[0].Text, QStringLiteral("Ошибка открытия MIDI:\nMThd header was not found"));
+        QCOMPARE(f.lblStatus->text(), QStringLiteral("Не удалось прочитать файл."));
+        QVERIFY(f.FSourceMidiFile.isEmpty());
+    }
+
     // --- Drops ---
 
     void dropOpensTheFirstMidiFileOnly() {
