@@ -77,31 +77,8 @@ std::size_t NoteCount(const korvalin::TMidiFile& file) {
 }
 
 // Load and build the document in memory: the exporter's own work.
-void BM_LoadAndExportInMemory(benchmark::State& state) {
+void LoadAndExportInMemory(benchmark::State& state, const korvalin::TExportOptions& options) {
     const auto& bytes = LargeFile();
-    std::size_t notes = 0;
-    std::size_t size = 0;
-    for (auto _ : state) {
-        korvalin::TMidiFile file;
-        file.LoadFromBytes(std::span<const std::uint8_t>(bytes.data(), bytes.size()));
-        notes = NoteCount(file);
-        const std::string doc = korvalin::BuildMusicXmlText(file, TracksWithNotes(file), "bench.musicxml", 16);
-        size = doc.size();
-        benchmark::DoNotOptimize(doc.data());
-    }
-    state.counters["notes"] = static_cast<double>(notes);
-    state.counters["document_MB"] = static_cast<double>(size) / 1e6;
-    state.counters["notes_per_second"] =
-        benchmark::Counter(static_cast<double>(notes) * static_cast<double>(state.iterations()),
-                           benchmark::Counter::kIsRate);
-}
-BENCHMARK(BM_LoadAndExportInMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
-
-// The same written for reading: staves, voices, spelling and the beat.
-void BM_LoadAndExportReadableInMemory(benchmark::State& state) {
-    const auto& bytes = LargeFile();
-    korvalin::TExportOptions options;
-    options.Notation = korvalin::TNotationMode::nmReadable;
     std::size_t notes = 0;
     std::size_t size = 0;
     for (auto _ : state) {
@@ -113,10 +90,21 @@ void BM_LoadAndExportReadableInMemory(benchmark::State& state) {
         size = doc.size();
         benchmark::DoNotOptimize(doc.data());
     }
+    state.counters["notes"] = static_cast<double>(notes);
     state.counters["document_MB"] = static_cast<double>(size) / 1e6;
     state.counters["notes_per_second"] =
         benchmark::Counter(static_cast<double>(notes) * static_cast<double>(state.iterations()),
                            benchmark::Counter::kIsRate);
+}
+
+void BM_LoadAndExportInMemory(benchmark::State& state) { LoadAndExportInMemory(state, {}); }
+BENCHMARK(BM_LoadAndExportInMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The same written for reading: staves, voices, spelling and the beat.
+void BM_LoadAndExportReadableInMemory(benchmark::State& state) {
+    korvalin::TExportOptions options;
+    options.Notation = korvalin::TNotationMode::nmReadable;
+    LoadAndExportInMemory(state, options);
 }
 BENCHMARK(BM_LoadAndExportReadableInMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
 

@@ -170,27 +170,22 @@ TScoreTime Lcm(TScoreTime a, TScoreTime b) { return a / std::gcd(a, b) * b; }
 
 }  // namespace
 
-TScoreTime TMeter::BeatAt(TScoreTime offset) const {
-    const auto it = std::upper_bound(BeatStarts.begin(), BeatStarts.end(), offset);
-    return it == BeatStarts.begin() ? 0 : *(it - 1);
+namespace {
+
+// The part of a measure that holds `offset`, among parts that start at `starts`.
+std::pair<TScoreTime, TScoreTime> PartHolding(const std::vector<TScoreTime>& starts, TScoreTime measureLength,
+                                              TScoreTime offset) {
+    const auto it = std::upper_bound(starts.begin(), starts.end(), offset);
+    const TScoreTime start = it == starts.begin() ? 0 : *(it - 1);
+    return {start, (it == starts.end() ? measureLength : *it) - start};
 }
 
-TScoreTime TMeter::BeatLengthAt(TScoreTime offset) const {
-    const auto it = std::upper_bound(BeatStarts.begin(), BeatStarts.end(), offset);
-    const TScoreTime start = it == BeatStarts.begin() ? 0 : *(it - 1);
-    return (it == BeatStarts.end() ? Length : *it) - start;
-}
+}  // namespace
 
-TScoreTime TMeter::GroupAt(TScoreTime offset) const {
-    const auto it = std::upper_bound(GroupStarts.begin(), GroupStarts.end(), offset);
-    return it == GroupStarts.begin() ? 0 : *(it - 1);
-}
-
-TScoreTime TMeter::GroupLengthAt(TScoreTime offset) const {
-    const auto it = std::upper_bound(GroupStarts.begin(), GroupStarts.end(), offset);
-    const TScoreTime start = it == GroupStarts.begin() ? 0 : *(it - 1);
-    return (it == GroupStarts.end() ? Length : *it) - start;
-}
+TScoreTime TMeter::BeatAt(TScoreTime offset) const { return PartHolding(BeatStarts, Length, offset).first; }
+TScoreTime TMeter::BeatLengthAt(TScoreTime offset) const { return PartHolding(BeatStarts, Length, offset).second; }
+TScoreTime TMeter::GroupAt(TScoreTime offset) const { return PartHolding(GroupStarts, Length, offset).first; }
+TScoreTime TMeter::GroupLengthAt(TScoreTime offset) const { return PartHolding(GroupStarts, Length, offset).second; }
 
 TMeter MakeMeter(std::int32_t beats, std::int32_t beatType, TScoreTime unitsPerWhole) {
     TMeter meter;

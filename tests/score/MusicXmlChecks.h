@@ -49,6 +49,18 @@ inline bool TagValue(std::string_view line, std::string_view open, std::int64_t&
     return true;
 }
 
+// The divisions and the time signature in force as a document is read.
+struct TTimeReader {
+    std::int64_t Divisions = 1, Beats = 4, BeatType = 4;
+
+    // Takes the value from a line that holds one of them; false for any other line.
+    bool Read(std::string_view line) {
+        return TagValue(line, "<divisions>", Divisions) || TagValue(line, "<beats>", Beats) ||
+               TagValue(line, "<beat-type>", BeatType);
+    }
+    std::int64_t MeasureLength() const { return Divisions * 4 * Beats / BeatType; }
+};
+
 // Reads a document back the way a notation program does, with its own
 // arithmetic: the time position moves by each note or rest that is not a chord
 // member and by <forward>, goes back by <backup>; every written voice must run
@@ -60,7 +72,8 @@ inline std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& 
     const auto problem = [&](const std::string& where, const std::string& what) {
         if (problems.size() < 10) problems.push_back(where + ": " + what);
     };
-    std::int64_t divisions = 0, beats = 0, beatType = 0, measureLength = 0;
+    TTimeReader time;
+    std::int64_t measureLength = 0;
     std::int64_t pos = 0, part = 0, measure = 0, firstPartMeasures = -1;
     std::map<std::int64_t, std::int64_t> voiceEnd;
     enum { kNone, kNote, kBackup, kForward } element = kNone;
@@ -83,13 +96,8 @@ inline std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& 
             ++measure;
             pos = 0;
             voiceEnd.clear();
-        } else if (TagValue(line, "<divisions>", value)) {
-            divisions = value;
-        } else if (TagValue(line, "<beats>", value)) {
-            beats = value;
-        } else if (TagValue(line, "<beat-type>", value)) {
-            beatType = value;
-            measureLength = divisions * 4 * beats / beatType;
+        } else if (time.Read(line)) {
+            measureLength = time.MeasureLength();
         } else if (line.find("<note>") != std::string_view::npos || line.find("<note print-object") != std::string_view::npos) {
             element = kNote;
             chord = rest = false;
@@ -156,7 +164,8 @@ inline std::vector<std::set<TOnset>> NoteOnsets(const std::string& doc) {
     static constexpr int kSemitone[7] = {0, 2, 4, 5, 7, 9, 11};
     std::vector<std::set<TOnset>> parts;
     std::map<std::string, std::int32_t> unpitchedKey;
-    std::int64_t divisions = 1, beats = 4, beatType = 4, measureStart = 0, pos = 0;
+    TTimeReader time;
+    std::int64_t measureStart = 0, pos = 0;
     bool inNote = false, chord = false, rest = false, tieStop = false;
     std::int64_t moveSign = 0;  // -1 inside <backup>, 1 inside <forward>
     std::int64_t duration = 0, lastStart = 0;
@@ -183,14 +192,9 @@ inline std::vector<std::set<TOnset>> NoteOnsets(const std::string& doc) {
         } else if (line.find("<measure number=") != std::string_view::npos) {
             pos = 0;
         } else if (line.find("</measure>") != std::string_view::npos) {
-            measureStart += divisions * 4 * beats / beatType;
-        } else if (TagValue(line, "<divisions>", value)) {
+            measureStart += time.MeasureLength();
+        } else if (time.Read(line)) {
             // A later change of divisions would move every position; none is written.
-            divisions = value;
-        } else if (TagValue(line, "<beats>", value)) {
-            beats = value;
-        } else if (TagValue(line, "<beat-type>", value)) {
-            beatType = value;
         } else if (line.find("<note") != std::string_view::npos && line.find("<notehead") == std::string_view::npos &&
                    line.find("<notations") == std::string_view::npos) {
             inNote = true;
@@ -228,8 +232,8 @@ inline std::vector<std::set<TOnset>> NoteOnsets(const std::string& doc) {
             if (rest || tieStop || parts.empty()) continue;
             const std::int32_t pitch = instrument.empty() ? (octave + 1) * 12 + kSemitone[step] + alter : unpitchedKey[instrument];
             const std::int64_t numerator = measureStart + start;
-            const std::int64_t common = std::gcd(numerator, divisions);
-            parts.back().insert({numerator / common, divisions / common, pitch});
+            const std::int64_t common = std::gcd(numerator, time.Divisions);
+            parts.back().insert({numerator / common, time.Divisions / common, pitch});
         }
     }
     return parts;
@@ -268,6 +272,15 @@ inline void ExpectValid(const std::vector<std::string>& files, const fs::path& l
         }
     }
 }
+
+// A test over the public corpus, skipped where the corpus is absent.
+class TCorpusTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::is_directory(CorpusDir() / "midi"))
+            GTEST_SKIP() << "corpus not found at " << CorpusDir() << " (KORVALIN_CORPUS_DIR)";
+    }
+};
 
 // Each corpus file that loads and has notes, with its tracks that have notes.
 struct TLoadedMidi {

@@ -43,13 +43,7 @@ std::int64_t ExpectedSoundingTicks(const TMidiTrack& track, std::int64_t step) {
     return total;
 }
 
-class CorpusExport : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!fs::is_directory(test::CorpusDir() / "midi"))
-            GTEST_SKIP() << "corpus not found at " << test::CorpusDir() << " (KORVALIN_CORPUS_DIR)";
-    }
-};
+using CorpusExport = test::TCorpusTest;
 
 TEST_F(CorpusExport, EveryWrittenVoiceAddsUpToTheMeasureLengthOnEveryGrid) {
     const auto corpus = test::LoadCorpus();

@@ -17,13 +17,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class ReadableCorpus : public ::testing::Test {
+class ReadableCorpus : public test::TCorpusTest {
 protected:
-    void SetUp() override {
-        if (!fs::is_directory(test::CorpusDir() / "midi"))
-            GTEST_SKIP() << "corpus not found at " << test::CorpusDir() << " (KORVALIN_CORPUS_DIR)";
-    }
-
     static TExportOptions Readable() {
         TExportOptions options;
         options.Notation = TNotationMode::nmReadable;
