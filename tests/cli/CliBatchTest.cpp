@@ -22,6 +22,7 @@
 #include "CliSupport.h"
 #include "FileIO.h"
 #include "MidiBuilder.h"
+#include "ScratchFolder.h"
 
 extern char** environ;
 
@@ -65,15 +66,6 @@ std::set<std::string> FilesBelow(const fs::path& dir) {
 
 class CliBatch : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "korvalin-cli-batch.XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        FDir = pattern;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(FDir, ec);
-    }
 
     std::string Write(const std::string& relative, const Bytes& bytes) const {
         const auto path = FDir / relative;
@@ -94,7 +86,8 @@ protected:
         Write("in/notes.txt", Bytes{'h', 'i'});
     }
 
-    fs::path FDir;
+    const test::ScratchFolder FScratch{"korvalin-cli-batch"};
+    const fs::path& FDir = FScratch.Path();
 };
 
 TEST_F(CliBatch, ConvertsATreeAsSingleConvertsWouldAndGoesOnPastABadFile) {

@@ -15,6 +15,7 @@
 #include "FileIO.h"
 #include "CliSupport.h"
 #include "MidiBuilder.h"
+#include "ScratchFolder.h"
 #include "MidiParser.h"
 #include "MusicXmlExporter.h"
 
@@ -41,16 +42,9 @@ Bytes ThreePartFile() {
 class CliConvert : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "korvalin-cli-convert.XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        FDir = pattern;
         FInput = (FDir / "sonata.mid").string();
         WriteFileAtomically(FInput, ThreePartFile());
         FMidi.LoadFromFile(FInput);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(FDir, ec);
     }
 
     int Run(const std::vector<std::string>& args) {
@@ -62,7 +56,8 @@ protected:
     std::string Target(const std::string& name) const { return (FDir / name).string(); }
     TMidiTrack& Track(std::size_t index) { return *FMidi.Tracks()[index - 1]; }
 
-    fs::path FDir;
+    const test::ScratchFolder FScratch{"korvalin-cli-convert"};
+    const fs::path& FDir = FScratch.Path();
     std::string FInput;
     TMidiFile FMidi;
     std::string FErr;

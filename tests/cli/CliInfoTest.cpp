@@ -15,6 +15,7 @@
 
 #include "CliSupport.h"
 #include "MidiBuilder.h"
+#include "ScratchFolder.h"
 
 namespace {
 
@@ -28,16 +29,6 @@ using korvalin::test::ShellQuoted;
 
 class CliInfo : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "korvalin-cli-info.XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        FDir = pattern;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(FDir, ec);
-    }
-
     std::string Write(const std::string& name, const Bytes& bytes) const {
         const auto path = FDir / name;
         std::ofstream out(path, std::ios::binary);
@@ -71,7 +62,8 @@ protected:
         return midi.Bytes();
     }
 
-    fs::path FDir;
+    const korvalin::test::ScratchFolder FScratch{"korvalin-cli-info"};
+    const fs::path& FDir = FScratch.Path();
 };
 
 TEST_F(CliInfo, TextShowsTheWindowsLabelsAndOneLinePerPart) {

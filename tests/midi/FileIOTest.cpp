@@ -12,6 +12,7 @@
 
 #include "CliSupport.h"
 #include "FileIO.h"
+#include "ScratchFolder.h"
 
 namespace korvalin {
 namespace {
@@ -20,15 +21,6 @@ namespace fs = std::filesystem;
 
 class TempFileRegistry : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "korvalin-fileio.XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        FDir = pattern;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(FDir, ec);
-    }
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(FDir)) names.push_back(entry.path().filename().string());
@@ -36,7 +28,8 @@ protected:
         return names;
     }
 
-    fs::path FDir;
+    const test::ScratchFolder FScratch{"korvalin-fileio"};
+    const fs::path& FDir = FScratch.Path();
 };
 
 TEST_F(TempFileRegistry, WritesFromManyThreadsLeaveOnlyTheirTargets) {
