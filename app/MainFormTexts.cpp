@@ -1,6 +1,7 @@
 // The interface language: every caption of the window in Russian and English.
 
 #include "MainForm.h"
+#include "WebViewHost.h"
 #include "MainFormSupport.h"
 
 #include <QAbstractButton>
@@ -129,5 +130,7 @@ void TfrmMain::ApplyLanguage() {
         ShowTempoAndKeyLabels();
         lblStatus->setText(Localized(QStringLiteral("MIDI-файл загружен."), QStringLiteral("MIDI file loaded.")));
     }
+    // The score view speaks the window's language too.
+    if (FViewerHost != nullptr) FViewerHost->SetPageLanguage(FEnglish);
     RelayoutPanels();
 }

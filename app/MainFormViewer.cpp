@@ -67,6 +67,8 @@ void TfrmMain::StartViewer() {
         [this] { Guarded([this] { StopPlayback(false); }); }, Qt::DirectConnection);
     connect(FViewerHost, &TWebViewHost::ErrorMessage, this,
             [this](const QString& text) { ShowMessage(TMessageKind::mkError, text); });
+    connect(FViewerHost, &TWebViewHost::PageDied, this, [this](const QString& text) { lblStatus->setText(text); });
+    FViewerHost->SetPageLanguage(FEnglish);
 
     try {
         FViewerHost->Start();
@@ -87,8 +89,7 @@ void TfrmMain::ShutDownViewer() {
 
 void TfrmMain::ClearViewerScore() {
     if (FViewerHost == nullptr) return;
-    FViewerHost->DropPendingScore();
-    FViewerHost->RunScript(QStringLiteral("window.clearScore();"));
+    FViewerHost->ClearScore();
 }
 
 QWebEngineView* TfrmMain::EdgeBrowser() const { return FViewerHost != nullptr ? FViewerHost->View() : nullptr; }

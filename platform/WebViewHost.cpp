@@ -1,6 +1,7 @@
 #include "WebViewHost.h"
 
 #include "FileIO.h"
+#include "ScoreView.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -122,6 +123,7 @@ TWebViewHost::TWebViewHost(const QString& tempFolder, TLocalizer localized, QObj
     }
     FView = new QWebEngineView();
     FView->setObjectName(QStringLiteral("EdgeBrowser"));
+    FScoreView = new TScoreView([this](const QString& script) { RunScript(script); }, this);
 }
 
 TWebViewHost::~TWebViewHost() {
@@ -185,6 +187,7 @@ void TWebViewHost::StartWebEngine() {
 
     FPage = new QWebEnginePage(FProfile, FView);
     InstallMessageBridge();
+    FScoreView->Prepare();
 
     connect(FPage, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
         switch (info.status()) {
@@ -201,7 +204,7 @@ void TWebViewHost::StartWebEngine() {
     });
     connect(FPage, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus, int exitCode) {
-                EdgeBrowserCreateWebViewCompleted(exitCode);
+                RenderProcessTerminated(exitCode);
             });
 
     FView->setPage(FPage);
@@ -236,6 +239,23 @@ void TWebViewHost::EdgeBrowserCreateWebViewCompleted(int exitCode) {
     emit CreationFailed(FViewerError);
 }
 
+void TWebViewHost::RenderProcessTerminated(int exitCode) {
+    if (!FNavigationDone) {
+        EdgeBrowserCreateWebViewCompleted(exitCode);
+        return;
+    }
+    // Only a page that was working can die; one that never loaded stays
+    // unavailable for good.
+    if (!FViewerReady) return;
+    FViewerReady = false;
+    FPageDead = true;
+    FScoreView->Clear();
+    emit PageDied(FLocalized(QStringLiteral("Просмотрщик партитуры остановился (код %1); «Показать партитуру» запустит "
+                                            "его снова."),
+                             QStringLiteral("The score viewer stopped (code %1); Show score starts it again."))
+                      .arg(exitCode));
+}
+
 void TWebViewHost::NavigateToViewer() {
     // QUrl::fromLocalFile percent-encodes what a URL cannot carry as it is
     // ("#", "%", spaces), so any temporary folder gives a working address.
@@ -250,6 +270,7 @@ void TWebViewHost::EdgeBrowserNavigationCompleted(bool success, int webErrorStat
     FViewerReady = success;
     if (success) {
         FViewerError.clear();
+        SetPageLanguage(FEnglish);
         SendPendingScore();
         emit ViewerReady();
     } else {
@@ -269,15 +290,32 @@ void TWebViewHost::SendScoreFile(const QString& fileName) {
     const std::vector<std::uint8_t> bytes = ReadWholeFile(ToUtf8(fileName));
     const QByteArray raw(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
     FPendingXmlBase64 = QString::fromLatin1(raw.toBase64());
+    if (FPageDead && FPage) {
+        // A fresh page; the score goes to it once it has loaded.
+        FPageDead = false;
+        FNavigationDone = false;
+        NavigateToViewer();
+        return;
+    }
     SendPendingScore();
 }
 
 void TWebViewHost::SendPendingScore() {
     if (!FViewerReady || FPendingXmlBase64.isEmpty()) return;
-    // Base64 holds neither quotes nor backslashes, so it goes between the
-    // quotes unchanged.
-    RunScript(QStringLiteral("window.renderMusicXmlBase64('") + FPendingXmlBase64 + QStringLiteral("');"));
+    FScoreView->Show(QByteArray::fromBase64(FPendingXmlBase64.toLatin1()));
     FPendingXmlBase64.clear();
+}
+
+void TWebViewHost::ClearScore() {
+    DropPendingScore();
+    FScoreView->Clear();
+    RunScript(QStringLiteral("window.clearScore();"));
+}
+
+void TWebViewHost::SetPageLanguage(bool english) {
+    FEnglish = english;
+    RunScript(english ? QStringLiteral("window.setViewerLanguage('en');")
+                      : QStringLiteral("window.setViewerLanguage('ru');"));
 }
 
 void TWebViewHost::EdgeBrowserWebMessageReceived(const QString& json) {
@@ -293,6 +331,12 @@ void TWebViewHost::EdgeBrowserWebMessageReceived(const QString& json) {
         emit ErrorMessage(FLocalized(QStringLiteral("Не удалось обработать перетащенный файл:"),
                                      QStringLiteral("Could not process the dropped file:")) +
                           QLatin1Char('\n') + QString::fromUtf8(error.what()));
+        return;
+    }
+
+    // Where the user looks in the score, and at what width and zoom.
+    if (message.value(QStringLiteral("type")).toString() == QStringLiteral("score-view")) {
+        FScoreView->ViewChanged(message);
         return;
     }
 
