@@ -11,6 +11,8 @@
 #include <QWebEngineScriptCollection>
 #include <QWebEngineView>
 
+#include <algorithm>
+
 static void RegisterEngraverResources() {
     static const bool registered = [] {
         Q_INIT_RESOURCE(viewer);
@@ -55,6 +57,7 @@ TEngraving ParseEngraving(const QString& json) {
         TEngravedSystem engraved;
         engraved.First = static_cast<std::size_t>(std::max(0, system.value(QStringLiteral("first")).toInt()));
         engraved.End = static_cast<std::size_t>(std::max(0, system.value(QStringLiteral("end")).toInt()));
+        engraved.Fill = system.value(QStringLiteral("fill")).toDouble(1);
         engraved.Height = system.value(QStringLiteral("height")).toDouble();
         engraved.Svg = system.value(QStringLiteral("svg")).toString();
         for (const QJsonValue textValue : system.value(QStringLiteral("texts")).toArray()) {
@@ -78,6 +81,34 @@ TEngraving ParseEngraving(const QString& json) {
 }
 
 }  // namespace
+
+TSystemChoice ChooseSystems(const std::vector<TEngravedSystem>& systems, std::size_t pieceMeasures, bool atLimit) {
+    // Less than this share of its line, and a system looks unfinished.
+    constexpr double kShortFill = 0.6;
+    // A full line holds measures up to about this share of it.
+    constexpr double kFullFill = 0.85;
+    TSystemChoice choice;
+    choice.Keep = systems.size();
+    bool contiguous = !systems.empty() && systems.front().First == 0 && systems.back().End == pieceMeasures;
+    for (std::size_t i = 1; contiguous && i < systems.size(); ++i)
+        contiguous = systems[i].First == systems[i - 1].End && systems[i].End > systems[i].First;
+    if (!contiguous) return choice;
+
+    const TEngravedSystem& last = systems.back();
+    const auto lastMeasures = static_cast<double>(last.End - last.First);
+    if (systems.size() >= 2) {
+        choice.Capacity = static_cast<double>(last.First) / static_cast<double>(systems.size() - 1);
+    } else if (last.Fill > 0) {
+        choice.Capacity = std::max(1.0, lastMeasures * kFullFill / last.Fill);
+    }
+    if (!atLimit && last.Fill < kShortFill) {
+        if (systems.size() >= 2)
+            choice.Keep = systems.size() - 1;
+        else
+            choice.Provisional = true;
+    }
+    return choice;
+}
 
 QString EngraverStoppedText(int exitCode) {
     return QStringLiteral("The engraver stopped (code %1)").arg(exitCode);

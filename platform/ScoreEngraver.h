@@ -34,6 +34,8 @@ struct TSystemText {
 struct TEngravedSystem {
     std::size_t First = 0;
     std::size_t End = 0;
+    // How much of its line the measures take at their natural widths.
+    double Fill = 1;
     double Height = 0;
     QString Svg;
     std::vector<TSystemText> Texts;  // only when asked to keep them apart
@@ -98,5 +100,17 @@ private:
 
 // The text of a failed engraving when the render process died on it.
 QString EngraverStoppedText(int exitCode);
+
+// Which systems of an engraved piece to keep when pieces follow each other.
+struct TSystemChoice {
+    std::size_t Keep = 0;      // the first Keep systems
+    bool Provisional = false;  // the only system is short: worth laying out again with more measures
+    double Capacity = 0;       // measures a full system holds, as far as this piece tells (0: unknown)
+};
+
+// A piece's last system that holds little of its line broke only because the
+// piece ended there; unless the piece had to end there (atLimit), it is left
+// for the next piece, which starts with its measures and can fill the line.
+TSystemChoice ChooseSystems(const std::vector<TEngravedSystem>& systems, std::size_t pieceMeasures, bool atLimit);
 
 }  // namespace korvalin

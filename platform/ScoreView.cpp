@@ -22,11 +22,6 @@ constexpr std::int64_t kFirstNotes = 160;
 constexpr std::int64_t kStaffMeasures = 120;
 constexpr std::int64_t kNotes = 900;
 
-// A piece's last system holding fewer measures than this share of the others
-// broke only because the piece ended: it is drawn again at the start of the
-// next piece, where it can fill its line.
-constexpr double kShortSystem = 0.7;
-
 // Drawings kept for the page's return visits.
 constexpr qsizetype kSentBytes = 64 * 1024 * 1024;
 
@@ -79,6 +74,8 @@ void TScoreView::AbandonAll() {
 
 void TScoreView::Show(const QByteArray& document) {
     Clear();
+    FMeasuresPerSystem = 0;
+    FWidth = 0;
     try {
         FCutter = std::make_shared<const TMusicXmlPieceCutter>(document.toStdString());
     } catch (const std::exception& error) {
@@ -117,6 +114,10 @@ void TScoreView::ViewChanged(const QJsonObject& report) {
 }
 
 void TScoreView::StartLayout(double width, double zoom, double anchor) {
+    // A line of the new layout holds as many measures as its width in the
+    // drawing's units allows, as far as the old one tells.
+    if (FMeasuresPerSystem > 0 && FWidth > 0 && FZoom > 0)
+        FMeasuresPerSystem *= (width / zoom) / (FWidth / FZoom);
     ++FLayout;
     FWidth = width;
     FZoom = zoom;
@@ -126,7 +127,6 @@ void TScoreView::StartLayout(double width, double zoom, double anchor) {
     FSentOrder.clear();
     FSentBytes = 0;
     FFinished = false;
-    FMeasuresPerSystem = 0;
     FViewTop = anchor;
     AbandonAll();
 }
@@ -144,7 +144,7 @@ std::vector<std::pair<std::size_t, std::size_t>> TScoreView::Gaps() const {
 
 std::size_t TScoreView::PieceEndFor(std::size_t first, std::size_t limit) const {
     const std::int64_t staves = std::max(1, FCutter->Measure(first).Staves);
-    if (FSegments.empty())
+    if (FSegments.empty() && FMeasuresPerSystem <= 0)
         return FCutter->PieceEnd(first, limit, std::max(kFirstStaffMeasures, 2 * staves), kFirstNotes);
     // Enough for a system and the start of the next, so that pieces break
     // where the music would.
@@ -158,9 +158,9 @@ void TScoreView::Pump() {
     Prepare();
     // The first piece has the machine to itself; the other engravers join
     // once it is on the page.
-    if (!FSegments.empty())
+    if (!FSegments.empty() || FMeasuresPerSystem > 0)
         while (FWorkers.size() < FWorkerCount) FWorkers.push_back({new TScoreEngraver(this), std::nullopt});
-    const std::size_t working = FSegments.empty() ? 1 : FWorkers.size();
+    const std::size_t working = FSegments.empty() && FMeasuresPerSystem <= 0 ? 1 : FWorkers.size();
     for (std::size_t index = 0; index < working; ++index) {
         if (FWorkers[index].Job) continue;
         const std::optional<TJob> job = NextJob();
@@ -208,7 +208,7 @@ std::optional<TScoreView::TJob> TScoreView::NextJob() {
             FSentOrder.push_back(first);
             continue;
         }
-        return TJob{FScore, FLayout, first, segment->second.End, segment->second.End, true};
+        return TJob{FScore, FLayout, first, segment->second.End, segment->second.End, true, false};
     }
 
     // What is still to draw, less what is being drawn. A gap that starts where
@@ -255,7 +255,8 @@ std::optional<TScoreView::TJob> TScoreView::NextJob() {
     std::size_t first = gap.first;
     const auto viewFirst = static_cast<std::size_t>(std::max(0.0, std::floor(top)));
     if (gap.first < viewFirst && viewFirst < gap.second) first = viewFirst;
-    return TJob{FScore, FLayout, first, PieceEndFor(first, gap.second), gap.second, false};
+    const bool opening = FSegments.empty() && FMeasuresPerSystem <= 0;
+    return TJob{FScore, FLayout, first, PieceEndFor(first, gap.second), gap.second, false, opening};
 }
 
 void TScoreView::Engraved(std::size_t worker, const TJob& job, const TEngraving& engraving) {
@@ -276,25 +277,20 @@ void TScoreView::Engraved(std::size_t worker, const TJob& job, const TEngraving&
     }
 
     std::vector<TEngravedSystem> systems = engraving.Systems;
-    // The systems should follow each other over the whole piece; when they
-    // do not, the piece is shown as it came.
-    bool contiguous = !systems.empty() && systems.front().First == 0 &&
-                      systems.back().End == job.End - job.First;
-    for (std::size_t i = 1; contiguous && i < systems.size(); ++i)
-        contiguous = systems[i].First == systems[i - 1].End && systems[i].End > systems[i].First;
-    std::size_t end = job.End;
-    if (!job.Redraw && contiguous && systems.size() >= 2) {
-        std::size_t before = 0;
-        for (std::size_t i = 0; i + 1 < systems.size(); ++i) before += systems[i].End - systems[i].First;
-        const double perSystem = static_cast<double>(before) / static_cast<double>(systems.size() - 1);
-        FMeasuresPerSystem = FMeasuresPerSystem > 0 ? (FMeasuresPerSystem + perSystem) / 2 : perSystem;
-        const auto last = static_cast<double>(systems.back().End - systems.back().First);
-        if (job.End < job.Limit && last < kShortSystem * perSystem) {
-            systems.pop_back();
-            end = job.First + systems.back().End;
-        }
+    if (job.Redraw) {
+        SendPiece(job, job.End, systems);
+        Pump();
+        return;
     }
-    if (!job.Redraw) FSegments[job.First] = {end, false};
+    const TSystemChoice choice = ChooseSystems(systems, job.End - job.First, job.End >= job.Limit);
+    if (choice.Capacity > 0)
+        FMeasuresPerSystem = FMeasuresPerSystem > 0 ? (FMeasuresPerSystem + choice.Capacity) / 2 : choice.Capacity;
+    systems.resize(choice.Keep);
+    const std::size_t end = job.First + systems.back().End;
+    // The opening piece comes first whatever it looks like; when its line is
+    // far from full its measures stay to draw again, now that the engraver
+    // knows how many a line holds, and the new piece takes its place.
+    if (!(choice.Provisional && job.Opening)) FSegments[job.First] = {end, false};
     SendPiece(job, end, systems);
     Pump();
 }

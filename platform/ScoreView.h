@@ -63,6 +63,7 @@ private:
         std::size_t End = 0;
         std::size_t Limit = 0;  // where the gap it fills ends
         bool Redraw = false;    // a piece drawn before, sent again
+        bool Opening = false;   // the first piece of a layout, small to come at once
     };
 
     // An engraver and the piece it is laying out, if any.

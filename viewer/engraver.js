@@ -52,9 +52,10 @@
   }
 
   // The source measures a system holds, as indices into the piece, its
-  // vertical extent in pixels (what sticks out above and below included),
-  // and where its staves lie.
-  function describeSystem(system, zoom) {
+  // vertical extent (what sticks out above and below included), and where
+  // its staves lie, in the drawing's own units (pixels at zoom 1: the
+  // drawing is scaled by its view box).
+  function describeSystem(system) {
     let first = Number.MAX_SAFE_INTEGER;
     let last = -1;
     for (const column of system.GraphicalMeasures) {
@@ -81,8 +82,24 @@
       staffTop = Math.min(staffTop, y);
       staffBottom = Math.max(staffBottom, y + 4);
     }
-    const scale = unitInPixels * zoom;
+    // How much of its line the system's measures would take at their
+    // natural widths: a system that breaks only because the piece ends
+    // takes little of it.
+    let natural = 0;
+    for (const column of system.GraphicalMeasures) {
+      let widest = 0;
+      for (const measure of column) {
+        if (measure) {
+          widest = Math.max(widest, (measure.minimumStaffEntriesWidth || 0) +
+            (measure.beginInstructionsWidth || 0) + (measure.endInstructionsWidth || 0));
+        }
+      }
+      natural += widest;
+    }
+    const line = system.StaffLines.length ? system.StaffLines[0].PositionAndShape.Size.width : 0;
+    const scale = unitInPixels;
     return {
+      fill: line > 0 ? natural / line : 1,
       first: first,
       end: last + 1,
       top: top * scale,
@@ -127,7 +144,7 @@
   }
 
   // A text for whoever prints the system to draw as text (a PDF keeps it
-  // searchable), placed relative to the system's drawing.
+  // searchable), placed relative to the system's drawing, in its units.
   function describeText(element, top) {
     const size = element.getAttribute('font-size') || '';
     const number = parseFloat(size);
@@ -144,7 +161,8 @@
     };
   }
 
-  function systemDrawing(width, system, children, separateTexts) {
+  // width: the drawing's width in pixels on the page, zoom: pixels per unit.
+  function systemDrawing(width, zoom, system, children, separateTexts) {
     const margin = 2;
     const top = Math.floor(system.top) - margin;
     const height = Math.ceil(system.bottom) + margin - top;
@@ -169,9 +187,10 @@
     return {
       first: system.first,
       end: system.end,
-      height: height,
-      svg: '<svg xmlns="http://www.w3.org/2000/svg" width="' + width + '" height="' + height +
-        '" viewBox="0 ' + top + ' ' + width + ' ' + height + '">' + markup + '</svg>',
+      fill: system.fill,
+      height: height * zoom,
+      svg: '<svg xmlns="http://www.w3.org/2000/svg" width="' + width + '" height="' + height * zoom +
+        '" viewBox="0 ' + top + ' ' + width / zoom + ' ' + height + '">' + markup + '</svg>',
       texts: texts
     };
   }
@@ -207,13 +226,15 @@
         throw new Error('The score library drew nothing');
       }
       const width = Number(svg.getAttribute('width')) || container.clientWidth;
-      const systems = page.MusicSystems.map(function (s) { return describeSystem(s, options.zoom); });
+      const box = svg.viewBox && svg.viewBox.baseVal;
+      const zoom = box && box.width > 0 ? width / box.width : (options.zoom > 0 ? options.zoom : 1);
+      const systems = page.MusicSystems.map(describeSystem);
       const groups = assignToSystems(svg, systems);
       return JSON.stringify({
         ok: true,
         width: width,
         systems: systems.map(function (system, index) {
-          return systemDrawing(width, system, groups[index], !!options.separateTexts);
+          return systemDrawing(width, zoom, system, groups[index], !!options.separateTexts);
         })
       });
     } catch (error) {
