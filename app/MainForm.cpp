@@ -1,5 +1,6 @@
 #include "MainForm.h"
 #include "BusyCursor.h"
+#include "FileIO.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -116,12 +117,21 @@ void TfrmMain::FormCreate() {
     pnlTrackSettings->setEnabled(false);
     ApplyLanguage();
 
-    const QDir temporary(TemporaryFolder());
-    const qint64 pid = QCoreApplication::applicationPid();
-    FPreviewFile = temporary.filePath(QStringLiteral("Korvalin-preview-%1.musicxml").arg(pid));
-    FPlaybackTempFile = temporary.filePath(QStringLiteral("Korvalin-track-%1.mid").arg(pid));
-    FPreparedPlaybackFile = temporary.filePath(QStringLiteral("Korvalin-playback-%1.mid").arg(pid));
-    FTransposedTempFile = temporary.filePath(QStringLiteral("Korvalin-transposed-%1.mid").arg(pid));
+    // The shared temporary folder is anyone's: a file or page planted there
+    // could be read back as ours, so everything goes into the user's own.
+    try {
+        FTemporaryFolder = korvalin::OpenPrivateFolder();
+    } catch (const std::exception& e) {
+        FTemporaryFolderError = QString::fromUtf8(e.what());
+    }
+    if (!TemporaryFolder().isEmpty()) {
+        const QDir temporary(TemporaryFolder());
+        const qint64 pid = QCoreApplication::applicationPid();
+        FPreviewFile = temporary.filePath(QStringLiteral("Korvalin-preview-%1.musicxml").arg(pid));
+        FPlaybackTempFile = temporary.filePath(QStringLiteral("Korvalin-track-%1.mid").arg(pid));
+        FPreparedPlaybackFile = temporary.filePath(QStringLiteral("Korvalin-playback-%1.mid").arg(pid));
+        FTransposedTempFile = temporary.filePath(QStringLiteral("Korvalin-transposed-%1.mid").arg(pid));
+    }
 
     pnlMidiSettings->setEnabled(false);
 
@@ -144,10 +154,9 @@ void TfrmMain::DeleteTemporaryFiles() {
         if (!path->isEmpty() && QFileInfo::exists(*path)) QFile::remove(*path);
 }
 
-QString TfrmMain::TemporaryFolder() {
-    const QString temporary = QDir::tempPath();
-    const QString canonical = QFileInfo(temporary).canonicalFilePath();
-    return canonical.isEmpty() ? temporary : canonical;
+korvalin::TPrivateFileMode TfrmMain::ClaimTemporaryFile(const QString& fileName) const {
+    if (fileName.isEmpty()) throw korvalin::EFileError(FTemporaryFolderError.toStdString());
+    return korvalin::TPrivateFileMode(fileName);
 }
 
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "MidiParser.h"
+#include "PrivateFolder.h"
 
 class QAbstractButton;
 class QAction;
@@ -291,8 +292,14 @@ protected:
     QStringList FRecentFiles;
     QMenu* FRecentMenu = nullptr;
 
-    // The system's temporary folder, canonical.
-    static QString TemporaryFolder();
+    // The user's private folder for temporary files, canonical; empty when
+    // none could be had (FTemporaryFolderError says why).
+    QString TemporaryFolder() const { return FTemporaryFolder.Path; }
+    korvalin::TPrivateFolder FTemporaryFolder;
+    QString FTemporaryFolderError;
+    // Keep the result while a temporary file is written: it comes out the
+    // user's alone. Throws when there is no private folder.
+    korvalin::TPrivateFileMode ClaimTemporaryFile(const QString& fileName) const;
 
 private:
     void CreateControls();

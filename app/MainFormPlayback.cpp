@@ -105,6 +105,7 @@ void TfrmMain::btnPreviewTransposedClick() {
         // its rows and the user's part settings stay as they are.
         korvalin::TMidiFile transposed;
         std::vector<const TMidiTrack*> tracks;
+        const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FTransposedTempFile);
         TransposeSourceTo(FTransposedTempFile, newFifths, semitones, tempo);
         transposed.LoadFromFile(NativePath(FTransposedTempFile));
         for (int i = 0; i < lvTracks->topLevelItemCount(); ++i) {
@@ -125,6 +126,7 @@ void TfrmMain::btnPreviewTransposedClick() {
                                   QStringLiteral("Select at least one musical track.")));
             return;
         }
+        const korvalin::TPrivateFileMode privatePreview = ClaimTemporaryFile(FPreviewFile);
         korvalin::BuildMusicXml(transposed, tracks, NativePath(FPreviewFile), SelectedGrid());
         SendScoreFile(FPreviewFile);
     } catch (const std::exception& e) {
@@ -181,6 +183,7 @@ QString TfrmMain::MciErrorText(int code) {
 void TfrmMain::PlayMidi(const QString& fileName, const QString& caption) {
     StopPlayback(false);
     try {
+        const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FPreparedPlaybackFile);
         korvalin::PreparePlaybackMidi(NativePath(fileName), NativePath(FPreparedPlaybackFile));
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Не удалось подготовить MIDI для воспроизведения:"),
@@ -265,6 +268,7 @@ void TfrmMain::btnPlayTrackClick() {
         return;
     }
     try {
+        const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FPlaybackTempFile);
         korvalin::WritePartPlaybackMidi(FMidi.get(), track, NativePath(FPlaybackTempFile));
         const QString name = FromUtf8(track->ExportName);
         const QString caption =
@@ -283,6 +287,7 @@ void TfrmMain::btnPlayTransposedClick() {
     int semitones = 0;
     if (!ReadNewKeyAndTempo(newFifths, tempo, semitones)) return;
     try {
+        const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FTransposedTempFile);
         TransposeSourceTo(FTransposedTempFile, newFifths, semitones, tempo);
         const QString caption = QStringLiteral("%1 BPM · %2")
                                     .arg(tempo)

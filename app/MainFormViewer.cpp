@@ -41,6 +41,12 @@ QString MusicXmlName(const QString& shownFile) {
 // The viewer host
 
 void TfrmMain::StartViewer() {
+    if (TemporaryFolder().isEmpty()) {
+        lblStatus->setText(
+            Localized(QStringLiteral("Предпросмотр недоступен: "), QStringLiteral("Preview is unavailable: ")) +
+            FTemporaryFolderError);
+        return;
+    }
     FViewerHost = new korvalin::TWebViewHost(
         TemporaryFolder(),
         [this](const QString& russian, const QString& english) { return Localized(russian, english); }, this);
@@ -96,7 +102,9 @@ QWebEngineView* TfrmMain::EdgeBrowser() const { return FViewerHost != nullptr ? 
 
 bool TfrmMain::FViewerReady() const { return FViewerHost != nullptr && FViewerHost->IsReady(); }
 
-QString TfrmMain::FViewerError() const { return FViewerHost != nullptr ? FViewerHost->ErrorText() : QString(); }
+QString TfrmMain::FViewerError() const {
+    return FViewerHost != nullptr ? FViewerHost->ErrorText() : FTemporaryFolderError;
+}
 
 void TfrmMain::SendScoreFile(const QString& fileName) {
     if (FViewerHost != nullptr) FViewerHost->SendScoreFile(fileName);
@@ -146,6 +154,7 @@ void TfrmMain::btnPreviewClick() {
         return;
     }
     const TBusyCursor busy;
+    const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FPreviewFile);
     if (!WriteScoreFile(FPreviewFile)) return;
     SendScoreFile(FPreviewFile);
     lblStatus->setText(

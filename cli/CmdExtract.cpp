@@ -1,5 +1,6 @@
 #include <charconv>
 #include <iostream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -11,7 +12,8 @@
 namespace korvalin::cli {
 namespace {
 
-int RunExtract(const std::vector<std::string>& args) {
+int RunExtract(const CLI::App& parser, const std::vector<std::string>& args) {
+    if (const auto unknown = FirstUnknownOption(parser)) throw EUsageError("unknown option " + *unknown);
     if (args.size() != 3) throw EUsageError("give the source file, the track index and the target file");
     const std::string& indexText = args[1];
     std::int32_t index = 0;
@@ -37,7 +39,17 @@ int RunExtract(const std::vector<std::string>& args) {
     return 0;
 }
 
-const CommandRegistrar registrar({"extract", "extract IN.mid INDEX OUT.mid", RunExtract});
+TCommandRunner DefineExtract(CLI::App& parser) {
+    auto args = std::make_shared<std::vector<std::string>>();
+    parser.add_option("ARG", *args, "the source MIDI file, the track number (the # column of `info`), the target file")
+        ->type_name("");
+    return [&parser, args] { return RunExtract(parser, *args); };
+}
+
+const CommandRegistrar registrar({"extract", "extract IN.mid INDEX OUT.mid",
+                                  "Writes one track of a MIDI file as a MIDI file of its own, as the window plays a "
+                                  "single part.",
+                                  DefineExtract});
 
 }  // namespace
 }  // namespace korvalin::cli

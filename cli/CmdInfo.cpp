@@ -1,14 +1,16 @@
 // korvalin-cli info: what the window shows for a file, as text or as JSON.
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <iostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "CliCommand.h"
 #include "MidiParser.h"
@@ -16,36 +18,11 @@
 namespace korvalin::cli {
 namespace {
 
-struct TInfoOptions {
+struct TInfoArguments {
     bool Json = false;
     bool Notes = false;
-    std::string FileName;
+    std::vector<std::string> Files;
 };
-
-TInfoOptions ParseInfoArguments(const std::vector<std::string>& args) {
-    TInfoOptions options;
-    bool haveFile = false;
-    bool optionsEnded = false;
-    for (const auto& arg : args) {
-        if (!optionsEnded && arg == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && arg == "--json") {
-            options.Json = true;
-        } else if (!optionsEnded && arg == "--notes") {
-            options.Notes = true;
-        } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            throw EUsageError("unknown option \"" + arg + "\"");
-        } else if (haveFile) {
-            throw EUsageError("only one FILE is allowed");
-        } else {
-            options.FileName = arg;
-            haveFile = true;
-        }
-    }
-    if (!haveFile) throw EUsageError("FILE is missing");
-    if (options.Notes && !options.Json) throw EUsageError("--notes needs --json");
-    return options;
-}
 
 // The window's Clef column for a track; a freshly loaded file is all automatic.
 std::string ClefDisplayName(TClefMode mode) {
@@ -103,176 +80,74 @@ void PrintText(const TMidiFile& midi) {
     }
 }
 
-// Length of the valid UTF-8 sequence at text[i], or 0 when it is not one.
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
-    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = at(i);
-    std::size_t length = 0;
-    std::uint32_t low = 0;
-    std::uint32_t code = 0;
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        low = 0x80;
-        code = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = 0x800;
-        code = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = 0x10000;
-        code = lead & 0x07u;
-    } else {
-        return 0;
-    }
-    if (text.size() - i < length) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((at(i + k) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (at(i + k) & 0x3Fu);
-    }
-    if (code < low || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
+using TJson = nlohmann::ordered_json;
+
+// A whole number of BPM reads as before, without a fraction ("120", not "120.0");
+// any other tempo as the shortest text that reads back as the same double.
+TJson JsonTempo(double value) {
+    if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 1e15)
+        return static_cast<std::int64_t>(value);
+    return value;
 }
 
-// A JSON string: quotes, backslashes and every control character escaped; a
-// byte that is not valid UTF-8 becomes U+FFFD so the document always parses.
-void WriteJsonString(std::string& out, std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out += '"';
-    for (std::size_t i = 0; i < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte == '"' || byte == '\\') {
-            out += '\\';
-            out += text[i++];
-        } else if (byte < 0x20 || byte == 0x7F) {
-            out += "\\u00";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
-            ++i;
-        } else if (const auto length = Utf8SequenceLength(text, i); length > 0) {
-            out.append(text, i, length);
-            i += length;
-        } else {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        }
+TJson JsonTrack(const TMidiTrack& track, bool withNotes) {
+    TJson object = {
+        {"index", track.Index},
+        {"name", track.Name},
+        {"exportName", track.ExportName},
+        {"instrumentName", track.InstrumentName},
+        {"programNumber", track.ProgramNumber},
+        {"noteCount", track.Notes().size()},
+        {"minPitch", track.MinPitch()},
+        {"maxPitch", track.MaxPitch()},
+    };
+    if (withNotes) {
+        TJson notes = TJson::array();
+        for (const auto& note : track.Notes())
+            notes.push_back({note.StartTick, note.EndTick, note.Pitch, note.Velocity, note.Channel});
+        object["notes"] = std::move(notes);
     }
-    out += '"';
+    return object;
 }
 
-void WriteJsonNumber(std::string& out, std::int64_t value) {
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
+TJson JsonInfo(const TMidiFile& midi, bool withNotes) {
+    TJson object = {
+        {"format", midi.MidiFormat},
+        {"ppqn", midi.PPQN},
+        {"tempoBpm", JsonTempo(midi.TempoBPM)},
+        {"tempoMicroseconds", midi.TempoMicroseconds},
+        {"hasTempo", midi.HasTempo},
+        {"timeNumerator", midi.TimeNumerator},
+        {"timeDenominator", midi.TimeDenominator},
+        {"keyFifths", midi.KeyFifths},
+        {"keyMinor", midi.KeyMinor},
+        {"hasKeySignature", midi.HasKeySignature},
+        {"keyWasEstimated", midi.KeyWasEstimated},
+        {"keyName", midi.HasKeySignature || midi.KeyWasEstimated
+                        ? TJson(KeyNameFromFifths(midi.KeyFifths, midi.KeyMinor))
+                        : TJson(nullptr)},
+        {"title", midi.Title},
+    };
+    TJson tracks = TJson::array();
+    for (const auto& track : midi.Tracks()) tracks.push_back(JsonTrack(*track, withNotes));
+    object["tracks"] = std::move(tracks);
+    return object;
 }
 
-// The shortest text that reads back as the same double, whatever the locale.
-void WriteJsonNumber(std::string& out, double value) {
-    if (!std::isfinite(value)) {
-        out += "null";
-        return;
-    }
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
+// One line; a byte that is not valid UTF-8 becomes U+FFFD so the line always parses.
+std::string JsonLine(const TJson& value) {
+    return value.dump(-1, ' ', false, TJson::error_handler_t::replace) + '\n';
 }
 
-void WriteJsonBool(std::string& out, bool value) { out += value ? "true" : "false"; }
-
-class TJsonObject {
-public:
-    explicit TJsonObject(std::string& out) : FOut(out) { FOut += '{'; }
-    ~TJsonObject() { FOut += '}'; }
-    TJsonObject(const TJsonObject&) = delete;
-    TJsonObject& operator=(const TJsonObject&) = delete;
-
-    std::string& Member(std::string_view name) {
-        if (!FFirst) FOut += ',';
-        FFirst = false;
-        WriteJsonString(FOut, name);
-        FOut += ':';
-        return FOut;
-    }
-
-private:
-    std::string& FOut;
-    bool FFirst = true;
-};
-
-void WriteJsonTrack(std::string& out, const TMidiTrack& track, bool withNotes) {
-    TJsonObject object(out);
-    WriteJsonNumber(object.Member("index"), std::int64_t{track.Index});
-    WriteJsonString(object.Member("name"), track.Name);
-    WriteJsonString(object.Member("exportName"), track.ExportName);
-    WriteJsonString(object.Member("instrumentName"), track.InstrumentName);
-    WriteJsonNumber(object.Member("programNumber"), std::int64_t{track.ProgramNumber});
-    WriteJsonNumber(object.Member("noteCount"), static_cast<std::int64_t>(track.Notes().size()));
-    WriteJsonNumber(object.Member("minPitch"), std::int64_t{track.MinPitch()});
-    WriteJsonNumber(object.Member("maxPitch"), std::int64_t{track.MaxPitch()});
-    if (!withNotes) return;
-    auto& notes = object.Member("notes");
-    notes += '[';
-    bool first = true;
-    for (const auto& note : track.Notes()) {
-        if (!first) notes += ',';
-        first = false;
-        notes += '[';
-        WriteJsonNumber(notes, note.StartTick);
-        notes += ',';
-        WriteJsonNumber(notes, note.EndTick);
-        notes += ',';
-        WriteJsonNumber(notes, std::int64_t{note.Pitch});
-        notes += ',';
-        WriteJsonNumber(notes, std::int64_t{note.Velocity});
-        notes += ',';
-        WriteJsonNumber(notes, std::int64_t{note.Channel});
-        notes += ']';
-    }
-    notes += ']';
-}
-
-std::string BuildJson(const TMidiFile& midi, bool withNotes) {
-    std::string out;
-    {
-        TJsonObject object(out);
-        WriteJsonNumber(object.Member("format"), std::int64_t{midi.MidiFormat});
-        WriteJsonNumber(object.Member("ppqn"), std::int64_t{midi.PPQN});
-        WriteJsonNumber(object.Member("tempoBpm"), midi.TempoBPM);
-        WriteJsonNumber(object.Member("tempoMicroseconds"), std::int64_t{midi.TempoMicroseconds});
-        WriteJsonBool(object.Member("hasTempo"), midi.HasTempo);
-        WriteJsonNumber(object.Member("timeNumerator"), std::int64_t{midi.TimeNumerator});
-        WriteJsonNumber(object.Member("timeDenominator"), std::int64_t{midi.TimeDenominator});
-        WriteJsonNumber(object.Member("keyFifths"), std::int64_t{midi.KeyFifths});
-        WriteJsonBool(object.Member("keyMinor"), midi.KeyMinor);
-        WriteJsonBool(object.Member("hasKeySignature"), midi.HasKeySignature);
-        WriteJsonBool(object.Member("keyWasEstimated"), midi.KeyWasEstimated);
-        auto& keyName = object.Member("keyName");
-        if (midi.HasKeySignature || midi.KeyWasEstimated)
-            WriteJsonString(keyName, KeyNameFromFifths(midi.KeyFifths, midi.KeyMinor));
-        else
-            keyName += "null";
-        WriteJsonString(object.Member("title"), midi.Title);
-        auto& tracks = object.Member("tracks");
-        tracks += '[';
-        bool first = true;
-        for (const auto& track : midi.Tracks()) {
-            if (!first) tracks += ',';
-            first = false;
-            WriteJsonTrack(tracks, *track, withNotes);
-        }
-        tracks += ']';
-    }
-    out += '\n';
-    return out;
-}
-
-int RunInfo(const std::vector<std::string>& args) {
-    const auto options = ParseInfoArguments(args);
+int RunInfo(const CLI::App& parser, const TInfoArguments& args) {
+    if (const auto unknown = FirstUnknownOption(parser)) throw EUsageError("unknown option \"" + *unknown + "\"");
+    if (args.Files.empty()) throw EUsageError("FILE is missing");
+    if (args.Files.size() > 1) throw EUsageError("only one FILE is allowed");
+    if (args.Notes && !args.Json) throw EUsageError("--notes needs --json");
     TMidiFile midi;
-    midi.LoadFromFile(options.FileName);
-    if (options.Json)
-        std::cout << BuildJson(midi, options.Notes);
+    midi.LoadFromFile(args.Files.front());
+    if (args.Json)
+        std::cout << JsonLine(JsonInfo(midi, args.Notes));
     else
         PrintText(midi);
     std::cout.flush();
@@ -280,7 +155,19 @@ int RunInfo(const std::vector<std::string>& args) {
     return 0;
 }
 
-const CommandRegistrar kInfoCommand({"info", "info [--json [--notes]] FILE", RunInfo});
+TCommandRunner DefineInfo(CLI::App& parser) {
+    auto args = std::make_shared<TInfoArguments>();
+    parser.add_option("FILE", args->Files, "the MIDI file")->type_name("");
+    parser.add_flag("--json", args->Json, "print the file's values and tracks as one JSON object");
+    parser.add_flag("--notes", args->Notes, "with --json: every note of every track, as [start, end, pitch, "
+                                            "velocity, channel]");
+    return [&parser, args] { return RunInfo(parser, *args); };
+}
+
+const CommandRegistrar kInfoCommand({"info", "info [--json [--notes]] FILE",
+                                     "Shows what the window shows for a MIDI file: tempo, key, metre and the "
+                                     "tracks with their notes, range and clef.",
+                                     DefineInfo});
 
 }  // namespace
 }  // namespace korvalin::cli

@@ -2,6 +2,7 @@
 #include <cctype>
 #include <charconv>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -64,34 +65,31 @@ std::string Signed(std::int32_t value) {
     return text;
 }
 
-int RunTranspose(const std::vector<std::string>& args) {
-    std::vector<std::string> files;
+struct TTransposeArguments {
+    std::vector<std::string> Files;
+    std::vector<std::string> Keys;
+    std::vector<std::string> Fifths;
+    std::vector<std::string> Tempos;
+};
+
+int RunTranspose(const CLI::App& parser, const TTransposeArguments& args) {
+    if (const auto unknown = FirstUnknownOption(parser))
+        throw EUsageError("unknown option " + *unknown);
+    const auto& files = args.Files;
+    if (args.Keys.size() + args.Fifths.size() > 1) throw EUsageError("give the new key once, with --key or --fifths");
     std::optional<std::string> keyName;
+    if (!args.Keys.empty()) keyName = args.Keys.front();
     std::optional<std::int32_t> fifthsOption;
+    if (!args.Fifths.empty()) {
+        fifthsOption = ParseWhole(args.Fifths.front());
+        if (!fifthsOption || *fifthsOption < -7 || *fifthsOption > 7)
+            throw EUsageError("--fifths must be a whole number from -7 to 7");
+    }
     std::optional<std::int32_t> tempoOption;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const bool takesValue = arg == "--key" || arg == "--fifths" || arg == "--tempo";
-        if (!takesValue) {
-            if (arg.size() > 1 && arg.starts_with("--")) throw EUsageError("unknown option " + arg);
-            files.push_back(arg);
-            continue;
-        }
-        if (i + 1 >= args.size()) throw EUsageError(arg + " needs a value");
-        const std::string& value = args[++i];
-        if (arg == "--key") {
-            if (keyName || fifthsOption) throw EUsageError("give the new key once, with --key or --fifths");
-            keyName = value;
-        } else if (arg == "--fifths") {
-            if (keyName || fifthsOption) throw EUsageError("give the new key once, with --key or --fifths");
-            fifthsOption = ParseWhole(value);
-            if (!fifthsOption || *fifthsOption < -7 || *fifthsOption > 7)
-                throw EUsageError("--fifths must be a whole number from -7 to 7");
-        } else {
-            tempoOption = ParseWhole(value);
-            if (!tempoOption || *tempoOption < kMinTempo || *tempoOption > kMaxTempo)
-                throw EUsageError("--tempo must be a whole number of BPM from 20 to 400");
-        }
+    for (const std::string& text : args.Tempos) {
+        tempoOption = ParseWhole(text);
+        if (!tempoOption || *tempoOption < kMinTempo || *tempoOption > kMaxTempo)
+            throw EUsageError("--tempo must be a whole number of BPM from 20 to 400");
     }
     if (files.size() != 2) throw EUsageError("give the source and the target MIDI file");
     if (!keyName && !fifthsOption) throw EUsageError("give the new key with --key or --fifths");
@@ -120,8 +118,25 @@ int RunTranspose(const std::vector<std::string>& args) {
     return 0;
 }
 
+TCommandRunner DefineTranspose(CLI::App& parser) {
+    auto args = std::make_shared<TTransposeArguments>();
+    parser.add_option("FILE", args->Files, "the source and the target MIDI file")->type_name("");
+    parser.add_option("--key", args->Keys, "the new key, in the file's mode, by name")
+        ->type_name("\"F# minor\"")
+        ->allow_extra_args(false);
+    parser.add_option("--fifths", args->Fifths, "the new key as fifths, -7 (7 flats) to 7 (7 sharps)")
+        ->type_name("F")
+        ->allow_extra_args(false);
+    parser.add_option("--tempo", args->Tempos, "the new tempo, 20 to 400 (default: the file's own)")
+        ->type_name("BPM")
+        ->allow_extra_args(false);
+    return [&parser, args] { return RunTranspose(parser, *args); };
+}
+
 const CommandRegistrar registrar({"transpose", "transpose IN.mid OUT.mid (--key \"F# minor\" | --fifths F) [--tempo BPM]",
-                                  RunTranspose});
+                                  "Moves a MIDI file to a new key of the same mode and a new whole tempo, as the "
+                                  "window's Save MIDI does.",
+                                  DefineTranspose});
 
 }  // namespace
 }  // namespace korvalin::cli

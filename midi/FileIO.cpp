@@ -79,40 +79,60 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName) {
     return data;
 }
 
-void WriteFileAtomically(const std::string& fileName, std::span<const std::uint8_t> bytes) {
+TAtomicFile::TAtomicFile(const std::string& fileName) : FFileName(fileName) {
     if (fileName.empty()) ThrowFileError("Cannot write file", fileName, ENOENT);
-    const mode_t mode = ModeForTarget(fileName);
-    std::string tempName = FolderOf(fileName) + "/." + BaseNameOf(fileName) + ".XXXXXX";
-    FdGuard fd(::mkstemp(tempName.data()));
-    if (fd.Get() < 0) ThrowFileError("Cannot write file", fileName, errno);
+    FMode = ModeForTarget(fileName);
+    FTempName = FolderOf(fileName) + "/." + BaseNameOf(fileName) + ".XXXXXX";
+    FFd = ::mkstemp(FTempName.data());
+    if (FFd < 0) ThrowFileError("Cannot write file", fileName, errno);
+}
 
-    auto fail = [&](int err) {
-        ::close(fd.Release());
-        ::unlink(tempName.c_str());
-        ThrowFileError("Cannot write file", fileName, err);
-    };
+TAtomicFile::~TAtomicFile() {
+    if (FFd < 0) return;
+    ::close(FFd);
+    ::unlink(FTempName.c_str());
+}
 
+void TAtomicFile::Fail(int err) {
+    if (FFd >= 0) ::close(FFd);
+    FFd = -1;
+    ::unlink(FTempName.c_str());
+    ThrowFileError("Cannot write file", FFileName, err);
+}
+
+void TAtomicFile::Write(std::string_view piece) {
     std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::write(fd.Get(), bytes.data() + done, bytes.size() - done);
+    while (done < piece.size()) {
+        const ssize_t put = ::write(FFd, piece.data() + done, piece.size() - done);
         if (put < 0) {
             if (errno == EINTR) continue;
-            fail(errno);
+            Fail(errno);
         }
         done += static_cast<std::size_t>(put);
     }
-    if (::fchmod(fd.Get(), mode) != 0) fail(errno);
-    if (::fsync(fd.Get()) != 0) fail(errno);
-    if (::close(fd.Release()) != 0) {
+}
+
+void TAtomicFile::Commit() {
+    if (::fchmod(FFd, static_cast<mode_t>(FMode)) != 0) Fail(errno);
+    if (::fsync(FFd) != 0) Fail(errno);
+    const int fd = FFd;
+    FFd = -1;
+    if (::close(fd) != 0) {
         const int err = errno;
-        ::unlink(tempName.c_str());
-        ThrowFileError("Cannot write file", fileName, err);
+        ::unlink(FTempName.c_str());
+        ThrowFileError("Cannot write file", FFileName, err);
     }
-    if (::rename(tempName.c_str(), fileName.c_str()) != 0) {
+    if (::rename(FTempName.c_str(), FFileName.c_str()) != 0) {
         const int err = errno;
-        ::unlink(tempName.c_str());
-        ThrowFileError("Cannot write file", fileName, err);
+        ::unlink(FTempName.c_str());
+        ThrowFileError("Cannot write file", FFileName, err);
     }
+}
+
+void WriteFileAtomically(const std::string& fileName, std::span<const std::uint8_t> bytes) {
+    TAtomicFile file(fileName);
+    file.Write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    file.Commit();
 }
 
 void WriteFileAtomically(const std::string& fileName, std::string_view text) {

@@ -1,15 +1,18 @@
 #include "WebViewHost.h"
 
 #include "FileIO.h"
+#include "PrivateFolder.h"
 #include "ScoreView.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QLibraryInfo>
+#include <QMenu>
 #include <QUrl>
 #include <QWebChannel>
 #include <QWebEngineLoadingInfo>
@@ -17,6 +20,8 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
 
 #include <algorithm>
@@ -24,6 +29,7 @@
 #include <filesystem>
 #include <system_error>
 #include <span>
+#include <utility>
 
 // The resources live in a static library, where nothing refers to their
 // registration by name; registering them here keeps them in every program.
@@ -49,6 +55,52 @@ public:
 
 signals:
     void MessagePosted(const QString& json);
+};
+
+// The web view shows our viewer page and nothing else: a link dropped onto it,
+// a script or a reload cannot take it elsewhere (the score and the page's
+// bridge to the window would go with it), and it opens no other windows.
+class TViewerPage : public QWebEnginePage {
+    Q_OBJECT
+
+public:
+    TViewerPage(QWebEngineProfile* profile, QUrl viewerUrl, QObject* parent)
+        : QWebEnginePage(profile, parent), FViewerUrl(std::move(viewerUrl)) {}
+
+    bool IsViewerUrl(const QUrl& url) const {
+        return url.adjusted(QUrl::RemoveFragment | QUrl::NormalizePathSegments) == FViewerUrl;
+    }
+
+protected:
+    // Only the host's own load of the page (a "typed" navigation) passes.
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
+        return isMainFrame && type == NavigationTypeTyped && IsViewerUrl(url);
+    }
+    QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
+
+private:
+    const QUrl FViewerUrl;
+};
+
+// Lets the page load what lies in the viewer folder and what it makes itself
+// (data: and blob: URLs), nothing from the network or elsewhere on the disk.
+class TViewerRequestGuard : public QWebEngineUrlRequestInterceptor {
+    Q_OBJECT
+
+public:
+    TViewerRequestGuard(const QString& viewerFolder, QObject* parent)
+        : QWebEngineUrlRequestInterceptor(parent), FPrefix(QDir::cleanPath(viewerFolder) + QLatin1Char('/')) {}
+
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override {
+        const QUrl url = info.requestUrl();
+        const QString scheme = url.scheme();
+        const bool allowed = scheme == QLatin1String("data") || scheme == QLatin1String("blob") ||
+                             (url.isLocalFile() && QDir::cleanPath(url.toLocalFile()).startsWith(FPrefix));
+        if (!allowed) info.block(true);
+    }
+
+private:
+    const QString FPrefix;
 };
 
 namespace {
@@ -157,9 +209,12 @@ void TWebViewHost::PrepareViewerFolder() {
     if (error) {
         throw EFileError("Cannot create folder \"" + ToUtf8(FViewerFolder) + "\": " + error.message());
     }
-    SaveResourceToFile(QStringLiteral("VIEWER_HTML"), FViewerFolder + QStringLiteral("/viewer.html"));
-    SaveResourceToFile(QStringLiteral("OSMD_JS"),
-                       FViewerFolder + QStringLiteral("/opensheetmusicdisplay.min.js"));
+    for (const auto& [resource, name] : {std::pair{QStringLiteral("VIEWER_HTML"), QStringLiteral("/viewer.html")},
+                                         std::pair{QStringLiteral("OSMD_JS"),
+                                                   QStringLiteral("/opensheetmusicdisplay.min.js")}}) {
+        const TPrivateFileMode privateMode(FViewerFolder + name);
+        SaveResourceToFile(resource, FViewerFolder + name);
+    }
 }
 
 void TWebViewHost::SaveResourceToFile(const QString& resourceName, const QString& fileName) {
@@ -185,9 +240,29 @@ void TWebViewHost::StartWebEngine() {
     FProfile->setPersistentStoragePath(dataFolder);
     FProfile->setCachePath(dataFolder + QStringLiteral("/Cache"));
 
-    FPage = new QWebEnginePage(FProfile, FView);
+    FProfile->setUrlRequestInterceptor(new TViewerRequestGuard(FViewerFolder, FProfile));
+
+    auto* page = new TViewerPage(FProfile, ViewerUrl(), FView);
+    FPage = page;
+    QWebEngineSettings* settings = FPage->settings();
+    settings->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     InstallMessageBridge();
     FScoreView->Prepare();
+
+    // The engine's own menu offers Back, Reload, View source and Save page,
+    // each of which loses the score or leaves the page; ours keeps what is
+    // harmless.
+    FView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(FView, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
+        if (QMenu* menu = CreateContextMenu()) {
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(FView->mapToGlobal(position));
+        }
+    });
 
     connect(FPage, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
         switch (info.status()) {
@@ -212,7 +287,12 @@ void TWebViewHost::StartWebEngine() {
 
 void TWebViewHost::InstallMessageBridge() {
     auto* bridge = new TWebMessageBridge(FPage);
-    connect(bridge, &TWebMessageBridge::MessagePosted, this, &TWebViewHost::EdgeBrowserWebMessageReceived);
+    // What the page posts is acted on (a file written, a file opened) only
+    // while the page is ours.
+    connect(bridge, &TWebMessageBridge::MessagePosted, this, [this](const QString& json) {
+        if (FPage && static_cast<TViewerPage*>(FPage.data())->IsViewerUrl(FPage->url()))
+            EdgeBrowserWebMessageReceived(json);
+    });
     auto* channel = new QWebChannel(FPage);
     channel->registerObject(BridgeObjectName, bridge);
     FPage->setWebChannel(channel, QWebEngineScript::MainWorld);
@@ -256,10 +336,33 @@ void TWebViewHost::RenderProcessTerminated(int exitCode) {
                       .arg(exitCode));
 }
 
-void TWebViewHost::NavigateToViewer() {
+QUrl TWebViewHost::ViewerUrl() const {
     // QUrl::fromLocalFile percent-encodes what a URL cannot carry as it is
     // ("#", "%", spaces), so any temporary folder gives a working address.
-    FPage->load(QUrl::fromLocalFile(FViewerFolder + QStringLiteral("/viewer.html")));
+    return QUrl::fromLocalFile(QDir::cleanPath(FViewerFolder + QStringLiteral("/viewer.html")));
+}
+
+void TWebViewHost::NavigateToViewer() {
+    FPage->load(ViewerUrl());
+}
+
+QMenu* TWebViewHost::CreateContextMenu() const {
+    if (!FView || !FPage) return nullptr;
+    QMenu* standard = FView->createStandardContextMenu();
+    if (standard == nullptr) return nullptr;
+    QList<QAction*> kept;
+    for (QAction* action : standard->actions()) {
+        for (const QWebEnginePage::WebAction harmless :
+             {QWebEnginePage::Copy, QWebEnginePage::SelectAll, QWebEnginePage::Unselect,
+              QWebEnginePage::CopyImageToClipboard})
+            if (action == FPage->action(harmless) && action->isEnabled()) kept << action;
+    }
+    delete standard;
+    if (kept.isEmpty()) return nullptr;
+    auto* menu = new QMenu(FView);
+    menu->setObjectName(QStringLiteral("EdgeBrowserMenu"));
+    menu->addActions(kept);
+    return menu;
 }
 
 void TWebViewHost::EdgeBrowserNavigationCompleted(bool success, int webErrorStatus) {
@@ -386,6 +489,7 @@ void TWebViewHost::OpenDroppedFile(const QString& name, const QString& data) {
             FDroppedMidiFile = FTempFolder + QStringLiteral("/Korvalin-drop-%1.mid")
                                                  .arg(QCoreApplication::applicationPid());
         }
+        const TPrivateFileMode privateMode(FDroppedMidiFile);
         WriteFileAtomically(ToUtf8(FDroppedMidiFile),
                             std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                                                           static_cast<std::size_t>(bytes.size())));

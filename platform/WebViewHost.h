@@ -7,6 +7,8 @@
 #include <functional>
 #include <stdexcept>
 
+class QMenu;
+class QUrl;
 class QWebEngineProfile;
 class QWebEnginePage;
 class QWebEngineView;
@@ -72,6 +74,11 @@ public:
     // Loads the page from the viewer folder.
     void NavigateToViewer();
 
+    // The web view's context menu: the engine's own, less everything that
+    // would reload, leave or save the page; null when nothing is left. The
+    // caller owns the menu.
+    QMenu* CreateContextMenu() const;
+
     // Runs a script in the page without waiting for it; nothing while not ready.
     void RunScript(const QString& script);
 
@@ -120,6 +127,7 @@ private:
     void EdgeBrowserCreateWebViewCompleted(int exitCode);
     void StartWebEngine();
     void InstallMessageBridge();
+    QUrl ViewerUrl() const;
     void OpenDroppedFile(const QString& name, const QString& data);
     void RenderProcessTerminated(int exitCode);
 

@@ -2,35 +2,47 @@
 
 #include <cstdint>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "MidiParser.h"
+#include "ScoreBudget.h"
+#include "ScoreModel.h"
 
 namespace korvalin {
-
-// A refusal of the score exporter; the message is a fixed English text.
-class EMusicXmlError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // The most <note> elements (notes and rests together) one document may hold.
 inline constexpr std::int64_t kMaxScoreNoteElements = 2'000'000;
 
-// Builds the whole MusicXML 4.0 partwise document for `tracks` (one part each,
-// in the order given) in memory and returns its bytes (UTF-8, CR LF line ends).
-// `fileName` is used only to name the work when the file has no title. A score
-// of more than `maxNoteElements` notes and rests is refused before it is built
-// (a smaller limit lets the fuzzer explore quickly).
+// Everything an export may be asked besides the tracks and the grid.
+struct TExportOptions {
+    // A score of more notes and rests than this is refused before any text is
+    // built (a smaller limit lets the fuzzer explore quickly).
+    std::int64_t MaxNoteElements = kMaxScoreNoteElements;
+};
+
+// The score model of `tracks` (one part each, in the order given), after the
+// same checks and refusals as the document. `fileName` names the work when the
+// file has no title.
+TScore BuildScore(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks, std::string_view fileName,
+                  std::int32_t grid, const TExportOptions& options = {});
+
+// Builds the whole MusicXML 4.0 partwise document in memory and returns its
+// bytes (UTF-8, CR LF line ends).
 std::string BuildMusicXmlText(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
-                              std::string_view fileName, std::int32_t grid,
-                              std::int64_t maxNoteElements = kMaxScoreNoteElements);
+                              std::string_view fileName, std::int32_t grid, const TExportOptions& options = {});
+
+// The same with only the size limit changed.
+inline std::string BuildMusicXmlText(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
+                                     std::string_view fileName, std::int32_t grid, std::int64_t maxNoteElements) {
+    TExportOptions options;
+    options.MaxNoteElements = maxNoteElements;
+    return BuildMusicXmlText(midi, tracks, fileName, grid, options);
+}
 
 // Builds the document and writes it to `fileName` in one piece; a refusal
 // (EMusicXmlError) or a failed write (EFileError) leaves the old file as it was.
 void BuildMusicXml(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks, const std::string& fileName,
-                   std::int32_t grid);
+                   std::int32_t grid, const TExportOptions& options = {});
 
 }  // namespace korvalin

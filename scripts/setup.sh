@@ -9,6 +9,7 @@ packages=(
   build-essential g++ cmake ninja-build pkg-config
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
   qt6-webchannel-dev libqt6opengl6-dev qt6-l10n-tools
   libgl-dev libxkbcommon-dev

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "MainForm.h"
+#include "WindowTestSupport.h"
 #include "MidiBuilder.h"
 #include "SettingsIni.h"
 
@@ -65,7 +66,7 @@ private:
     std::unique_ptr<QTemporaryDir> FFiles;
     std::unique_ptr<QTemporaryDir> FAppData;
     std::unique_ptr<QTemporaryDir> FTemp;
-    QByteArray FOldTmpDir;
+    std::unique_ptr<korvalin::test::TTemporaryFolderScope> FTempScope;
     QByteArray FOldAppData;
     std::unique_ptr<THistoryForm> FForm;
 
@@ -110,16 +111,15 @@ private slots:
         FFiles = std::make_unique<QTemporaryDir>();
         FAppData = std::make_unique<QTemporaryDir>();
         FTemp = std::make_unique<QTemporaryDir>();
-        FOldTmpDir = qgetenv("TMPDIR");
         FOldAppData = qgetenv("APPDATA");
-        qputenv("TMPDIR", FTemp->path().toLocal8Bit());
+        FTempScope = std::make_unique<korvalin::test::TTemporaryFolderScope>(FTemp->path());
         qputenv("APPDATA", FAppData->path().toLocal8Bit());
         FForm = std::make_unique<THistoryForm>();
     }
 
     void cleanup() {
         FForm.reset();
-        qputenv("TMPDIR", FOldTmpDir);
+        FTempScope.reset();
         qputenv("APPDATA", FOldAppData);
         FTemp.reset();
         FAppData.reset();
@@ -427,5 +427,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TMainFormHistoryTest)
+KORVALIN_WINDOW_TEST_MAIN(TMainFormHistoryTest)
 #include "MainFormHistoryTest.moc"

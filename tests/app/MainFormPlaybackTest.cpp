@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "MainForm.h"
+#include "WindowTestSupport.h"
 #include "MidiBuilder.h"
 #include "MidiSequencer.h"
 #include "WavReader.h"
@@ -107,7 +108,7 @@ private:
     int FTestCount = 0;
     std::unique_ptr<QDir> FTemp;
     std::unique_ptr<QTemporaryDir> FAudio;
-    QByteArray FOldTmpDir;
+    std::unique_ptr<korvalin::test::TTemporaryFolderScope> FTempScope;
     std::unique_ptr<TTestForm> FForm;
 
     QString WriteMidi(const QString& name, const Bytes& bytes) {
@@ -150,6 +151,11 @@ private:
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
+    // Temporary files are made readable and writable by their owner only.
+    static bool OwnerOnly(const QString& path) {
+        return QFile::permissions(path) == (QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ReadUser | QFileDevice::WriteUser);
+    }
     static korvalin::TMidiFile Load(const QString& path) {
         korvalin::TMidiFile midi;
         midi.LoadFromFile(QFile::encodeName(path).toStdString());
@@ -173,8 +179,7 @@ private slots:
         QVERIFY(QDir().mkpath(temp));
         FTemp = std::make_unique<QDir>(temp);
         FAudio = std::make_unique<QTemporaryDir>();
-        FOldTmpDir = qgetenv("TMPDIR");
-        qputenv("TMPDIR", FTemp->path().toLocal8Bit());
+        FTempScope = std::make_unique<korvalin::test::TTemporaryFolderScope>(FTemp->path());
         FForm = std::make_unique<TTestForm>();
         FForm->Options.AudioDriver = QStringLiteral("file");
         FForm->Options.AudioFileName = AudioFile();
@@ -182,7 +187,7 @@ private slots:
 
     void cleanup() {
         FForm.reset();
-        qputenv("TMPDIR", FOldTmpDir);
+        FTempScope.reset();
         FAudio.reset();
         FTemp.reset();
         FFiles.reset();
@@ -522,6 +527,7 @@ private slots:
         const QString xml = ReadText(f.FPreviewFile);
         QCOMPARE(xml.count(QStringLiteral("<score-part ")), 1);
         QVERIFY(xml.contains(QStringLiteral("<part-name>Melody</part-name>")));
+        QVERIFY(OwnerOnly(f.FPreviewFile));
         QVERIFY(!xml.contains(QStringLiteral("Cello")));
         QVERIFY(!xml.contains(QStringLiteral("Flute")));
         QVERIFY(xml.contains(QStringLiteral("<fifths>-2</fifths>")));
@@ -685,6 +691,8 @@ private slots:
         const korvalin::TMidiFile prepared = Load(f.FPreparedPlaybackFile);
         QCOMPARE(prepared.Tracks()[1]->Notes()[0].StartTick, std::int64_t{120});
         QCOMPARE(prepared.Tracks()[1]->Notes()[0].Pitch, 70);
+        QVERIFY(OwnerOnly(f.FTransposedTempFile));
+        QVERIFY(OwnerOnly(f.FPreparedPlaybackFile));
         // The loaded file is left as it was.
         QCOMPARE(f.FMidi->KeyFifths, 1);
         f.btnStop->click();
@@ -763,6 +771,7 @@ private slots:
         for (const auto& track : part.Tracks())
             if (!track->Notes().empty()) ++withNotes;
         QCOMPARE(withNotes, 1);
+        QVERIFY(OwnerOnly(f.FPlaybackTempFile));
         f.btnStop->click();
 
         f.rbRussian->click();
@@ -851,5 +860,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TMainFormPlaybackTest)
+KORVALIN_WINDOW_TEST_MAIN(TMainFormPlaybackTest)
 #include "MainFormPlaybackTest.moc"

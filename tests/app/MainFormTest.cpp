@@ -25,6 +25,7 @@
 #include <stdexcept>
 
 #include "MainForm.h"
+#include "WindowTestSupport.h"
 #include "MidiBuilder.h"
 
 using korvalin::TClefMode;
@@ -99,7 +100,7 @@ class TMainFormTest : public QObject {
 private:
     std::unique_ptr<QTemporaryDir> FFiles;
     std::unique_ptr<QTemporaryDir> FTemp;
-    QByteArray FOldTmpDir;
+    std::unique_ptr<korvalin::test::TTemporaryFolderScope> FTempScope;
     std::unique_ptr<TTestForm> FForm;
 
     QString WriteFile(const QString& name, const QByteArray& bytes) {
@@ -138,14 +139,13 @@ private slots:
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         FFiles = std::make_unique<QTemporaryDir>();
         FTemp = std::make_unique<QTemporaryDir>();
-        FOldTmpDir = qgetenv("TMPDIR");
-        qputenv("TMPDIR", FTemp->path().toLocal8Bit());
+        FTempScope = std::make_unique<korvalin::test::TTemporaryFolderScope>(FTemp->path());
         FForm = std::make_unique<TTestForm>();
     }
 
     void cleanup() {
         FForm.reset();
-        qputenv("TMPDIR", FOldTmpDir);
+        FTempScope.reset();
         FTemp.reset();
         FFiles.reset();
     }
@@ -758,5 +758,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TMainFormTest)
+KORVALIN_WINDOW_TEST_MAIN(TMainFormTest)
 #include "MainFormTest.moc"

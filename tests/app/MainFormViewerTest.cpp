@@ -31,6 +31,7 @@
 
 #include "FileIO.h"
 #include "MainForm.h"
+#include "WindowTestSupport.h"
 #include "MidiBuilder.h"
 #include "MusicXmlExporter.h"
 #include "WebViewHost.h"
@@ -690,21 +691,6 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
-    // The web engine keeps writing its profile for a while after a window is
-    // gone, so every test's temporary files live under one folder removed only
-    // after the engine has shut down with the application.
-    QTemporaryDir root;
-    if (!root.isValid()) return 2;
-    qputenv("TMPDIR", QFile::encodeName(root.path()));
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    int result = 0;
-    {
-        QApplication application(argc, argv);
-        TMainFormViewerTest test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    return result;
-}
+KORVALIN_WINDOW_TEST_MAIN(TMainFormViewerTest)
 
 #include "MainFormViewerTest.moc"

@@ -298,6 +298,20 @@ TEST_F(Refusals, TooManyMeasuresAreRefusedBeforeAnythingIsBuilt) {
     EXPECT_EQ(MessageOf(file, TracksWithNotes(file), 16), "The score is too large to notate");
 }
 
+TEST_F(Refusals, AnEmptyTrackIsReportedBeforeTheSizeOfALongOne) {
+    // Four million one-tick measures in the long track: far too large, but
+    // the empty track beside it is what the user must hear about, before or after.
+    MidiBuilder midi(1, 8);
+    midi.Track().Name("Empty").TimeSig(0, 1, 5).KeySig(0, 0, false).End();
+    AddNotes(midi.Track().Name("Long"), {{60, 4000000, 4000002}}).End();
+    const TMidiFile file = LoadBytes(midi.Bytes());
+    const TMidiTrack* empty = file.Tracks()[0].get();
+    const TMidiTrack* longTrack = file.Tracks()[1].get();
+    EXPECT_EQ(MessageOf(file, {longTrack, empty}, 16), "The selected track contains no notes");
+    EXPECT_EQ(MessageOf(file, {empty, longTrack}, 16), "The selected track contains no notes");
+    EXPECT_EQ(MessageOf(file, {longTrack}, 16), "The score is too large to notate");
+}
+
 TEST_F(Refusals, TooManyNotesAndRestsAreRefusedEvenInFewMeasures) {
     // 255/1 at PPQN 8: every measure is 255 whole notes long, so 7,900 held
     // measures take 2,014,500 tied notes.

@@ -1,0 +1,119 @@
+// The same choices give the same bytes as the window's Export: the tracks
+// become parts in file order, and the target name is passed as the window
+// passes it, so a file without a title is named after the output file in both.
+
+#include "ConvertOptions.h"
+
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+
+#include "CliCommand.h"
+#include "MusicXmlExporter.h"
+
+namespace korvalin::cli {
+namespace {
+
+std::int32_t ParseTrackIndex(std::string_view text, std::string_view option) {
+    std::int32_t value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size())
+        throw EUsageError(std::string(option) + ": \"" + std::string(text) + "\" is not a track number");
+    return value;
+}
+
+// Splits "I=VALUE" at the first "=" and reads I.
+std::pair<std::int32_t, std::string_view> SplitAssignment(std::string_view text, std::string_view option) {
+    const auto eq = text.find('=');
+    if (eq == std::string_view::npos) throw EUsageError(std::string(option) + " wants I=VALUE");
+    return {ParseTrackIndex(text.substr(0, eq), option), text.substr(eq + 1)};
+}
+
+TMidiTrack& TrackByIndex(const TMidiFile& midi, std::int32_t index, std::string_view option) {
+    for (const auto& track : midi.Tracks())
+        if (track->Index == index) return *track;
+    throw EUsageError(std::string(option) + ": the file has no track " + std::to_string(index));
+}
+
+}  // namespace
+
+void TConvertOptions::AddTo(CLI::App& parser) {
+    parser.add_option("--grid", FGridText, "quantisation grid: 8, 16 or 32 (default 16)")
+        ->type_name("8|16|32")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    FTracksOption = parser.add_option("--tracks", FTrackTexts,
+                                      "the tracks to notate, by the # column of `info` (default: every track "
+                                      "with notes); parts follow the file's order")
+                        ->type_name("I,J,...")
+                        ->allow_extra_args(false);
+    parser.add_option("--clef", FClefTexts, "the clef of track I (repeatable)")
+        ->type_name("I=auto|treble|bass")
+        ->allow_extra_args(false);
+    parser.add_option("--name", FNameTexts, "the part name of track I (repeatable)")
+        ->type_name("I=TEXT")
+        ->allow_extra_args(false);
+}
+
+void TConvertOptions::Resolve() {
+    if (FGridText == "8") FGrid = 8;
+    else if (FGridText == "16") FGrid = 16;
+    else if (FGridText == "32") FGrid = 32;
+    else throw EUsageError("--grid must be 8, 16 or 32");
+
+    FTracks.reset();
+    if (FTracksOption != nullptr && FTracksOption->count() > 0) {
+        FTracks.emplace();
+        for (std::string_view rest : FTrackTexts) {
+            while (true) {
+                const auto comma = rest.find(',');
+                FTracks->push_back(ParseTrackIndex(rest.substr(0, comma), "--tracks"));
+                if (comma == std::string_view::npos) break;
+                rest.remove_prefix(comma + 1);
+            }
+        }
+    }
+    FClefs.clear();
+    for (const std::string& text : FClefTexts) {
+        const auto [index, mode] = SplitAssignment(text, "--clef");
+        if (mode == "auto") FClefs.emplace_back(index, TClefMode::cmAuto);
+        else if (mode == "treble") FClefs.emplace_back(index, TClefMode::cmTreble);
+        else if (mode == "bass") FClefs.emplace_back(index, TClefMode::cmBass);
+        else throw EUsageError("--clef: the clef must be auto, treble or bass");
+    }
+    FNames.clear();
+    for (const std::string& text : FNameTexts) {
+        const auto [index, name] = SplitAssignment(text, "--name");
+        FNames.emplace_back(index, std::string(name));
+    }
+}
+
+std::vector<const TMidiTrack*> TConvertOptions::ApplyTo(TMidiFile& midi) const {
+    for (const auto& [index, mode] : FClefs) TrackByIndex(midi, index, "--clef").ClefMode = mode;
+    for (const auto& [index, name] : FNames) TrackByIndex(midi, index, "--name").ExportName = name;
+
+    // The window lists only tracks with notes, ticked, in file order.
+    std::vector<const TMidiTrack*> tracks;
+    if (FTracks) {
+        std::vector<const TMidiTrack*> chosen;
+        for (const std::int32_t index : *FTracks) chosen.push_back(&TrackByIndex(midi, index, "--tracks"));
+        for (const auto& track : midi.Tracks())
+            if (std::find(chosen.begin(), chosen.end(), track.get()) != chosen.end()) tracks.push_back(track.get());
+    } else {
+        for (const auto& track : midi.Tracks())
+            if (!track->Notes().empty()) tracks.push_back(track.get());
+    }
+    return tracks;
+}
+
+TConvertedScore TConvertOptions::Convert(const std::string& input, const std::string& output) const {
+    TMidiFile midi;
+    midi.LoadFromFile(input);
+    const auto tracks = ApplyTo(midi);
+    TConvertedScore score;
+    score.Text = BuildMusicXmlText(midi, tracks, output, FGrid);
+    score.Parts = static_cast<std::int64_t>(tracks.size());
+    for (const TMidiTrack* track : tracks) score.Notes += static_cast<std::int64_t>(track->Notes().size());
+    return score;
+}
+
+}  // namespace korvalin::cli
