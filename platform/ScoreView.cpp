@@ -82,7 +82,7 @@ void TScoreView::Show(const QByteArray& document) {
         FRunScript(QStringLiteral("window.failScore(%1, %2);").arg(FScore).arg(Json(QString::fromUtf8(error.what()))));
         return;
     }
-    const TScoreHeading& heading = FCutter->Heading();
+    const TMusicXmlHeading& heading = FCutter->Heading();
     QJsonArray numbers;
     for (std::size_t i = 0; i < FCutter->MeasureCount(); ++i) numbers.append(Utf8(FCutter->Measure(i).Number));
     const QJsonObject info{{QStringLiteral("id"), FScore},

@@ -142,8 +142,8 @@ struct TMusicXmlPieceCutter::TImpl {
     TXmlElementTree Tree;
     std::int32_t PartList = -1;
     std::vector<TPart> Parts;
-    std::vector<TScoreMeasure> Measures;
-    TScoreHeading Heading;
+    std::vector<TPieceMeasure> Measures;
+    TMusicXmlHeading Heading;
     std::int32_t StaffCount = 0;
     std::string Newline;
     std::string OpeningHeader;
@@ -177,7 +177,7 @@ struct TMusicXmlPieceCutter::TImpl {
         for (const TPart& part : Parts) count = std::max(count, part.Measures.size());
         Measures.resize(count);
         for (std::size_t i = 0; i < count; ++i) {
-            TScoreMeasure& measure = Measures[i];
+            TPieceMeasure& measure = Measures[i];
             std::int64_t staves = 0;
             for (std::size_t p = 0; p < Parts.size(); ++p) {
                 const TPartMeasure* own = MeasureOf(p, i);
@@ -359,11 +359,11 @@ TMusicXmlPieceCutter::TMusicXmlPieceCutter(std::string document) : F(std::make_u
 
 TMusicXmlPieceCutter::~TMusicXmlPieceCutter() = default;
 
-const TScoreHeading& TMusicXmlPieceCutter::Heading() const { return F->Heading; }
+const TMusicXmlHeading& TMusicXmlPieceCutter::Heading() const { return F->Heading; }
 
 std::size_t TMusicXmlPieceCutter::MeasureCount() const { return F->Measures.size(); }
 
-const TScoreMeasure& TMusicXmlPieceCutter::Measure(std::size_t index) const { return F->Measures.at(index); }
+const TPieceMeasure& TMusicXmlPieceCutter::Measure(std::size_t index) const { return F->Measures.at(index); }
 
 std::int32_t TMusicXmlPieceCutter::StaffCount() const { return F->StaffCount; }
 
@@ -399,10 +399,10 @@ std::size_t TMusicXmlPieceCutter::PieceEnd(std::size_t first, std::size_t limit,
     return end;
 }
 
-TScorePiece TMusicXmlPieceCutter::Piece(std::size_t first, std::size_t end, bool opening) const {
+TMusicXmlPiece TMusicXmlPieceCutter::Piece(std::size_t first, std::size_t end, bool opening) const {
     end = std::min(end, F->Measures.size());
     if (first >= end) throw EMusicXmlError("A piece of a score needs at least one measure");
-    TScorePiece piece;
+    TMusicXmlPiece piece;
     piece.FirstMeasure = first;
     piece.EndMeasure = end;
     piece.Xml = opening ? F->OpeningHeader : F->LaterHeader;
@@ -411,13 +411,13 @@ TScorePiece TMusicXmlPieceCutter::Piece(std::size_t first, std::size_t end, bool
     return piece;
 }
 
-std::vector<TScorePiece> CutMusicXmlPieces(std::string document, const TPieceOptions& options) {
+std::vector<TMusicXmlPiece> CutMusicXmlPieces(std::string document, const TPieceOptions& options) {
     const TMusicXmlPieceCutter cutter(std::move(document));
     std::size_t first = 0;
     std::size_t end = cutter.MeasureCount();
     if (options.FromNumber || options.ToNumber)
         std::tie(first, end) = cutter.MeasuresNumbered(options.FromNumber, options.ToNumber);
-    std::vector<TScorePiece> pieces;
+    std::vector<TMusicXmlPiece> pieces;
     while (first < end) {
         const bool opening = pieces.empty();
         const std::size_t pieceEnd =

@@ -13,21 +13,21 @@ namespace korvalin {
 
 // What is drawn above the first system, read from the document (entities
 // resolved, UTF-8); empty where the document has none.
-struct TScoreHeading {
+struct TMusicXmlHeading {
     std::string Title;     // work-title, else movement-title
     std::string Subtitle;  // movement-title when the work has a title of its own
     std::string Composer;  // the creator of type "composer"
 };
 
 // One measure of the score across all parts.
-struct TScoreMeasure {
+struct TPieceMeasure {
     std::string Number;  // its number attribute as written
     std::int32_t Staves = 0;
     std::int64_t Notes = 0;
 };
 
 // One piece: a complete partwise document of whole measures.
-struct TScorePiece {
+struct TMusicXmlPiece {
     std::string Xml;
     std::size_t FirstMeasure = 0;  // index of its first measure in the whole score
     std::size_t EndMeasure = 0;    // index just after its last measure
@@ -51,9 +51,9 @@ public:
     TMusicXmlPieceCutter(const TMusicXmlPieceCutter&) = delete;
     TMusicXmlPieceCutter& operator=(const TMusicXmlPieceCutter&) = delete;
 
-    const TScoreHeading& Heading() const;
+    const TMusicXmlHeading& Heading() const;
     std::size_t MeasureCount() const;
-    const TScoreMeasure& Measure(std::size_t index) const;
+    const TPieceMeasure& Measure(std::size_t index) const;
     // The staves of the widest measure.
     std::int32_t StaffCount() const;
 
@@ -69,7 +69,7 @@ public:
 
     // The document of measures [first, end). The opening piece of what is
     // drawn names the parts in full.
-    TScorePiece Piece(std::size_t first, std::size_t end, bool opening) const;
+    TMusicXmlPiece Piece(std::size_t first, std::size_t end, bool opening) const;
 
 private:
     struct TImpl;
@@ -88,6 +88,6 @@ struct TPieceOptions {
 };
 
 // The whole score (or the measures asked for) cut into pieces under the limits.
-std::vector<TScorePiece> CutMusicXmlPieces(std::string document, const TPieceOptions& options = {});
+std::vector<TMusicXmlPiece> CutMusicXmlPieces(std::string document, const TPieceOptions& options = {});
 
 }  // namespace korvalin

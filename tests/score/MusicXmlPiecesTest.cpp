@@ -154,12 +154,12 @@ TEST(MusicXmlPieces, APieceThatStartsLaterCarriesWhatIsInForceThere) {
 TEST(MusicXmlPieces, MeasuresKeepTheirNumbersAndEveryNoteIsInExactlyOnePiece) {
     TPieceOptions options;
     options.StaffMeasures = options.FirstStaffMeasures = 3;
-    const std::vector<TScorePiece> pieces = CutMusicXmlPieces(kScore, options);
+    const std::vector<TMusicXmlPiece> pieces = CutMusicXmlPieces(kScore, options);
     ASSERT_EQ(pieces.size(), 5u);  // three staves a measure: one measure each
     std::vector<std::string> numbers;
     std::vector<std::string> notes;
     std::size_t expectedFirst = 0;
-    for (const TScorePiece& piece : pieces) {
+    for (const TMusicXmlPiece& piece : pieces) {
         EXPECT_EQ(piece.FirstMeasure, expectedFirst);
         expectedFirst = piece.EndMeasure;
         const TReadPiece read(piece.Xml);
@@ -243,7 +243,7 @@ TEST(MusicXmlPieces, RangesAreChosenByMeasureNumber) {
     TPieceOptions options;
     options.FromNumber = 2;
     options.ToNumber = 3;
-    const std::vector<TScorePiece> pieces = CutMusicXmlPieces(kScore, options);
+    const std::vector<TMusicXmlPiece> pieces = CutMusicXmlPieces(kScore, options);
     ASSERT_EQ(pieces.size(), 1u);
     EXPECT_EQ(pieces[0].FirstMeasure, 2u);
     EXPECT_EQ(pieces[0].EndMeasure, 4u);
