@@ -99,6 +99,8 @@ void TfrmMain::ApplyLanguage() {
                                ? Localized(QStringLiteral("Вернуть интерфейс"), QStringLiteral("Restore interface"))
                                : Localized(QStringLiteral("Во весь экран"), QStringLiteral("Full screen")));
     btnCollapseViewer->setText(Localized(QStringLiteral("Свернуть"), QStringLiteral("Collapse")));
+    btnPrint->setText(Localized(QStringLiteral("Печать…"), QStringLiteral("Print…")));
+    btnSavePdf->setText(Localized(QStringLiteral("Сохранить PDF…"), QStringLiteral("Save PDF…")));
 
     {
         const int clefIndex = cbClef->currentIndex();
