@@ -25,6 +25,13 @@ constexpr double kStaffPoints = 7.0 / 25.4 * 72;
 constexpr double kWidestDrawing = 4000;
 // Between systems, in the drawing's pixels.
 constexpr double kSystemGap = 28;
+// What a staff takes in a system, its distance to the next included, and what
+// a system takes beyond its staves: enough to guess whether a system of many
+// staves fits a page before it is laid out.
+constexpr double kPixelsPerStaff = 80;
+constexpr double kPixelsPerSystem = 120;
+// A last line taking less of its width than this is not spread over all of it.
+constexpr double kJustifiedFill = 0.3;
 // A page whose systems fill less than this share is left with space at the
 // foot rather than spread thin.
 constexpr double kSpreadWhenFilled = 0.6;
@@ -172,7 +179,12 @@ void TScorePrinter::Start(const QByteArray& document, TPageSink& sink, const QPa
         return;
     }
     FAt = FFirst;
-    FWidth = FLayout.paintRect(QPageLayout::Point).width() / (kStaffPoints / kStaffPixels);
+    // The staff size of most printed music, or smaller when a system of all
+    // the staves would not fit the page.
+    const QRectF content = FLayout.paintRect(QPageLayout::Point);
+    const double systemPixels = FCutter->StaffCount() * kPixelsPerStaff + kPixelsPerSystem;
+    const double scale = std::min(kStaffPoints / kStaffPixels, (content.height() - HeadingHeight()) * 0.9 / systemPixels);
+    FWidth = std::min(kWidestDrawing, content.width() / scale);
     emit Progress(0, static_cast<int>(FEnd - FFirst));
     EngraveNext();
 }
@@ -190,27 +202,42 @@ void TScorePrinter::EngraveNext() {
         Done(FSink->Finish(), QString());
         return;
     }
-    // About two lines a piece once the lines' length is known.
+    // About two lines a piece once the lines' length is known; a first piece
+    // large enough for a line of most music.
     const std::int64_t staves = std::max(1, FCutter->Measure(FAt).Staves);
     const std::size_t end =
         FMeasuresPerSystem > 0
             ? FCutter->PieceEnd(FAt, FEnd, staves * (2 * static_cast<std::int64_t>(std::ceil(FMeasuresPerSystem)) + 1),
                                 2000)
-            : FCutter->PieceEnd(FAt, FEnd, std::max<std::int64_t>(96, 3 * staves), 600);
-    TEngraveRequest request;
-    request.Xml = QByteArray::fromStdString(FCutter->Piece(FAt, end, FAt == FFirst).Xml);
-    request.Width = FWidth;
-    request.Zoom = 1;
-    request.StretchLast = end < FEnd;
-    request.SeparateTexts = true;
-    const std::size_t first = FAt;
-    FEngraver->Engrave(request, [this, first, end](const TEngraving& engraving) { Engraved(first, end, engraving); });
+            : FCutter->PieceEnd(FAt, FEnd, std::max<std::int64_t>(300, 8 * staves), 1200);
+    EngraveRange(FAt, end, true);
 }
 
-void TScorePrinter::Engraved(std::size_t first, std::size_t end, const TEngraving& engraving) {
+void TScorePrinter::EngraveRange(std::size_t first, std::size_t end, bool stretchLast) {
+    TEngraveRequest request;
+    request.Xml = QByteArray::fromStdString(FCutter->Piece(first, end, first == FFirst).Xml);
+    request.Width = FWidth;
+    request.Zoom = 1;
+    request.StretchLast = stretchLast;
+    request.SeparateTexts = true;
+    FEngraver->Engrave(request, [this, first, end, stretchLast](const TEngraving& engraving) {
+        Engraved(first, end, stretchLast, engraving);
+    });
+}
+
+void TScorePrinter::Engraved(std::size_t first, std::size_t end, bool stretched, const TEngraving& engraving) {
     if (!FRunning) return;
     if (!engraving.Ok) {
         Fail(engraving.Error);
+        return;
+    }
+    // Every line is justified, the score's last too, unless it holds too
+    // little for that after lines that are full: then it keeps its natural
+    // spacing. A score of one line fills it.
+    const bool oneLine = !FPlacedAny && engraving.Systems.size() == 1;
+    if (stretched && end >= FEnd && !oneLine && !engraving.Systems.empty() &&
+        engraving.Systems.back().Fill < kJustifiedFill) {
+        EngraveRange(first, end, false);
         return;
     }
     const TSystemChoice choice = ChooseSystems(engraving.Systems, end - first, end >= FEnd);

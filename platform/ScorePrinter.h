@@ -103,7 +103,8 @@ private:
     };
 
     void EngraveNext();
-    void Engraved(std::size_t first, std::size_t end, const TEngraving& engraving);
+    void EngraveRange(std::size_t first, std::size_t end, bool stretchLast);
+    void Engraved(std::size_t first, std::size_t end, bool stretched, const TEngraving& engraving);
     void Place(TEngravedSystem system);
     void PaintPage(bool last);
     void PaintHeading(QPainter& painter, double top) const;
