@@ -21,6 +21,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QTranslator;
 class QPushButton;
 class QRadioButton;
 class QTreeWidget;
@@ -130,6 +131,9 @@ public:
     void btnSelectNoneClick();
     // Files dropped onto the window (outside the score view), in drop order.
     void WMDropFiles(const QStringList& fileNames);
+    // Files named on the program's command line, after start-up: the first is
+    // opened as the Open button would, the status line says the rest were ignored.
+    void OpenCommandLineFiles(const QStringList& fileNames);
 
     // --- Operations the other parts of the window call ---
     // The one way a MIDI file enters the window. An empty display name shows the
@@ -170,6 +174,10 @@ public:
 
     QString Localized(const QString& russian, const QString& english) const;
     void ApplyLanguage();
+    // Qt's own texts (file dialogs, standard buttons, the score view's menu)
+    // in the interface language: its Russian translations installed while
+    // the interface is Russian.
+    void ApplyQtTranslations();
     static QString ClefDisplayName(korvalin::TClefMode mode, bool english);
 
     // Fits and centres the window in the work area of its screen.
@@ -331,6 +339,7 @@ private:
     void ShowTempoAndKeyLabels();
 
     QSet<QAbstractButton*> FCommands;
+    QList<QTranslator*> FQtTranslators;
     QVBoxLayout* FViewerLayout = nullptr;
     QWidget* FViewerSpace = nullptr;
 };

@@ -79,7 +79,8 @@ QString TfrmMain::DefaultNewMidiName(int newFifths, int tempo) const {
     QString base = QFileInfo(edtFileName->text()).completeBaseName();
     if (base.isEmpty()) base = QStringLiteral("Korvalin");
     const QString key = KeyNameForFile(FromUtf8(korvalin::KeyNameFromFifths(newFifths, FMidi->KeyMinor)));
-    return QStringLiteral("%1_%2BPM_%3.mid").arg(base).arg(tempo).arg(key);
+    // One pass: a "%1" in the file's own name must stay as it is.
+    return QStringLiteral("%1_%2BPM_%3.mid").arg(base, QString::number(tempo), key);
 }
 
 void TfrmMain::TransposeSourceTo(const QString& destFile, int newFifths, int semitones, int tempo) {
@@ -270,7 +271,7 @@ void TfrmMain::btnPlayTrackClick() {
     try {
         const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FPlaybackTempFile);
         korvalin::WritePartPlaybackMidi(FMidi.get(), track, NativePath(FPlaybackTempFile));
-        const QString name = FromUtf8(track->ExportName);
+        const QString name = korvalin::mainform::DisplayName(track->ExportName);
         const QString caption =
             FEnglish ? QStringLiteral("part \"%1\"").arg(name) : QStringLiteral("партия «%1»").arg(name);
         PlayMidi(FPlaybackTempFile, caption);

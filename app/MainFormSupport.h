@@ -45,4 +45,13 @@ inline QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// A name from a file as the window shows it: many files end their track names
+// with a zero byte or a carriage return, which would show as a box. The model
+// keeps the name as it was read.
+inline QString DisplayName(const std::string& name) {
+    QString text = FromUtf8(name);
+    text.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+    return text;
+}
+
 }  // namespace korvalin::mainform

@@ -22,6 +22,7 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
@@ -33,6 +34,7 @@
 #include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QStyle>
+#include <QTranslator>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -65,7 +67,30 @@ void TfrmMain::LanguageClick() {
     ApplyLanguage();
 }
 
+void TfrmMain::ApplyQtTranslations() {
+    if (!FEnglish && FQtTranslators.isEmpty()) {
+        const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+        for (const QString& catalog : {QStringLiteral("qtbase"), QStringLiteral("qtwebengine")}) {
+            auto* translator = new QTranslator(this);
+            // Without the translations installed Qt speaks English; the
+            // window's own texts are unaffected.
+            if (translator->load(QLocale(QLocale::Russian), catalog, QStringLiteral("_"), folder) &&
+                QCoreApplication::installTranslator(translator))
+                FQtTranslators << translator;
+            else
+                delete translator;
+        }
+    } else if (FEnglish) {
+        for (QTranslator* translator : std::as_const(FQtTranslators)) {
+            QCoreApplication::removeTranslator(translator);
+            delete translator;
+        }
+        FQtTranslators.clear();
+    }
+}
+
 void TfrmMain::ApplyLanguage() {
+    ApplyQtTranslations();
     lblFileCaption->setText(Localized(QStringLiteral("MIDI-файл — откройте кнопкой или перетащите в окно"),
                                       QStringLiteral("MIDI file — open with the button or drag it into the window")));
     btnRecent->setText(Localized(QStringLiteral("Недавние ▼"), QStringLiteral("Recent ▼")));

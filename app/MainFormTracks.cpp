@@ -83,6 +83,18 @@ void TfrmMain::OpenMidiFile(const QString& fileName, const QString& displayName)
     }
 }
 
+void TfrmMain::OpenCommandLineFiles(const QStringList& fileNames) {
+    if (fileNames.isEmpty()) return;
+    // The history and the later commands want the file wherever the program's
+    // folder is, not relative to where it was started.
+    OpenMidiFile(QFileInfo(fileNames.first()).absoluteFilePath(), QString());
+    if (fileNames.size() > 1)
+        lblStatus->setText(lblStatus->text() +
+                           Localized(QStringLiteral(" · остальные файлы пропущены: %1"),
+                                     QStringLiteral(" · other files ignored: %1"))
+                               .arg(fileNames.size() - 1));
+}
+
 void TfrmMain::ShowLoadedMidi() {
     int parts = 0;
     int serviceTracks = 0;
@@ -147,7 +159,7 @@ void TfrmMain::ShowTempoAndKeyLabels() {
 }
 
 void TfrmMain::UpdateTrackRow(QTreeWidgetItem* item, const TMidiTrack& track) {
-    item->setText(1, FromUtf8(track.ExportName));
+    item->setText(1, korvalin::mainform::DisplayName(track.ExportName));
     item->setText(2, QString::number(track.Notes().size()));
     item->setText(3, FromUtf8(korvalin::PitchName(track.MinPitch())) + QStringLiteral(" – ") +
                          FromUtf8(korvalin::PitchName(track.MaxPitch())));
@@ -175,7 +187,7 @@ void TfrmMain::ShowTrackSettings() {
     const QTreeWidgetItem* row = SelectedRow();
     pnlTrackSettings->setEnabled(row != nullptr);
     if (const TMidiTrack* track = RowTrack(row)) {
-        edtPartName->setText(FromUtf8(track->ExportName));
+        edtPartName->setText(korvalin::mainform::DisplayName(track->ExportName));
         cbClef->setCurrentIndex(static_cast<int>(track->ClefMode));
     } else {
         edtPartName->clear();

@@ -3,16 +3,20 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <iostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
+#include "Batch.h"
 #include "CliCommand.h"
+#include "JsonLine.h"
+#include "StopSignals.h"
 #include "MidiParser.h"
 
 namespace korvalin::cli {
@@ -22,6 +26,7 @@ struct TInfoArguments {
     bool Json = false;
     bool Notes = false;
     std::vector<std::string> Files;
+    TBatchOptions Batch;
 };
 
 // The window's Clef column for a track; a freshly loaded file is all automatic.
@@ -80,8 +85,6 @@ void PrintText(const TMidiFile& midi) {
     }
 }
 
-using TJson = nlohmann::ordered_json;
-
 // A whole number of BPM reads as before, without a fraction ("120", not "120.0");
 // any other tempo as the shortest text that reads back as the same double.
 TJson JsonTempo(double value) {
@@ -110,8 +113,11 @@ TJson JsonTrack(const TMidiTrack& track, bool withNotes) {
     return object;
 }
 
-TJson JsonInfo(const TMidiFile& midi, bool withNotes) {
-    TJson object = {
+// With `file`, the object starts with the file's name, as a line of many does.
+TJson JsonInfo(const TMidiFile& midi, bool withNotes, const std::string* file = nullptr) {
+    TJson object = TJson::object();
+    if (file != nullptr) object["file"] = *file;
+    object.update(TJson{
         {"format", midi.MidiFormat},
         {"ppqn", midi.PPQN},
         {"tempoBpm", JsonTempo(midi.TempoBPM)},
@@ -127,23 +133,66 @@ TJson JsonInfo(const TMidiFile& midi, bool withNotes) {
                         ? TJson(KeyNameFromFifths(midi.KeyFifths, midi.KeyMinor))
                         : TJson(nullptr)},
         {"title", midi.Title},
-    };
+    });
     TJson tracks = TJson::array();
     for (const auto& track : midi.Tracks()) tracks.push_back(JsonTrack(*track, withNotes));
     object["tracks"] = std::move(tracks);
     return object;
 }
 
-// One line; a byte that is not valid UTF-8 becomes U+FFFD so the line always parses.
-std::string JsonLine(const TJson& value) {
-    return value.dump(-1, ' ', false, TJson::error_handler_t::replace) + '\n';
+// Many files: one JSON line each, in the order they were named, whichever
+// thread reads which; a file that cannot be read gets a line with its error.
+int RunInfoLines(const std::vector<std::string>& args, const TInfoArguments& options) {
+    const std::size_t jobs = options.Batch.Jobs();
+    const auto inputs = CollectInputs(args, options.Batch.Recursive);
+    TConsole console("Reading", inputs.size());
+    std::mutex linesLock;
+    std::vector<std::optional<std::string>> lines(inputs.size());
+    std::size_t nextLine = 0;
+    std::size_t failed = 0;
+    const TStopSignals stopSignals([&] { console.Seize("korvalin-cli info: interrupted\n"); });
+
+    RunParallel(inputs.size(), jobs, [&](std::size_t i) {
+        std::string line;
+        std::string error = inputs[i].Error;
+        if (error.empty()) {
+            try {
+                TMidiFile midi;
+                midi.LoadFromFile(inputs[i].Path);
+                line = JsonLine(JsonInfo(midi, options.Notes, &inputs[i].Path));
+            } catch (const std::exception& e) {
+                error = e.what();
+            }
+        }
+        if (!error.empty()) {
+            line = JsonLine(TJson{{"file", inputs[i].Path}, {"error", error}});
+            console.Err(inputs[i].Path + ": " + error + "\n");
+        }
+        const std::lock_guard lock(linesLock);
+        lines[i] = std::move(line);
+        if (!error.empty()) ++failed;
+        for (; nextLine < lines.size() && lines[nextLine]; ++nextLine) {
+            console.Out(*lines[nextLine]);
+            lines[nextLine].reset();
+        }
+        console.Done(!error.empty());
+    });
+    console.Finish();
+    if (failed > 0)
+        console.Err("korvalin-cli info: " + std::to_string(failed) + " of " + std::to_string(inputs.size()) +
+                    " files failed\n");
+    return failed > 0 ? 1 : 0;
 }
 
 int RunInfo(const CLI::App& parser, const TInfoArguments& args) {
     if (const auto unknown = FirstUnknownOption(parser)) throw EUsageError("unknown option \"" + *unknown + "\"");
     if (args.Files.empty()) throw EUsageError("FILE is missing");
-    if (args.Files.size() > 1) throw EUsageError("only one FILE is allowed");
+    // A folder alone is many files only as JSON lines; as text it stays the loader's refusal.
+    std::error_code ec;
+    const bool many = args.Files.size() > 1 || (args.Json && std::filesystem::is_directory(args.Files.front(), ec));
+    if (many && !args.Json) throw EUsageError("only one FILE is allowed");
     if (args.Notes && !args.Json) throw EUsageError("--notes needs --json");
+    if (many) return RunInfoLines(args.Files, args);
     TMidiFile midi;
     midi.LoadFromFile(args.Files.front());
     if (args.Json)
@@ -157,16 +206,22 @@ int RunInfo(const CLI::App& parser, const TInfoArguments& args) {
 
 TCommandRunner DefineInfo(CLI::App& parser) {
     auto args = std::make_shared<TInfoArguments>();
-    parser.add_option("FILE", args->Files, "the MIDI file")->type_name("");
+    parser.add_option("FILE", args->Files, "the MIDI file; with --json, any number of files and folders")
+        ->type_name("");
     parser.add_flag("--json", args->Json, "print the file's values and tracks as one JSON object");
     parser.add_flag("--notes", args->Notes, "with --json: every note of every track, as [start, end, pitch, "
                                             "velocity, channel]");
+    args->Batch.AddTo(parser);
     return [&parser, args] { return RunInfo(parser, *args); };
 }
 
-const CommandRegistrar kInfoCommand({"info", "info [--json [--notes]] FILE",
+const CommandRegistrar kInfoCommand({"info",
+                                     "info [--json [--notes]] FILE\n"
+                                     "info --json [--notes] [--jobs N] [--recursive] FILE|FOLDER...",
                                      "Shows what the window shows for a MIDI file: tempo, key, metre and the "
-                                     "tracks with their notes, range and clef.",
+                                     "tracks with their notes, range and clef. With --json and several files "
+                                     "or folders: one JSON line per file, starting with its \"file\" member; a "
+                                     "file that cannot be read gets {\"file\", \"error\"} and exit status 1.",
                                      DefineInfo});
 
 }  // namespace

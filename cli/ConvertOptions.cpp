@@ -113,6 +113,10 @@ TConvertedScore TConvertOptions::Convert(const std::string& input, const std::st
     score.Text = BuildMusicXmlText(midi, tracks, output, FGrid);
     score.Parts = static_cast<std::int64_t>(tracks.size());
     for (const TMidiTrack* track : tracks) score.Notes += static_cast<std::int64_t>(track->Notes().size());
+    std::int64_t measures = 0;
+    for (auto at = score.Text.find("<measure "); at != std::string::npos; at = score.Text.find("<measure ", at + 9))
+        ++measures;
+    score.Measures = score.Parts > 0 ? measures / score.Parts : 0;
     return score;
 }
 

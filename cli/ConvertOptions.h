@@ -20,7 +20,8 @@ namespace korvalin::cli {
 struct TConvertedScore {
     std::string Text;
     std::int64_t Parts = 0;
-    std::int64_t Notes = 0;  // the notes of the chosen tracks
+    std::int64_t Measures = 0;  // of each part; a partwise score's parts are equally long
+    std::int64_t Notes = 0;     // the notes of the chosen tracks
 };
 
 class TConvertOptions {

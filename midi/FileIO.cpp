@@ -1,5 +1,6 @@
 #include "FileIO.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -79,24 +80,51 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName) {
     return data;
 }
 
-TAtomicFile::TAtomicFile(const std::string& fileName) : FFileName(fileName) {
+void TTempFileRegistry::Close() {
+    const std::lock_guard lock(FLock);
+    FClosed = true;
+    for (const auto& name : FNames) ::unlink(name.c_str());
+    FNames.clear();
+}
+
+TAtomicFile::TAtomicFile(const std::string& fileName, TTempFileRegistry* registry)
+    : FFileName(fileName), FRegistry(registry) {
     if (fileName.empty()) ThrowFileError("Cannot write file", fileName, ENOENT);
     FMode = ModeForTarget(fileName);
     FTempName = FolderOf(fileName) + "/." + BaseNameOf(fileName) + ".XXXXXX";
+    if (FRegistry == nullptr) {
+        FFd = ::mkstemp(FTempName.data());
+        if (FFd < 0) ThrowFileError("Cannot write file", fileName, errno);
+        return;
+    }
+    // Made and registered in one step, so a Close never misses a temporary file.
+    const std::lock_guard lock(FRegistry->FLock);
+    if (FRegistry->FClosed) ThrowFileError("Cannot write file", fileName, EINTR);
     FFd = ::mkstemp(FTempName.data());
     if (FFd < 0) ThrowFileError("Cannot write file", fileName, errno);
+    FRegistry->FNames.push_back(FTempName);
 }
 
 TAtomicFile::~TAtomicFile() {
     if (FFd < 0) return;
     ::close(FFd);
+    RemoveTemp();
+}
+
+void TAtomicFile::RemoveTemp() {
+    if (FRegistry != nullptr) {
+        const std::lock_guard lock(FRegistry->FLock);
+        const auto it = std::find(FRegistry->FNames.begin(), FRegistry->FNames.end(), FTempName);
+        if (it == FRegistry->FNames.end()) return;
+        FRegistry->FNames.erase(it);
+    }
     ::unlink(FTempName.c_str());
 }
 
 void TAtomicFile::Fail(int err) {
     if (FFd >= 0) ::close(FFd);
     FFd = -1;
-    ::unlink(FTempName.c_str());
+    RemoveTemp();
     ThrowFileError("Cannot write file", FFileName, err);
 }
 
@@ -119,8 +147,16 @@ void TAtomicFile::Commit() {
     FFd = -1;
     if (::close(fd) != 0) {
         const int err = errno;
-        ::unlink(FTempName.c_str());
+        RemoveTemp();
         ThrowFileError("Cannot write file", FFileName, err);
+    }
+    // Renamed under the registry's lock, so a Close never removes a name that
+    // has just become the target, nor lets a stopped program add one.
+    std::unique_lock<std::mutex> lock;
+    if (FRegistry != nullptr) {
+        lock = std::unique_lock(FRegistry->FLock);
+        if (FRegistry->FClosed) ThrowFileError("Cannot write file", FFileName, EINTR);
+        std::erase(FRegistry->FNames, FTempName);
     }
     if (::rename(FTempName.c_str(), FFileName.c_str()) != 0) {
         const int err = errno;
@@ -129,15 +165,17 @@ void TAtomicFile::Commit() {
     }
 }
 
-void WriteFileAtomically(const std::string& fileName, std::span<const std::uint8_t> bytes) {
-    TAtomicFile file(fileName);
+void WriteFileAtomically(const std::string& fileName, std::span<const std::uint8_t> bytes,
+                         TTempFileRegistry* registry) {
+    TAtomicFile file(fileName, registry);
     file.Write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     file.Commit();
 }
 
-void WriteFileAtomically(const std::string& fileName, std::string_view text) {
-    WriteFileAtomically(fileName, std::span<const std::uint8_t>(
-                                      reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+void WriteFileAtomically(const std::string& fileName, std::string_view text, TTempFileRegistry* registry) {
+    WriteFileAtomically(fileName,
+                        std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+                        registry);
 }
 
 }  // namespace korvalin

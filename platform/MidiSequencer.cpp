@@ -140,6 +140,7 @@ struct MidiSequencer::TEngine {
 // and read by the poll on the window's thread.
 struct MidiSequencer::TDevice {
     int Id = 0;
+    QString AudioDriver;
     int Division = 1;
     fluid_synth_t* Synth = nullptr;
     PlayerPtr Player;
@@ -199,8 +200,6 @@ int MidiSequencer::EnsureEngine() {
     engine->Settings.reset(new_fluid_settings());
     if (!engine->Settings) return srSynthFailed;
     fluid_settings_t* settings = engine->Settings.get();
-    if (!FOptions.AudioDriver.isEmpty())
-        fluid_settings_setstr(settings, "audio.driver", FOptions.AudioDriver.toUtf8().constData());
     if (!FOptions.AudioFileName.isEmpty())
         fluid_settings_setstr(settings, "audio.file.name", QFile::encodeName(FOptions.AudioFileName).constData());
     engine->Synth.reset(new_fluid_synth(settings));
@@ -233,8 +232,7 @@ int MidiSequencer::Open(const QString& fileName) {
     if (fluid_player_add_mem(device->Player.get(), bytes.constData(), static_cast<std::size_t>(bytes.size())) !=
         FLUID_OK)
         return srSynthFailed;
-    device->Driver.reset(new_fluid_audio_driver(FEngine->Settings.get(), FEngine->Synth.get()));
-    if (!device->Driver) return srNoAudioOutput;
+    if (const int result = StartAudioDriver(*device); result != srOk) return result;
 
     device->Id = ++LastDeviceId;
     FDevice = std::move(device);
@@ -292,6 +290,41 @@ void MidiSequencer::SilenceSynth() {
         fluid_synth_write_float(synth, static_cast<int>(left.size()), left.data(), 0, 1, right.data(), 0, 1);
     fluid_synth_system_reset(synth);
 }
+
+QStringList MidiSequencer::AudioDriverCandidates(const QString& requested) {
+    if (!requested.isEmpty()) return {requested};
+    const SettingsPtr settings(new_fluid_settings());
+    QStringList built;
+    if (settings)
+        fluid_settings_foreach_option(
+            settings.get(), "audio.driver", &built, [](void* data, const char*, const char* option) {
+                static_cast<QStringList*>(data)->append(QString::fromUtf8(option));
+            });
+    QStringList order;
+    for (const QString& preferred : {QStringLiteral("pulseaudio"), QStringLiteral("alsa")})
+        if (built.contains(preferred)) order << preferred;
+    char* fallback = nullptr;
+    if (settings && fluid_settings_getstr_default(settings.get(), "audio.driver", &fallback) == FLUID_OK &&
+        fallback != nullptr && !order.contains(QString::fromUtf8(fallback)))
+        order << QString::fromUtf8(fallback);
+    return order;
+}
+
+int MidiSequencer::StartAudioDriver(TDevice& device) {
+    // A desktop without a sound server (or a server that is not running)
+    // refuses the first driver at once; the next one is tried.
+    for (const QString& driver : AudioDriverCandidates(FOptions.AudioDriver)) {
+        fluid_settings_setstr(FEngine->Settings.get(), "audio.driver", driver.toUtf8().constData());
+        device.Driver.reset(new_fluid_audio_driver(FEngine->Settings.get(), FEngine->Synth.get()));
+        if (device.Driver) {
+            device.AudioDriver = driver;
+            return srOk;
+        }
+    }
+    return srNoAudioOutput;
+}
+
+QString MidiSequencer::AudioDriverInUse() const { return FDevice ? FDevice->AudioDriver : QString(); }
 
 bool MidiSequencer::IsOpen() const { return FDevice != nullptr; }
 

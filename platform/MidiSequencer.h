@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <memory>
@@ -39,7 +40,9 @@ enum ESequencerResult : int {
 struct TSequencerOptions {
     // Empty: the system's General MIDI SoundFont.
     QString SoundFontFile;
-    // Empty: FluidSynth's default driver for the desktop; "file" renders to AudioFileName.
+    // Empty: the desktop's sound server, PulseAudio (which PipeWire desktops
+    // serve too), else ALSA, else FluidSynth's own default; "file" renders to
+    // AudioFileName.
     QString AudioDriver;
     // Where the `file` driver writes; the extension picks the format (.wav, .raw).
     QString AudioFileName;
@@ -79,6 +82,13 @@ public:
     // Identifies the open device (unique in the process), 0 when closed; every
     // notification carries the id of the device it is about.
     int DeviceId() const;
+    // The FluidSynth audio driver the open file plays through ("pulseaudio",
+    // "alsa", ...); empty when closed.
+    QString AudioDriverInUse() const;
+    // The drivers Open tries, in order, for the given choice: the one asked
+    // for, or the desktop's order among those FluidSynth was built with.
+    static QStringList AudioDriverCandidates(const QString& requested);
+
     // The SoundFont that Open loads: the injected one, else the first system
     // General MIDI SoundFont that exists; empty when there is none.
     QString SoundFontFile() const;
@@ -97,6 +107,7 @@ private:
     struct TDevice;
 
     int EnsureEngine();
+    int StartAudioDriver(TDevice& device);
     void SilenceSynth();
     void PollPlayer();
     void EndPlay(int code);

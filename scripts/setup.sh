@@ -5,17 +5,42 @@ set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
+# Runs one step with its output kept aside: nothing is printed when it works;
+# when it fails, the step, its own last output and what to check are.
+step() {
+  local what="$1" log status=0
+  shift
+  log="$(mktemp)"
+  "$@" >"$log" 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
+    {
+      echo "setup: $what failed (exit status $status): $*"
+      echo "---- its output (last 40 lines) ----"
+      tail -n 40 "$log"
+      echo "------------------------------------"
+      echo "Check that this machine reaches the package registry: the network connection,"
+      echo "a proxy if one is needed (http_proxy / https_proxy, npm's proxy setting),"
+      echo "the system's certificates (package ca-certificates, or a proxy's own certificate),"
+      echo "and the registry address (apt sources, npm_config_registry)."
+    } >&2
+    rm -f "$log"
+    exit "$status"
+  fi
+  rm -f "$log"
+}
+
 packages=(
   build-essential g++ cmake ninja-build pkg-config
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
-  qt6-webchannel-dev libqt6opengl6-dev qt6-l10n-tools qt6-svg-dev
+  qt6-webchannel-dev libqt6opengl6-dev qt6-l10n-tools qt6-translations-l10n qt6-svg-dev
   libgl-dev libxkbcommon-dev
-  libfluidsynth-dev fluidsynth timgm6mb-soundfont
+  libfluidsynth-dev fluidsynth timgm6mb-soundfont pulseaudio pulseaudio-utils
   libxml2-utils python3
   xvfb xauth imagemagick sox fonts-dejavu-core poppler-utils
+  desktop-file-utils appstream librsvg2-bin dpkg-dev file
 )
 
 missing=()
@@ -34,8 +59,9 @@ if [ "${#missing[@]}" -gt 0 ]; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  step "updating the Debian package lists" $sudo apt-get update -qq
+  step "installing Debian packages (${missing[*]})" \
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # The score library comes pinned from the npm registry; nothing of it is committed.
@@ -45,7 +71,8 @@ fi
 if [ -f "$here/viewer/package-lock.json" ]; then
   if [ ! -f "$here/viewer/node_modules/opensheetmusicdisplay/build/opensheetmusicdisplay.min.js" ] || \
      ! cmp -s "$here/viewer/package-lock.json" "$here/viewer/node_modules/.korvalin-lock"; then
-    (cd "$here/viewer" && npm ci --ignore-scripts --omit=optional --no-audit --no-fund --silent >/dev/null \
-      && cp package-lock.json node_modules/.korvalin-lock)
+    step "installing the score library from the npm registry" \
+      env -C "$here/viewer" npm ci --ignore-scripts --omit=optional --no-audit --no-fund
+    cp "$here/viewer/package-lock.json" "$here/viewer/node_modules/.korvalin-lock"
   fi
 fi

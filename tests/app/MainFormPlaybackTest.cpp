@@ -28,6 +28,7 @@
 #include "WindowTestSupport.h"
 #include "MidiBuilder.h"
 #include "MidiSequencer.h"
+#include "PulseServer.h"
 #include "WavReader.h"
 
 using korvalin::test::Bytes;
@@ -47,6 +48,7 @@ public:
     using TfrmMain::FPlaybackTempFile;
     using TfrmMain::FPreparedPlaybackFile;
     using TfrmMain::FPreviewFile;
+    using TfrmMain::FSequencer;
     using TfrmMain::FSourceMidiFile;
     using TfrmMain::FTransposedTempFile;
     using TfrmMain::TMessageKind;
@@ -369,6 +371,10 @@ private slots:
                                       << "waltz.mid" << 3 << true << "C# minor"
                                       << "200"
                                       << "waltz_200BPM_C-sharp-minor.mid";
+        QTest::newRow("percent signs in the name") << "a%2%1.mid"
+                                                   << "" << -1 << true << "D minor"
+                                                   << "96"
+                                                   << "a%2%1_96BPM_D-minor.mid";
         QTest::newRow("nothing left of the name") << ".mid"
                                                   << "" << 0 << false << "C major"
                                                   << "120"
@@ -669,6 +675,33 @@ private slots:
         QVERIFY2(onset >= 0.12, qPrintable(QString::number(onset)));
         QVERIFY2(onset <= 0.5, qPrintable(QString::number(onset)));
         QVERIFY2(last - onset >= 0.4, qPrintable(QString::number(last - onset)));
+    }
+
+    // On a desktop the window plays through the sound server: a server of the
+    // test's own, with a null sink whose monitor is recorded.
+    void aPlayReachesTheDesktopsSoundServer() {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        korvalin::test::TPulseServer server(folder.path());
+        if (!server.Started())
+            QSKIP(qPrintable(QStringLiteral("PulseAudio could not be started here: ") + server.Error()));
+        struct TRestore {
+            QByteArray Old = qgetenv("PULSE_SERVER");
+            ~TRestore() { Old.isEmpty() ? qunsetenv("PULSE_SERVER") : qputenv("PULSE_SERVER", Old); }
+        } restore;
+        qputenv("PULSE_SERVER", server.Address());
+        TTestForm& f = *FForm;
+        f.Options = {};
+        SetEnglish();
+        QVERIFY(server.StartRecording());
+        f.OpenMidiFile(WriteMidi("short.mid", Organ(480)), QString());
+        f.btnPlayAll->click();
+        QVERIFY(f.Shown.isEmpty());
+        QVERIFY(f.FPlaybackOpen);
+        QCOMPARE(f.FSequencer->AudioDriverInUse(), QStringLiteral("pulseaudio"));
+        QTRY_COMPARE_WITH_TIMEOUT(f.lblStatus->text(), QStringLiteral("Playback finished."), HangMs);
+        const int peak = server.StopRecordingAndPeak();
+        QVERIFY2(peak >= Audible, qPrintable(QString::number(peak)));
     }
 
     void playingWithNewSettingsPlaysTheRewrittenFile() {

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -16,6 +17,8 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QDialogButtonBox>
+#include <QLibraryInfo>
 #include <QTest>
 #include <QTreeWidget>
 #include <QUrl>
@@ -556,6 +559,27 @@ private slots:
         QCOMPARE(f.btnOpen->text(), QStringLiteral("Открыть..."));
     }
 
+    void qtsOwnDialogsSpeakTheInterfaceLanguage() {
+        if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_ru.qm")))
+            QSKIP("Qt's Russian translations are not installed (Debian: qt6-translations-l10n)");
+        const auto standardTexts = [] {
+            QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Open);
+            QFileDialog dialog;
+            dialog.setOption(QFileDialog::DontUseNativeDialog);
+            const auto* lookIn = dialog.findChild<QLabel*>(QStringLiteral("lookInLabel"));
+            return QStringList{buttons.button(QDialogButtonBox::Cancel)->text(),
+                               buttons.button(QDialogButtonBox::Open)->text(), lookIn ? lookIn->text() : QString()};
+        };
+        const QStringList russian = standardTexts();
+        QCOMPARE(russian.value(0), QStringLiteral("Отмена"));
+        SetEnglish(true);
+        const QStringList english = standardTexts();
+        QCOMPARE(english.value(0), QStringLiteral("Cancel"));
+        for (qsizetype i = 0; i < english.size(); ++i) QVERIFY2(russian[i] != english[i], qPrintable(english[i]));
+        SetEnglish(false);
+        QCOMPARE(standardTexts(), russian);
+    }
+
     void switchingLanguageWithAFileKeepsTheClefAndRewritesTheStatus() {
         TTestForm& f = *FForm;
         f.OpenMidiFile(WriteMidi("duet.mid", ConductorAndTwoParts(false)), QString());
@@ -628,6 +652,27 @@ private slots:
         QCOMPARE(QString::fromStdString(f.FMidi->Tracks()[2]->ExportName), QStringLiteral("Cello"));
     }
 
+    void controlCharactersInNamesAreNotShown() {
+        TTestForm& f = *FForm;
+        MidiBuilder midi(1, 480);
+        midi.Track().Tempo(0, 500000).End();
+        midi.Track().Name(std::string("Piccolo\0", 8)).Note(0, 480, 0, 84).End();
+        midi.Track().Name("Oboe\r\x01 1\x7f").Note(0, 480, 1, 72).End();
+        f.OpenMidiFile(WriteMidi("names.mid", midi.Bytes()), QString());
+        QCOMPARE(Row(0)->text(1), QStringLiteral("Piccolo"));
+        QCOMPARE(Row(1)->text(1), QStringLiteral("Oboe 1"));
+        QCOMPARE(f.edtPartName->text(), QStringLiteral("Piccolo"));
+        // The model keeps what the file says until the user renames the part.
+        QCOMPARE(f.FMidi->Tracks()[1]->Name, std::string("Piccolo\0", 8));
+        QCOMPARE(f.FMidi->Tracks()[1]->ExportName, std::string("Piccolo\0", 8));
+        f.lvTracks->setCurrentItem(Row(1));
+        QCOMPARE(f.edtPartName->text(), QStringLiteral("Oboe 1"));
+        QCOMPARE(f.FMidi->Tracks()[2]->ExportName, std::string("Oboe\r\x01 1\x7f"));
+        f.edtPartName->setText(QStringLiteral("Oboe 2"));
+        QCOMPARE(f.FMidi->Tracks()[2]->ExportName, std::string("Oboe 2"));
+        QCOMPARE(Row(1)->text(1), QStringLiteral("Oboe 2"));
+    }
+
     void choosingAClefChangesTheTrackAndItsRow() {
         TTestForm& f = *FForm;
         f.OpenMidiFile(WriteMidi("duet.mid", ConductorAndTwoParts(true)), QString());
@@ -695,6 +740,48 @@ private slots:
         QFETCH(int, grid);
         FForm->cbGrid->setCurrentIndex(index);
         QCOMPARE(FForm->SelectedGrid(), grid);
+    }
+
+    // --- Files on the command line ---
+
+    void commandLineOpensTheFirstFileAndSaysTheOthersWereIgnored_data() {
+        QTest::addColumn<bool>("english");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("Russian") << false
+                                 << QStringLiteral("Формат 1 · PPQN 480 · размер 3/4 · партий: 2 · служебных дорожек: 1"
+                                                   " · остальные файлы пропущены: 2");
+        QTest::newRow("English") << true
+                                 << QStringLiteral("Format 1 · PPQN 480 · time 3/4 · parts: 2 · service tracks: 1"
+                                                   " · other files ignored: 2");
+    }
+
+    void commandLineOpensTheFirstFileAndSaysTheOthersWereIgnored() {
+        QFETCH(bool, english);
+        QFETCH(QString, status);
+        TTestForm& f = *FForm;
+        SetEnglish(english);
+        const QString first = WriteMidi("first.mid", ConductorAndTwoParts(true));
+        const QString second = WriteMidi("second.mid", ThreeParts());
+        // A shell passes names relative to where the program started; the window keeps the full path.
+        const QString started = QDir::currentPath();
+        QDir::setCurrent(FFiles->path());
+        f.OpenCommandLineFiles({QStringLiteral("first.mid"), second, QStringLiteral("missing.mid")});
+        QDir::setCurrent(started);
+        QVERIFY(f.Shown.isEmpty());
+        QCOMPARE(f.FSourceMidiFile, first);
+        QCOMPARE(f.edtFileName->text(), first);
+        QCOMPARE(f.lvTracks->topLevelItemCount(), 2);
+        QCOMPARE(f.lblStatus->text(), status);
+    }
+
+    void aCommandLineFileThatCannotBeLoadedShowsTheErrorBox() {
+        TTestForm& f = *FForm;
+        f.OpenCommandLineFiles({WriteFile("bad.mid", QByteArray("this is certainly not a MIDI file"))});
+        QCOMPARE(f.Shown.size(), 1);
+        QCOMPARE(f.Shown[0].Kind, TTestForm::TMessageKind::mkError);
+        QCOMPARE(f.Shown[0].Text, QStringLiteral("Ошибка открытия MIDI:\nMThd header was not found"));
+        QCOMPARE(f.lblStatus->text(), QStringLiteral("Не удалось прочитать файл."));
+        QVERIFY(f.FSourceMidiFile.isEmpty());
     }
 
     // --- Drops ---

@@ -15,6 +15,7 @@
 #include "FileIO.h"
 #include "CliSupport.h"
 #include "MidiBuilder.h"
+#include "ScratchFolder.h"
 #include "MidiParser.h"
 #include "MusicXmlExporter.h"
 
@@ -26,7 +27,6 @@ using test::Bytes;
 using test::MidiBuilder;
 
 using test::ReadText;
-using test::ShellQuoted;
 
 // Conductor (track 1, no notes), a treble line (track 2), an untitled-looking
 // bass (track 3), a second empty track (track 4).
@@ -42,31 +42,22 @@ Bytes ThreePartFile() {
 class CliConvert : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "korvalin-cli-convert.XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        FDir = pattern;
         FInput = (FDir / "sonata.mid").string();
         WriteFileAtomically(FInput, ThreePartFile());
         FMidi.LoadFromFile(FInput);
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(FDir, ec);
-    }
 
     int Run(const std::vector<std::string>& args) {
-        std::string command = ShellQuoted(KORVALIN_CLI);
-        for (const auto& arg : args) command += " " + ShellQuoted(arg);
-        command += " >/dev/null 2>" + ShellQuoted((FDir / "stderr.txt").string()) + " </dev/null";
-        const int status = std::system(command.c_str());
-        FErr = ReadText(FDir / "stderr.txt");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const auto result = test::RunTool(KORVALIN_CLI, args, FDir);
+        FErr = result.Err;
+        return result.ExitCode;
     }
 
     std::string Target(const std::string& name) const { return (FDir / name).string(); }
     TMidiTrack& Track(std::size_t index) { return *FMidi.Tracks()[index - 1]; }
 
-    fs::path FDir;
+    const test::ScratchFolder FScratch{"korvalin-cli-convert"};
+    const fs::path& FDir = FScratch.Path();
     std::string FInput;
     TMidiFile FMidi;
     std::string FErr;

@@ -15,6 +15,7 @@
 
 #include "CliSupport.h"
 #include "MidiBuilder.h"
+#include "ScratchFolder.h"
 
 namespace {
 
@@ -22,27 +23,12 @@ namespace fs = std::filesystem;
 using korvalin::test::Bytes;
 using korvalin::test::MidiBuilder;
 
-struct RunResult {
-    int ExitCode = -1;
-    std::string Out;
-    std::string Err;
-};
-
 using korvalin::test::ReadText;
+using korvalin::test::RunResult;
 using korvalin::test::ShellQuoted;
 
 class CliInfo : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "korvalin-cli-info.XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        FDir = pattern;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(FDir, ec);
-    }
-
     std::string Write(const std::string& name, const Bytes& bytes) const {
         const auto path = FDir / name;
         std::ofstream out(path, std::ios::binary);
@@ -50,19 +36,7 @@ protected:
         return path.string();
     }
 
-    RunResult Run(const std::vector<std::string>& args) const {
-        std::string command = ShellQuoted(KORVALIN_CLI);
-        for (const auto& arg : args) command += " " + ShellQuoted(arg);
-        const auto out = FDir / "stdout.txt";
-        const auto err = FDir / "stderr.txt";
-        command += " >" + ShellQuoted(out.string()) + " 2>" + ShellQuoted(err.string()) + " </dev/null";
-        const int status = std::system(command.c_str());
-        RunResult result;
-        result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.Out = ReadText(out);
-        result.Err = ReadText(err);
-        return result;
-    }
+    RunResult Run(const std::vector<std::string>& args) const { return korvalin::test::RunTool(KORVALIN_CLI, args, FDir); }
 
     // The document read back by Python's strict parser and printed again on one
     // line; fails the test when it does not parse.
@@ -88,7 +62,8 @@ protected:
         return midi.Bytes();
     }
 
-    fs::path FDir;
+    const korvalin::test::ScratchFolder FScratch{"korvalin-cli-info"};
+    const fs::path& FDir = FScratch.Path();
 };
 
 TEST_F(CliInfo, TextShowsTheWindowsLabelsAndOneLinePerPart) {

@@ -92,6 +92,36 @@ protected:
     QTemporaryDir FDir;
 };
 
+// Without a choice the desktop's sound server comes first, then ALSA; a
+// server that cannot be reached is passed over, never reported as in use.
+TEST_F(SequencerTest, TheDesktopsDriverIsTriedFirstAndAnUnreachableOneIsPassedOver) {
+    const QStringList order = MidiSequencer::AudioDriverCandidates(QString());
+    ASSERT_FALSE(order.isEmpty());
+    if (order.contains(QStringLiteral("pulseaudio"))) {
+        EXPECT_EQ(order.first(), QStringLiteral("pulseaudio"));
+    }
+    if (order.contains(QStringLiteral("alsa"))) {
+        EXPECT_EQ(order.indexOf(QStringLiteral("alsa")), order.contains(QStringLiteral("pulseaudio")) ? 1 : 0);
+    }
+    EXPECT_EQ(MidiSequencer::AudioDriverCandidates(QStringLiteral("file")), QStringList{QStringLiteral("file")});
+
+    const QByteArray oldServer = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", QFile::encodeName(QStringLiteral("unix:") + Path(QStringLiteral("no-server"))));
+    MidiSequencer sequencer;
+    const int opened = sequencer.Open(WriteMidi("quiet.mid", QuietStart(960, 480)));
+    if (oldServer.isEmpty())
+        qunsetenv("PULSE_SERVER");
+    else
+        qputenv("PULSE_SERVER", oldServer);
+    if (opened == srOk) {
+        EXPECT_NE(sequencer.AudioDriverInUse(), QStringLiteral("pulseaudio"));
+        EXPECT_TRUE(order.contains(sequencer.AudioDriverInUse()));
+    } else {
+        EXPECT_EQ(opened, srNoAudioOutput);
+        EXPECT_TRUE(sequencer.AudioDriverInUse().isEmpty());
+    }
+}
+
 TEST_F(SequencerTest, PlaysToTheEndAndNotifiesSuccessAfterTheFilesLength) {
     // One second of silence, then half a second of sound.
     const QString midi = WriteMidi("quiet.mid", QuietStart(960, 480));
