@@ -1,13 +1,16 @@
 // Times the score viewer in the real window: from Show score to the first
 // piece drawn on the page, and to the whole score drawn. Prints one line of
 // JSON per file. Usage:
-//   bench_viewer [--whole] [--shots DIR] FILE.mid...
+//   bench_viewer [--whole] [--shots DIR] FILE.mid... [SCORE.musicxml...]
 // --whole waits for every file to be drawn completely; otherwise the next file
 // is opened as soon as the first piece of the last one is on the page (which
 // also stops the drawing of the last one). --shots saves a picture of the
 // window when the first piece is there and when the score is ready.
+// A .musicxml file is the reference: the whole document drawn at once in
+// the page, with the options the viewer had before it drew in pieces.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPushButton>
@@ -82,12 +85,48 @@ int main(int argc, char* argv[]) {
     const QString ready = QStringLiteral("['Партитура готова.', 'The score is ready.'].includes("
                                          "document.getElementById('message').textContent)");
     for (const QString& file : files) {
+        if (file.endsWith(QStringLiteral(".musicxml"))) {
+            QFile score(file);
+            if (!score.open(QIODevice::ReadOnly)) continue;
+            const QString base64 = QString::fromLatin1(score.readAll().toBase64());
+            Eval(page, QStringLiteral("window.clearScore(); window.__reference = null;"
+                                      "(async () => { const box = document.getElementById('score');"
+                                      "const renderer = new opensheetmusicdisplay.OpenSheetMusicDisplay(box, {"
+                                      "autoResize: true, backend: 'svg', drawTitle: true,"
+                                      " drawingParameters: 'compacttight' });"
+                                      "const t0 = performance.now();"
+                                      "const bytes = Uint8Array.from(atob('%1'), c => c.charCodeAt(0));"
+                                      "await renderer.load(new TextDecoder().decode(bytes)); renderer.render();"
+                                      "window.__reference = performance.now() - t0;"
+                                      "renderer.AutoResizeEnabled = false; })(); 0")
+                           .arg(base64));
+            QElapsedTimer clock;
+            clock.start();
+            WaitFor(page, QStringLiteral("window.__reference !== null"), clock, 30 * 60 * 1000);
+            std::printf("{\"file\": \"%s\", \"reference_whole_ms\": %lld}\n", qPrintable(file),
+                        static_cast<long long>(Eval(page, QStringLiteral("window.__reference")).toDouble()));
+            std::fflush(stdout);
+            Eval(page, QStringLiteral("window.clearScore(); 0"));
+            continue;
+        }
         form.OpenMidiFile(file, QString());
+        if (!form.btnPreview->isEnabled()) {
+            std::printf("{\"file\": \"%s\", \"skipped\": \"no musical tracks\"}\n", qPrintable(file));
+            continue;
+        }
         QElapsedTimer clock;
         clock.start();
         form.btnPreview->click();
         const qint64 sent = clock.elapsed();
-        const qint64 first = WaitFor(page, drawn, clock, 120000);
+        qint64 first = WaitFor(page, drawn + QStringLiteral(" || document.getElementById('message').className === 'error'"),
+                               clock, 120000);
+        if (first >= 0 && !Eval(page, drawn).toBool()) {
+            std::printf("{\"file\": \"%s\", \"error\": \"%s\"}\n", qPrintable(file),
+                        qPrintable(Eval(page, QStringLiteral("document.getElementById('message').textContent"))
+                                       .toString()
+                                       .replace(QLatin1Char('"'), QLatin1Char('\''))));
+            continue;
+        }
         const QString base = QFileInfo(file).completeBaseName();
         Shot(form, shots, base + QStringLiteral("-first.png"));
         qint64 done = -1;

@@ -153,6 +153,25 @@ TEST_F(ScoreView, EverySystemStartsWithItsPartNames) {
     }
 }
 
+TEST_F(ScoreView, ALongTitleWrapsInANarrowView) {
+    const QString title = QStringLiteral("Fantasia and Fugue on a Theme Nobody Remembers, for Two Unlikely Instruments");
+    FViewer.Host().View()->resize(420, 700);
+    Show(QStringLiteral("title.musicxml"), ScoreDocument(title, {QStringLiteral("Oboe")}));
+    ASSERT_TRUE(WaitForMessage(ReadyText));
+    EXPECT_EQ(Eval(QStringLiteral("document.querySelector('#heading .title').textContent")).toString(), title);
+    const QVariantList box = Eval(QStringLiteral("(() => { const t = document.querySelector('#heading .title');"
+                                                 "const r = t.getBoundingClientRect(); const s = document"
+                                                 ".getElementById('score').getBoundingClientRect();"
+                                                 "return [r.left - s.left, s.right - r.right, t.scrollWidth - t.clientWidth,"
+                                                 " r.height]; })()"))
+                                 .toList();
+    ASSERT_EQ(box.size(), 4);
+    EXPECT_GE(box[0].toDouble(), 0);
+    EXPECT_GE(box[1].toDouble(), 0);
+    EXPECT_LE(box[2].toDouble(), 0);
+    EXPECT_GT(box[3].toDouble(), 60);  // more than one line
+}
+
 TEST_F(ScoreView, APageWhoseRenderProcessDiedIsStartedAgainByTheNextScore) {
     QSignalSpy died(&FViewer.Host(), &TWebViewHost::PageDied);
     Show(QStringLiteral("first.musicxml"), ScoreDocument(QStringLiteral("First"), {QStringLiteral("Oboe")}));
