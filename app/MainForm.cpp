@@ -114,7 +114,8 @@ void TfrmMain::FormCreate() {
     cbGrid->setCurrentIndex(1);
     cbClef->setCurrentIndex(0);
     LoadNotationSetting();
-    for (QPushButton* button : {btnExport, btnPreview, btnOpenExternal, btnPlayAll, btnPlayTrack, btnStop})
+    for (QPushButton* button :
+         {btnExport, btnPreview, btnOpenExternal, btnPlayAll, btnPlayTrack, btnStop, btnPrint, btnSavePdf})
         SetCommandEnabled(button, false);
     pnlTrackSettings->setEnabled(false);
     ApplyLanguage();
