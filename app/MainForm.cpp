@@ -112,7 +112,8 @@ void TfrmMain::FormCreate() {
     FZoom = 1.0;
     cbGrid->setCurrentIndex(1);
     cbClef->setCurrentIndex(0);
-    for (QPushButton* button : {btnExport, btnPreview, btnOpenExternal, btnPlayAll, btnPlayTrack, btnStop})
+    for (QPushButton* button :
+         {btnExport, btnPreview, btnOpenExternal, btnPlayAll, btnPlayTrack, btnStop, btnPrint, btnSavePdf})
         SetCommandEnabled(button, false);
     pnlTrackSettings->setEnabled(false);
     ApplyLanguage();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QRect>
 #include <QSet>
 #include <QString>
@@ -25,10 +26,13 @@ class QPushButton;
 class QRadioButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class QPageLayout;
+class QPrinter;
 class QVBoxLayout;
 class QWebEngineView;
 
 namespace korvalin {
+class TPageSink;
 class TWebViewHost;
 class MidiSequencer;
 struct TSequencerOptions;
@@ -109,9 +113,12 @@ public:
     QPushButton* btnFitWidth = nullptr;
     QPushButton* btnFullScreen = nullptr;
     QPushButton* btnCollapseViewer = nullptr;
+    QPushButton* btnPrint = nullptr;
+    QPushButton* btnSavePdf = nullptr;
 
     TFileDialog OpenDialog;
     TFileDialog SaveDialog;
+    TFileDialog PdfSaveDialog;
     TFileDialog MidiSaveDialog;
 
     // --- Event handlers ---
@@ -203,6 +210,9 @@ public:
     void SetViewerCollapsed(bool value);
     void btnCollapseViewerClick();
     void btnShowViewerClick();
+    // Print and PDF: the score shown in the viewer laid out on pages.
+    void btnPrintClick();
+    void btnSavePdfClick();
     // The score view (EdgeBrowser); null only before start-up.
     QWebEngineView* EdgeBrowser() const;
     // The viewer's state, kept by its host: the page has loaded; the text of
@@ -253,6 +263,8 @@ protected:
     virtual bool AskQuestion(const QString& text);
     virtual QString AskOpenFileName(const TFileDialog& dialog);
     virtual QString AskSaveFileName(const TFileDialog& dialog);
+    // The system's print dialog: false when the user cancels it.
+    virtual bool AskPrinter(QPrinter& printer);
 
     // An error box with a localized lead line and the failure's own text.
     void ShowError(const QString& leadLine, const QString& message);
@@ -308,6 +320,14 @@ protected:
     // Keep the result while a temporary file is written: it comes out the
     // user's alone. Throws when there is no private folder.
     korvalin::TPrivateFileMode ClaimTemporaryFile(const QString& fileName) const;
+
+    // The score last sent to the viewer, for printing; empty while none is shown.
+    QByteArray FPrintableScore;
+    enum class TPrintOutcome { poDone, poCancelled, poFailed };
+    // Lays the shown score out onto the sink, showing progress with a Cancel
+    // button; error is set on failure.
+    TPrintOutcome RunPrintJob(korvalin::TPageSink& sink, const QPageLayout& layout, QString& error);
+    void UpdatePrintButtons();
 
 private:
     void CreateControls();

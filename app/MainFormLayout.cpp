@@ -353,8 +353,12 @@ void TfrmMain::CreateControls() {
     btnFitWidth = NewControl<QPushButton>(tools, "btnFitWidth");
     btnFullScreen = NewControl<QPushButton>(tools, "btnFullScreen");
     btnCollapseViewer = NewControl<QPushButton>(tools, "btnCollapseViewer");
+    btnPrint = NewControl<QPushButton>(tools, "btnPrint");
+    btnSavePdf = NewControl<QPushButton>(tools, "btnSavePdf");
+    tools->Place(btnPrint, {163, 7, 86, 29}, TAnchor::akTopRight);
+    tools->Place(btnSavePdf, {255, 7, 98, 29}, TAnchor::akTopRight);
     tools->Place(btnZoomOut, {361, 7, 34, 29}, TAnchor::akTopRight);
-    tools->Place(lblViewerTitle, {12, 13, 0, 0}, TAnchor::akTopLeft, btnZoomOut);
+    tools->Place(lblViewerTitle, {12, 13, 0, 0}, TAnchor::akTopLeft, btnPrint);
     // Centred where the designed 32 pixels were, wide enough for "250%".
     tools->Place(lblZoom, {398, 13, 42, 0}, TAnchor::akTopRight);
     tools->Place(btnZoomIn, {445, 7, 34, 29}, TAnchor::akTopRight);
@@ -391,6 +395,9 @@ void TfrmMain::CreateControls() {
     SaveDialog.DefaultExt = QStringLiteral("musicxml");
     SaveDialog.Filter = QStringLiteral("MusicXML (*.musicxml)|*.musicxml|XML (*.xml)|*.xml");
     SaveDialog.OverwritePrompt = true;
+    PdfSaveDialog.DefaultExt = QStringLiteral("pdf");
+    PdfSaveDialog.Filter = QStringLiteral("PDF (*.pdf)|*.pdf");
+    PdfSaveDialog.OverwritePrompt = true;
     MidiSaveDialog.DefaultExt = QStringLiteral("mid");
     MidiSaveDialog.OverwritePrompt = true;
 }

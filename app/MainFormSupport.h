@@ -1,6 +1,7 @@
 // Small helpers the window's source files share.
 #pragma once
 
+#include <QFileInfo>
 #include <QString>
 #include <QWidget>
 
@@ -31,6 +32,14 @@ public:
 private:
     QWidget* FWidget;
 };
+
+// "song.mid" gives "song.musicxml" for the extension ".musicxml"; a name
+// without an extension gets one; only the file's own name is kept.
+inline QString NameWithExtension(const QString& shownFile, const QString& extension) {
+    const QString name = QFileInfo(shownFile).fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return (dot >= 0 ? name.left(dot) : name) + extension;
+}
 
 inline QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));

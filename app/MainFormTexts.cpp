@@ -1,6 +1,7 @@
 // The interface language: every caption of the window in Russian and English.
 
 #include "MainForm.h"
+#include "WebViewHost.h"
 #include "MainFormSupport.h"
 
 #include <QAbstractButton>
@@ -123,6 +124,8 @@ void TfrmMain::ApplyLanguage() {
                                ? Localized(QStringLiteral("Вернуть интерфейс"), QStringLiteral("Restore interface"))
                                : Localized(QStringLiteral("Во весь экран"), QStringLiteral("Full screen")));
     btnCollapseViewer->setText(Localized(QStringLiteral("Свернуть"), QStringLiteral("Collapse")));
+    btnPrint->setText(Localized(QStringLiteral("Печать…"), QStringLiteral("Print…")));
+    btnSavePdf->setText(Localized(QStringLiteral("Сохранить PDF…"), QStringLiteral("Save PDF…")));
 
     {
         const int clefIndex = cbClef->currentIndex();
@@ -154,5 +157,7 @@ void TfrmMain::ApplyLanguage() {
         ShowTempoAndKeyLabels();
         lblStatus->setText(Localized(QStringLiteral("MIDI-файл загружен."), QStringLiteral("MIDI file loaded.")));
     }
+    // The score view speaks the window's language too.
+    if (FViewerHost != nullptr) FViewerHost->SetPageLanguage(FEnglish);
     RelayoutPanels();
 }

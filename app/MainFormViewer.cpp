@@ -18,6 +18,7 @@
 
 #include "MainForm.h"
 #include "BusyCursor.h"
+#include "MainFormSupport.h"
 #include "MusicXmlExporter.h"
 #include "WebViewHost.h"
 
@@ -27,13 +28,6 @@ constexpr double kMinZoom = 0.35;
 constexpr double kMaxZoom = 2.5;
 constexpr double kZoomStep = 0.1;
 constexpr int kLeftWidth = 430;
-
-// "song.mid" gives "song.musicxml"; a name without an extension gets one.
-QString MusicXmlName(const QString& shownFile) {
-    const QString name = QFileInfo(shownFile).fileName();
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    return (dot >= 0 ? name.left(dot) : name) + QStringLiteral(".musicxml");
-}
 
 }  // namespace
 
@@ -73,6 +67,8 @@ void TfrmMain::StartViewer() {
         [this] { Guarded([this] { StopPlayback(false); }); }, Qt::DirectConnection);
     connect(FViewerHost, &TWebViewHost::ErrorMessage, this,
             [this](const QString& text) { ShowMessage(TMessageKind::mkError, text); });
+    connect(FViewerHost, &TWebViewHost::PageDied, this, [this](const QString& text) { lblStatus->setText(text); });
+    FViewerHost->SetPageLanguage(FEnglish);
 
     try {
         FViewerHost->Start();
@@ -92,9 +88,10 @@ void TfrmMain::ShutDownViewer() {
 }
 
 void TfrmMain::ClearViewerScore() {
+    FPrintableScore.clear();
+    UpdatePrintButtons();
     if (FViewerHost == nullptr) return;
-    FViewerHost->DropPendingScore();
-    FViewerHost->RunScript(QStringLiteral("window.clearScore();"));
+    FViewerHost->ClearScore();
 }
 
 QWebEngineView* TfrmMain::EdgeBrowser() const { return FViewerHost != nullptr ? FViewerHost->View() : nullptr; }
@@ -106,7 +103,12 @@ QString TfrmMain::FViewerError() const {
 }
 
 void TfrmMain::SendScoreFile(const QString& fileName) {
-    if (FViewerHost != nullptr) FViewerHost->SendScoreFile(fileName);
+    if (FViewerHost == nullptr) return;
+    FViewerHost->SendScoreFile(fileName);
+    // What is printed is what the viewer shows.
+    QFile score(fileName);
+    FPrintableScore = score.open(QIODevice::ReadOnly) ? score.readAll() : QByteArray();
+    UpdatePrintButtons();
 }
 
 void TfrmMain::SendPendingScore() {
@@ -123,6 +125,8 @@ void TfrmMain::ConnectViewerCommands() {
     ConnectCommand(btnFullScreen, &TfrmMain::btnFullScreenClick);
     ConnectCommand(btnCollapseViewer, &TfrmMain::btnCollapseViewerClick);
     ConnectCommand(btnShowViewer, &TfrmMain::btnShowViewerClick);
+    ConnectCommand(btnPrint, &TfrmMain::btnPrintClick);
+    ConnectCommand(btnSavePdf, &TfrmMain::btnSavePdfClick);
 }
 
 // ---------------------------------------------------------------------------
@@ -165,7 +169,7 @@ void TfrmMain::btnPreviewClick() {
 
 void TfrmMain::btnExportClick() {
     const QString shownFile = edtFileName->text();
-    SaveDialog.FileName = MusicXmlName(shownFile);
+    SaveDialog.FileName = korvalin::mainform::NameWithExtension(shownFile, QStringLiteral(".musicxml"));
     // A file dropped on the score view is shown by its name only: the dialog
     // then opens where it would by default.
     const QFileInfo shown(shownFile);

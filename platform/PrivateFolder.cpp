@@ -74,8 +74,12 @@ TPrivateFolder OpenPrivateFolder() {
 
     // The shared temporary folder: anyone may create names in it, so a folder
     // found under our name may have been planted by someone else.
-    const QString temporary = Canonical(QDir::tempPath());
-    const QString own = temporary + QStringLiteral("/Korvalin-%1").arg(::geteuid());
+    // Qt gives no path at all for a TMPDIR that does not exist; the folder
+    // must not end up at the root of the file system.
+    const QString temporary = QDir::tempPath();
+    const QString leaf = QStringLiteral("/Korvalin-%1").arg(::geteuid());
+    if (temporary.isEmpty()) ThrowFileError("Cannot create folder", qEnvironmentVariable("TMPDIR") + leaf, ENOENT);
+    const QString own = Canonical(temporary) + leaf;
     const QByteArray ownName = QFile::encodeName(own);
     if (::mkdir(ownName.constData(), 0700) != 0 && errno != EEXIST) ThrowFileError("Cannot create folder", own, errno);
     if (ClaimFolder(own)) return {own, false};

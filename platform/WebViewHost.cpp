@@ -2,6 +2,7 @@
 
 #include "FileIO.h"
 #include "PrivateFolder.h"
+#include "ScoreView.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -174,6 +175,7 @@ TWebViewHost::TWebViewHost(const QString& tempFolder, TLocalizer localized, QObj
     }
     FView = new QWebEngineView();
     FView->setObjectName(QStringLiteral("EdgeBrowser"));
+    FScoreView = new TScoreView([this](const QString& script) { RunScript(script); }, this);
 }
 
 TWebViewHost::~TWebViewHost() {
@@ -249,6 +251,7 @@ void TWebViewHost::StartWebEngine() {
     settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     InstallMessageBridge();
+    FScoreView->Prepare();
 
     // The engine's own menu offers Back, Reload, View source and Save page,
     // each of which loses the score or leaves the page; ours keeps what is
@@ -276,7 +279,7 @@ void TWebViewHost::StartWebEngine() {
     });
     connect(FPage, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus, int exitCode) {
-                EdgeBrowserCreateWebViewCompleted(exitCode);
+                RenderProcessTerminated(exitCode);
             });
 
     FView->setPage(FPage);
@@ -316,6 +319,23 @@ void TWebViewHost::EdgeBrowserCreateWebViewCompleted(int exitCode) {
     emit CreationFailed(FViewerError);
 }
 
+void TWebViewHost::RenderProcessTerminated(int exitCode) {
+    if (!FNavigationDone) {
+        EdgeBrowserCreateWebViewCompleted(exitCode);
+        return;
+    }
+    // Only a page that was working can die; one that never loaded stays
+    // unavailable for good.
+    if (!FViewerReady) return;
+    FViewerReady = false;
+    FPageDead = true;
+    FScoreView->Clear();
+    emit PageDied(FLocalized(QStringLiteral("Просмотрщик партитуры остановился (код %1); «Показать партитуру» запустит "
+                                            "его снова."),
+                             QStringLiteral("The score viewer stopped (code %1); Show score starts it again."))
+                      .arg(exitCode));
+}
+
 QUrl TWebViewHost::ViewerUrl() const {
     // QUrl::fromLocalFile percent-encodes what a URL cannot carry as it is
     // ("#", "%", spaces), so any temporary folder gives a working address.
@@ -353,6 +373,7 @@ void TWebViewHost::EdgeBrowserNavigationCompleted(bool success, int webErrorStat
     FViewerReady = success;
     if (success) {
         FViewerError.clear();
+        SetPageLanguage(FEnglish);
         SendPendingScore();
         emit ViewerReady();
     } else {
@@ -372,15 +393,32 @@ void TWebViewHost::SendScoreFile(const QString& fileName) {
     const std::vector<std::uint8_t> bytes = ReadWholeFile(ToUtf8(fileName));
     const QByteArray raw(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
     FPendingXmlBase64 = QString::fromLatin1(raw.toBase64());
+    if (FPageDead && FPage) {
+        // A fresh page; the score goes to it once it has loaded.
+        FPageDead = false;
+        FNavigationDone = false;
+        NavigateToViewer();
+        return;
+    }
     SendPendingScore();
 }
 
 void TWebViewHost::SendPendingScore() {
     if (!FViewerReady || FPendingXmlBase64.isEmpty()) return;
-    // Base64 holds neither quotes nor backslashes, so it goes between the
-    // quotes unchanged.
-    RunScript(QStringLiteral("window.renderMusicXmlBase64('") + FPendingXmlBase64 + QStringLiteral("');"));
+    FScoreView->Show(QByteArray::fromBase64(FPendingXmlBase64.toLatin1()));
     FPendingXmlBase64.clear();
+}
+
+void TWebViewHost::ClearScore() {
+    DropPendingScore();
+    FScoreView->Clear();
+    RunScript(QStringLiteral("window.clearScore();"));
+}
+
+void TWebViewHost::SetPageLanguage(bool english) {
+    FEnglish = english;
+    RunScript(english ? QStringLiteral("window.setViewerLanguage('en');")
+                      : QStringLiteral("window.setViewerLanguage('ru');"));
 }
 
 void TWebViewHost::EdgeBrowserWebMessageReceived(const QString& json) {
@@ -396,6 +434,12 @@ void TWebViewHost::EdgeBrowserWebMessageReceived(const QString& json) {
         emit ErrorMessage(FLocalized(QStringLiteral("Не удалось обработать перетащенный файл:"),
                                      QStringLiteral("Could not process the dropped file:")) +
                           QLatin1Char('\n') + QString::fromUtf8(error.what()));
+        return;
+    }
+
+    // Where the user looks in the score, and at what width and zoom.
+    if (message.value(QStringLiteral("type")).toString() == QStringLiteral("score-view")) {
+        FScoreView->ViewChanged(message);
         return;
     }
 

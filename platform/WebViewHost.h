@@ -15,6 +15,8 @@ class QWebEngineView;
 
 namespace korvalin {
 
+class TScoreView;
+
 // A start-up failure of the score viewer; the message (UTF-8) is fit to show.
 class EViewerError : public std::runtime_error {
 public:
@@ -81,12 +83,21 @@ public:
     void RunScript(const QString& script);
 
     // Reads the MusicXML file (errors go to the caller), keeps its Base64 text
-    // as the one waiting score and sends it when the page is ready.
+    // as the one waiting score and sends it when the page is ready: the page
+    // then shows it a piece at a time, what the user looks at first. After
+    // the page's render process has died, the page is loaded afresh first.
     void SendScoreFile(const QString& fileName);
     void SendPendingScore();
 
     // Forgets a score still waiting for the page (a new MIDI file is opening).
     void DropPendingScore() { FPendingXmlBase64.clear(); }
+    // Stops showing the score: nothing more of it is drawn, the page is empty.
+    void ClearScore();
+    // The score being shown, in pieces; for the window's tests.
+    TScoreView* ScoreView() const { return FScoreView; }
+
+    // The language of the page's own texts, now and whenever the page loads.
+    void SetPageLanguage(bool english);
 
 public slots:
     // The page load has finished.
@@ -108,6 +119,9 @@ signals:
     void MidiFileDropped(const QString& fileName, const QString& displayName);
     // A complete error text for a modal error box (lead line, "\n", reason).
     void ErrorMessage(const QString& text);
+    // The page's render process died after the page had loaded; the viewer
+    // starts again at the next score. errorText is for the status line.
+    void PageDied(const QString& errorText);
 
 private:
     void EdgeBrowserCreateWebViewCompleted(int exitCode);
@@ -115,6 +129,7 @@ private:
     void InstallMessageBridge();
     QUrl ViewerUrl() const;
     void OpenDroppedFile(const QString& name, const QString& data);
+    void RenderProcessTerminated(int exitCode);
 
     QString FTempFolder;
     TLocalizer FLocalized;
@@ -129,6 +144,10 @@ private:
     QString FViewerError;
     QString FPendingXmlBase64;
     QString FDroppedMidiFile;
+    bool FEnglish = false;
+    // The page's render process died; the next score loads the page afresh.
+    bool FPageDead = false;
+    TScoreView* FScoreView = nullptr;
 };
 
 }  // namespace korvalin

@@ -35,11 +35,11 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
-  qt6-webchannel-dev libqt6opengl6-dev qt6-l10n-tools qt6-translations-l10n
+  qt6-webchannel-dev libqt6opengl6-dev qt6-l10n-tools qt6-translations-l10n qt6-svg-dev
   libgl-dev libxkbcommon-dev
   libfluidsynth-dev fluidsynth timgm6mb-soundfont pulseaudio pulseaudio-utils
   libxml2-utils python3
-  xvfb xauth imagemagick sox fonts-dejavu-core
+  xvfb xauth imagemagick sox fonts-dejavu-core poppler-utils
   desktop-file-utils appstream librsvg2-bin dpkg-dev file
 )
 

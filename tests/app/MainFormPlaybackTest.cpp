@@ -545,10 +545,10 @@ private slots:
             QRegularExpression(QStringLiteral("<step>D</step>\\s*<alter>1</alter>\\s*<octave>5</octave>"))));
         QVERIFY(xml.contains(QRegularExpression(QStringLiteral("<step>G</step>\\s*<octave>5</octave>"))));
 
-        // The page drew it: the one part, under the new tempo. (The page's
-        // compact layout draws no part names.)
+        // The page drew it, in the window's language: the one part, under
+        // the new tempo.
         QTRY_COMPARE_WITH_TIMEOUT(Eval(QStringLiteral("document.getElementById('message').textContent")).toString(),
-                                  QStringLiteral("Партитура готова."), HangMs);
+                                  QStringLiteral("The score is ready."), HangMs);
         const QString drawn =
             Eval(
                 QStringLiteral("Array.from(document.querySelectorAll('#score svg')).map(s => s.textContent).join('|')"))

@@ -211,6 +211,26 @@ private slots:
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 0);
     }
 
+    // Nowhere private to put its files: the window opens all the same and
+    // says why the preview is missing; nothing is written anywhere else.
+    void withoutAPrivateFolderTheWindowOpensWithoutAPreview() {
+        FForm.reset();
+        qputenv("TMPDIR", "/nonexistent-korvalin-folder/tmp");
+        qunsetenv("XDG_RUNTIME_DIR");
+        FForm = std::make_unique<TTestForm>();
+        TTestForm& f = *FForm;
+        QVERIFY2(f.lblStatus->text().startsWith(QStringLiteral("Предпросмотр недоступен: Cannot create folder")),
+                 qPrintable(f.lblStatus->text()));
+        QVERIFY(f.FPreviewFile.isEmpty());
+        QVERIFY(f.FPreparedPlaybackFile.isEmpty());
+        f.OpenMidiFile(WriteMidi("duet.mid", ConductorAndTwoParts(true)), QString());
+        f.btnPreview->click();
+        QCOMPARE(f.Shown.size(), 1);
+        QCOMPARE(f.Shown[0].Kind, TTestForm::TMessageKind::mkError);
+        QVERIFY2(f.Shown[0].Text.startsWith(QStringLiteral("Встроенный просмотрщик недоступен:\nCannot create folder")),
+                 qPrintable(f.Shown[0].Text));
+    }
+
     void windowIsCentredInTheWorkArea() {
         const QRect area = FForm->screen()->availableGeometry();
         const int width = std::min(1280, area.width());

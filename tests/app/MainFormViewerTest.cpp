@@ -78,7 +78,8 @@ protected:
 const char* const CallRecorder = R"JS(
 (function () {
   window.__calls = [];
-  ['setScoreZoom', 'fitScoreWidth', 'clearScore', 'renderMusicXmlBase64'].forEach(function (name) {
+  ['setScoreZoom', 'fitScoreWidth', 'clearScore', 'renderMusicXmlBase64', 'beginScore']
+      .forEach(function (name) {
     var real;
     Object.defineProperty(window, name, {
       configurable: true,
@@ -246,7 +247,7 @@ private slots:
         QVERIFY(WaitReady());
         QTRY_COMPARE_WITH_TIMEOUT(PageMessage(), QStringLiteral("Партитура готова."), 30000);
         QCOMPARE(Staves(), 6);
-        QCOMPARE(CallsNamed(QStringLiteral("renderMusicXmlBase64")).size(), 1);
+        QCOMPARE(CallsNamed(QStringLiteral("beginScore")).size(), 1);
         QVERIFY(f.FViewerHost->PendingXmlBase64().isEmpty());
     }
 
@@ -272,7 +273,7 @@ private slots:
         QVERIFY(f.FViewerHost->PendingXmlBase64().isEmpty());
         QVERIFY(WaitReady());
         QTest::qWait(300);
-        QVERIFY(CallsNamed(QStringLiteral("renderMusicXmlBase64")).isEmpty());
+        QVERIFY(CallsNamed(QStringLiteral("beginScore")).isEmpty());
         QVERIFY(CallsNamed(QStringLiteral("clearScore")).isEmpty());
     }
 
