@@ -361,8 +361,8 @@ void TfrmMain::CreateControls() {
     btnCollapseViewer = NewControl<QPushButton>(tools, "btnCollapseViewer");
     btnPrint = NewControl<QPushButton>(tools, "btnPrint");
     btnSavePdf = NewControl<QPushButton>(tools, "btnSavePdf");
-    tools->Place(btnPrint, {163, 7, 86, 29}, TAnchor::akTopRight);
-    tools->Place(btnSavePdf, {255, 7, 98, 29}, TAnchor::akTopRight);
+    tools->Place(btnPrint, {139, 7, 86, 29}, TAnchor::akTopRight);
+    tools->Place(btnSavePdf, {231, 7, 122, 29}, TAnchor::akTopRight);
     tools->Place(btnZoomOut, {361, 7, 34, 29}, TAnchor::akTopRight);
     tools->Place(lblViewerTitle, {12, 13, 0, 0}, TAnchor::akTopLeft, btnPrint);
     // Centred where the designed 32 pixels were, wide enough for "250%".

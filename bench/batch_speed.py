@@ -6,7 +6,7 @@ public corpus):
   batch, --jobs 2      the same with --jobs 2
   single calls         one `convert IN OUT` process per file, start-up included
 
-Each is run --runs times (default 5); the median counts. Prints the medians and
+Each is run --runs times (default 5), in turns; the median counts. Prints the medians and
 the two ratios: jobs 2 / jobs 1, and batch (--jobs 1) / single calls.
 
   python3 bench/batch_speed.py [--cli build/cli/korvalin-cli] [--runs 5] [FOLDER]
@@ -36,15 +36,18 @@ def midi_files(folder):
     return sorted(found)
 
 
-def timed(action, runs, scratch):
-    seconds = []
+def timed(actions, runs, scratch):
+    """The seconds of each action, run in turns (one of each per round) so
+    that a machine busy with other work weighs on all of them alike."""
+    seconds = [[] for _ in actions]
     for _ in range(runs):
-        shutil.rmtree(scratch, ignore_errors=True)
-        os.makedirs(scratch)
-        start = time.perf_counter()
-        action(scratch)
-        seconds.append(time.perf_counter() - start)
-    return statistics.median(seconds), seconds
+        for action, times in zip(actions, seconds):
+            shutil.rmtree(scratch, ignore_errors=True)
+            os.makedirs(scratch)
+            start = time.perf_counter()
+            action(scratch)
+            times.append(time.perf_counter() - start)
+    return seconds
 
 
 def main():
@@ -72,9 +75,8 @@ def main():
 
     with tempfile.TemporaryDirectory(prefix="korvalin-bench-") as work:
         scratch = os.path.join(work, "out")
-        one, one_all = timed(batch(1), args.runs, scratch)
-        two, two_all = timed(batch(2), args.runs, scratch)
-        single, single_all = timed(singles, args.runs, scratch)
+        one_all, two_all, single_all = timed([batch(1), batch(2), singles], args.runs, scratch)
+    one, two, single = (statistics.median(times) for times in (one_all, two_all, single_all))
 
     print(f"{len(files)} files in {args.folder}, {os.cpu_count()} cores, median of {args.runs} runs")
     for name, median, all_runs in (("batch --jobs 1", one, one_all), ("batch --jobs 2", two, two_all),

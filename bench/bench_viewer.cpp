@@ -1,6 +1,6 @@
 // Times the score viewer in the real window: from Show score to the first
 // piece drawn on the page, and to the whole score drawn. Prints one line of
-// JSON per file. Usage:
+// JSON per file; each file is shown from a viewer at rest. Usage:
 //   bench_viewer [--whole] [--shots DIR] FILE.mid... [SCORE.musicxml...]
 // --whole waits for every file to be drawn completely; otherwise the next file
 // is opened as soon as the first piece of the last one is on the page (which
@@ -22,10 +22,16 @@
 #include <optional>
 
 #include "MainForm.h"
+#include "ScoreView.h"
+#include "WebViewHost.h"
 
 namespace {
 
 class TBenchForm : public TfrmMain {
+public:
+    // The engravers have started and wait for work.
+    bool EngraversIdle() const { return FViewerHost != nullptr && FViewerHost->ScoreView()->IsIdle(); }
+
 protected:
     void ShowMessage(TMessageKind, const QString& text) override {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
@@ -110,6 +116,12 @@ int main(int argc, char* argv[]) {
             continue;
         }
         form.OpenMidiFile(file, QString());
+        // Each file from a viewer at rest: an engraver that was dropped in
+        // the middle of the last file's piece has started again.
+        QElapsedTimer settle;
+        settle.start();
+        while (!form.EngraversIdle() && settle.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         if (!form.btnPreview->isEnabled()) {
             std::printf("{\"file\": \"%s\", \"skipped\": \"no musical tracks\"}\n", qPrintable(file));
             continue;

@@ -70,6 +70,8 @@ public:
     ~TScoreEngraver() override;
 
     bool IsBusy() const { return static_cast<bool>(FDone); }
+    // Ready to start a piece at once: its page has loaded and it is idle.
+    bool IsReady() const { return FLoaded && !FDone; }
 
     // Engraves a piece; `done` is called on this thread with the result, a
     // failure included (a piece the library cannot read, or the engraver's

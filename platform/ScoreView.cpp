@@ -51,6 +51,11 @@ TScoreView::~TScoreView() = default;
 
 bool TScoreView::IsBuilding() const { return FCutter != nullptr && !FFinished; }
 
+bool TScoreView::IsIdle() const {
+    return !FWorkers.empty() &&
+           std::all_of(FWorkers.begin(), FWorkers.end(), [](const TWorker& w) { return w.Engraver->IsReady(); });
+}
+
 void TScoreView::Clear() {
     ++FScore;
     FCutter.reset();
@@ -127,7 +132,9 @@ void TScoreView::StartLayout(double width, double zoom, double anchor) {
     FSentOrder.clear();
     FSentBytes = 0;
     FFinished = false;
-    FViewTop = anchor;
+    // The new layout starts where the user looks: near the top, at the top,
+    // so that its first lines break as the music does.
+    FViewTop = anchor < 2 * std::max(1.0, FMeasuresPerSystem) ? 0 : anchor;
     AbandonAll();
 }
 
@@ -156,13 +163,23 @@ std::size_t TScoreView::PieceEndFor(std::size_t first, std::size_t limit) const 
 void TScoreView::Pump() {
     if (!FCutter || FLayout < 0) return;
     Prepare();
-    // The first piece has the machine to itself; the other engravers join
-    // once it is on the page.
+    // The first piece of a layout has the machine to itself; the other
+    // engravers join once it is on the page.
     if (!FSegments.empty() || FMeasuresPerSystem > 0)
         while (FWorkers.size() < FWorkerCount) FWorkers.push_back({new TScoreEngraver(this), std::nullopt});
-    const std::size_t working = FSegments.empty() && FMeasuresPerSystem <= 0 ? 1 : FWorkers.size();
-    for (std::size_t index = 0; index < working; ++index) {
-        if (FWorkers[index].Job) continue;
+    // An engraver that is up and idle takes the next piece before one that
+    // is still starting (after a score was dropped in the middle of a piece).
+    std::vector<std::size_t> order(FWorkers.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_partition(order.begin(), order.end(), [this](std::size_t i) { return FWorkers[i].Engraver->IsReady(); });
+    std::size_t working = FSegments.empty() ? 1 : FWorkers.size();
+    for (const std::size_t index : order) {
+        if (FWorkers[index].Job) {
+            if (working > 0) --working;
+            continue;
+        }
+        if (working == 0) break;
+        --working;
         const std::optional<TJob> job = NextJob();
         if (!job) break;
         TEngraveRequest request;
@@ -298,7 +315,10 @@ void TScoreView::Engraved(std::size_t worker, const TJob& job, const TEngraving&
 void TScoreView::SendPiece(const TJob& job, std::size_t end, const std::vector<TEngravedSystem>& systems) {
     QJsonArray drawn;
     for (const TEngravedSystem& system : systems)
-        drawn.append(QJsonObject{{QStringLiteral("svg"), system.Svg}, {QStringLiteral("height"), system.Height}});
+        drawn.append(QJsonObject{{QStringLiteral("svg"), system.Svg},
+                                 {QStringLiteral("height"), system.Height},
+                                 {QStringLiteral("first"), static_cast<qint64>(job.First + system.First)},
+                                 {QStringLiteral("end"), static_cast<qint64>(job.First + system.End)}});
     const QJsonObject piece{{QStringLiteral("id"), FScore},
                             {QStringLiteral("layout"), FLayout},
                             {QStringLiteral("first"), static_cast<qint64>(job.First)},

@@ -46,6 +46,8 @@ public:
 
     // Whether a score is being shown and still has parts to draw.
     bool IsBuilding() const;
+    // Whether every engraver has started and waits for work.
+    bool IsIdle() const;
 
 signals:
     // Every measure of the current layout has been drawn (or failed).

@@ -16,7 +16,7 @@ fail() { echo "check-install: $*" >&2; exit 1; }
 DESTDIR="$work/root" cmake --install "$build" --prefix /usr/local --strip >/dev/null
 tree="$work/root/usr/local"
 expected=(
-  bin/korvalin bin/korvalin-cli
+  bin/korvalin bin/korvalin-cli libexec/korvalin/korvalin-render
   share/applications/$id.desktop
   share/metainfo/$id.metainfo.xml
   share/icons/hicolor/scalable/apps/$id.svg
@@ -38,6 +38,13 @@ fi
 # The installed programs run from where they are.
 "$tree/bin/korvalin-cli" --version >/dev/null
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$tree/bin/korvalin" --version >/dev/null
+# korvalin-cli finds its page-making helper in the installed tree.
+printf 'MThd\0\0\0\6\0\0\0\1\0\140MTrk\0\0\0\14\0\220\74\100\140\200\74\100\0\377\57\0' >"$work/note.mid"
+mkdir -m 700 "$work/runtime"
+XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu \
+  "$tree/bin/korvalin-cli" render "$work/note.mid" "$work/note.pdf" >/dev/null 2>"$work/render.log" \
+  || { cat "$work/render.log" >&2; fail "the installed korvalin-cli render failed"; }
+[ "$(head -c 4 "$work/note.pdf")" = "%PDF" ] || fail "the installed korvalin-cli render wrote no PDF"
 echo "install tree: ${#expected[@]} files in place, desktop entry and metainfo valid"
 
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null)
