@@ -361,7 +361,10 @@ private:
             if (tieStop) FOut.Lit("          <tied type=\"stop\"/>\r\n");
             if (tieStart) FOut.Lit("          <tied type=\"start\"/>\r\n");
             if (!chord && tuplet.Stop) FOut.Lit("          <tuplet type=\"stop\"/>\r\n");
-            if (!chord && tuplet.Start) FOut.Lit("          <tuplet type=\"start\" bracket=\"yes\"/>\r\n");
+            if (!chord && tuplet.Start) {
+                if (tuplet.Bracket) FOut.Lit("          <tuplet type=\"start\" bracket=\"yes\"/>\r\n");
+                else FOut.Lit("          <tuplet type=\"start\" bracket=\"no\"/>\r\n");
+            }
             FOut.Lit("        </notations>\r\n");
         }
         FOut.Lit("      </note>\r\n");

@@ -15,6 +15,7 @@ namespace {
 
 constexpr int kNoBoundary = std::numeric_limits<int>::max();
 constexpr std::int32_t kLongestBeatType = 64;
+constexpr TScoreTime kTupletUnit = 3 * 5 * 7;
 
 bool IsReadableSignature(std::int32_t beats, std::int32_t beatType) {
     return beats >= 1 && beats <= 99 && beatType >= 1 && beatType <= kLongestBeatType &&
@@ -120,7 +121,12 @@ public:
     }
 
 private:
-    static bool IsThreeParts(TScoreTime beatLength) { return beatLength % 3 == 0 && ((beatLength / 3) & (beatLength / 3 - 1)) == 0; }
+    // A beat of three plain values (a dotted quarter), whatever else the unit divides into.
+    bool IsThreeParts(TScoreTime beatLength) const {
+        if (beatLength % 3 != 0 || FMeter.UnitsPerWhole % (beatLength / 3) != 0) return false;
+        const TScoreTime parts = FMeter.UnitsPerWhole / (beatLength / 3);
+        return (parts & (parts - 1)) == 0;
+    }
 
     TScoreTime FirstPart(TScoreTime beatLength) const {
         return FMeter.Compound || IsThreeParts(beatLength) ? beatLength / 3 : beatLength / 2;
@@ -134,7 +140,7 @@ void Split(const TMeterView& view, const TMeter& meter, TScoreTime s, TScoreTime
     TNoteType type{};
     std::uint8_t dots = 0;
     if (view.Allowed(s, e, rest, type, dots)) {
-        out.push_back({s, e - s, type, dots});
+        out.push_back({s, e - s, type, dots, {}});
         return;
     }
     std::vector<TScoreTime> at;
@@ -145,12 +151,12 @@ void Split(const TMeterView& view, const TMeter& meter, TScoreTime s, TScoreTime
             const TScoreTime value = meter.UnitsPerWhole >> k;
             if (value <= 0) break;
             if (value <= e - s) {
-                out.push_back({s, value, static_cast<TNoteType>(static_cast<int>(TNoteType::ntWhole) + k), 0});
+                out.push_back({s, value, static_cast<TNoteType>(static_cast<int>(TNoteType::ntWhole) + k), 0, {}});
                 if (s + value < e) Split(view, meter, s + value, e, rest, out);
                 return;
             }
         }
-        out.push_back({s, e - s, TNoteType::nt256th, 0});
+        out.push_back({s, e - s, TNoteType::nt256th, 0, {}});
         return;
     }
     // A note keeps its longest first part that may stand alone (a dotted half
@@ -234,6 +240,9 @@ TUnitScale MakeUnitScale(const TMidiFile& midi, std::int32_t grid) {
     if (IsReadableSignature(midi.TimeNumerator, midi.TimeDenominator)) units = Lcm(units, midi.TimeDenominator);
     for (const auto& change : midi.TimeSignatureChanges)
         if (IsReadableSignature(change.Numerator, change.Denominator)) units = Lcm(units, change.Denominator);
+    // Tuplets (three, five, six and seven in the time of two or four) need a
+    // unit that every one of them divides.
+    units *= kTupletUnit;
     scale.UnitsPerWhole = units;
     scale.TicksPerStep = std::int64_t{midi.PPQN} * 4 / grid;
     scale.UnitsPerStep = units / grid;
@@ -350,7 +359,7 @@ void SetBeams(const TMeter& meter, std::span<TScoreEvent> events) {
     const auto pairOfEighths = [&](const std::pair<std::size_t, std::size_t>& run) {
         if (run.second - run.first != 2) return false;
         for (std::size_t i = run.first; i < run.second; ++i)
-            if (events[i].Type != TNoteType::ntEighth || events[i].Dots != 0) return false;
+            if (events[i].Type != TNoteType::ntEighth || events[i].Dots != 0 || events[i].Tuplet.Actual != 0) return false;
         return true;
     };
     if (!meter.Compound && meter.BeatLengthAt(0) == quarter && meter.GroupLengthAt(0) == 2 * quarter) {

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <span>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -30,10 +32,8 @@ std::vector<TPartNote> QuantisedNotes(const TMidiTrack& track, const TUnitScale&
     std::vector<TPartNote> notes;
     notes.reserve(track.Notes().size());
     for (const auto& note : track.Notes()) {
-        const TQuantSpan span = QuantizeNote(note, scale.TicksPerStep);
         TPartNote& part = notes.emplace_back();
-        part.Start = scale.FromTick(span.Start);
-        part.End = scale.FromTick(span.End);
+        PlaceProvisionally(note, scale, part);
         part.Pitch = note.Pitch & 127;
     }
     SortNearlySorted(notes, [](const TPartNote& a, const TPartNote& b) {
@@ -47,8 +47,10 @@ std::vector<TPartNote> QuantisedNotes(const TMidiTrack& track, const TUnitScale&
         const auto key = static_cast<std::size_t>(notes[i].Pitch);
         if (lastOfKey[key] >= 0) {
             TPartNote& held = notes[static_cast<std::size_t>(lastOfKey[key])];
-            if (held.Start == notes[i].Start) continue;
-            held.End = std::min(held.End, notes[i].Start);
+            if (held.Start != notes[i].Start) held.End = std::min(held.End, notes[i].Start);
+            // Strikes played apart that the grid puts together stay, for the
+            // tuplets to part again; what they leave together is one note.
+            else if (std::llabs(held.RawStart - notes[i].RawStart) * 32 < scale.TicksPerStep) continue;
         }
         lastOfKey[key] = static_cast<std::int64_t>(kept);
         notes[kept++] = notes[i];
@@ -73,6 +75,8 @@ struct TLine {
     std::int32_t Voice = 0;
     std::vector<TLineChord> Chords;
     std::size_t Next = 0;  // the first chord not over before the measure being filled
+    std::span<const TTupletSpan> Tuplets;
+    std::size_t NextTuplet = 0;
 };
 
 class TReadablePart {
@@ -91,12 +95,15 @@ public:
         const TScoreTime quarter = scale.UnitsPerWhole / 4;
         if (FPercussion) {
             MapDrums(FNotes, FPart, partNumber);
+            FTuplets = PlaceTuplets(FNotes, FMap, scale, false);
             SetDrumDurations(FNotes, FMap);
+            FitEndsToTuplets(FNotes, FTuplets);
         } else {
             if (FPart.Staves == 2) SplitHands(FNotes, quarter);
             const bool performed = PlayedOffTheGrid(track, scale.TicksPerStep);
             for (std::int32_t staff = 1; staff <= FPart.Staves; ++staff)
                 AssignVoices(FNotes, staff, scale.UnitsPerStep, quarter, performed);
+            FTuplets = PlaceTuplets(FNotes, FMap, scale, true);
             SpellNotes(FNotes, FMap);
         }
         ChooseAllClefs(track);
@@ -147,7 +154,7 @@ private:
             i = j;
         }
         // Every staff has its first voice, notes or not: it carries the rests.
-        for (std::int32_t staff = 1; staff <= FPart.Staves; ++staff) FLines.push_back({staff, 0, {}, 0});
+        for (std::int32_t staff = 1; staff <= FPart.Staves; ++staff) FLines.push_back({staff, 0, {}, 0, {}, 0});
         for (std::size_t i = 0; i < FOrder.size();) {
             const TPartNote& first = FNotes[FOrder[i]];
             std::size_t j = i;
@@ -161,7 +168,7 @@ private:
             auto line = std::find_if(FLines.begin(), FLines.end(),
                                      [&](const TLine& l) { return l.Staff == first.Staff && l.Voice == voice; });
             if (line == FLines.end()) {
-                FLines.push_back({first.Staff, voice, {}, 0});
+                FLines.push_back({first.Staff, voice, {}, 0, {}, 0});
                 line = FLines.end() - 1;
             }
             line->Chords.push_back({first.Start, end, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j - i), 0});
@@ -170,6 +177,19 @@ private:
         std::sort(FLines.begin(), FLines.end(), [](const TLine& a, const TLine& b) {
             return a.Staff != b.Staff ? a.Staff < b.Staff : a.Voice < b.Voice;
         });
+        // The tuplets come by staff, voice and time: each line takes its run.
+        for (auto& line : FLines) {
+            const auto of = [&](const TTupletSpan& t) {
+                return std::pair(t.Staff, std::min(t.Voice, kVoicesPerStaff - 1)) < std::pair(line.Staff, line.Voice);
+            };
+            const auto first = std::partition_point(FTuplets.begin(), FTuplets.end(), of);
+            auto last = first;
+            while (last != FTuplets.end() && last->Staff == line.Staff &&
+                   std::min(last->Voice, kVoicesPerStaff - 1) == line.Voice)
+                ++last;
+            line.Tuplets = std::span<const TTupletSpan>(FTuplets.data() + (first - FTuplets.begin()),
+                                                        static_cast<std::size_t>(last - first));
+        }
         // A lower voice's phrase: chords no more than half a bar apart. Inside
         // it its silences are rests; around it nothing is shown.
         for (auto& line : FLines) {
@@ -265,11 +285,11 @@ private:
                 const TScoreTime from = std::max({ms, chords[c].Start, cursor});
                 const TScoreTime to = std::min(me, chords[c].End);
                 if (to <= from) continue;
-                if (from > cursor) AddRests(slot, cursor, from, Hidden(line, c));
-                AddChord(slot, chords[c], from, to);
+                if (from > cursor) AddRests(line, slot, cursor, from, Hidden(line, c));
+                AddChord(line, slot, chords[c], from, to);
                 cursor = to;
             }
-            if (cursor < me) AddRests(slot, cursor, me, Hidden(line, c));
+            if (cursor < me) AddRests(line, slot, cursor, me, Hidden(line, c));
         }
         FPart.Voices.back().EventCount = static_cast<std::uint32_t>(FPart.Events.size()) - FPart.Voices.back().FirstEvent;
     }
@@ -281,9 +301,26 @@ private:
         return line.Chords[after - 1].Phrase != line.Chords[after].Phrase;
     }
 
-    void AddRests(const TMeasureSlot& slot, TScoreTime from, TScoreTime to, bool hidden) {
+    // Cuts [from, to) into written values: by the beat outside the line's
+    // tuplets, by each tuplet's own values inside.
+    void SplitValues(TLine& line, const TMeasureSlot& slot, TScoreTime from, TScoreTime to, bool rest) {
         FValues.clear();
-        SplitIntoValues(slot.Meter, from - slot.Start, to - slot.Start, true, FValues);
+        while (line.NextTuplet < line.Tuplets.size() && line.Tuplets[line.NextTuplet].End <= from) ++line.NextTuplet;
+        for (std::size_t t = line.NextTuplet; from < to; ++t) {
+            const TTupletSpan* span = t < line.Tuplets.size() && line.Tuplets[t].Start < to ? &line.Tuplets[t] : nullptr;
+            const TScoreTime plainEnd = span != nullptr ? std::max(from, span->Start) : to;
+            if (plainEnd > from) SplitIntoValues(slot.Meter, from - slot.Start, plainEnd - slot.Start, rest, FValues);
+            from = plainEnd;
+            if (span == nullptr) break;
+            const TScoreTime inside = std::min(to, span->End);
+            if (!SplitTupletValues(*span, slot.Start, from - slot.Start, inside - slot.Start, FValues))
+                SplitIntoValues(slot.Meter, from - slot.Start, inside - slot.Start, rest, FValues);
+            from = inside;
+        }
+    }
+
+    void AddRests(TLine& line, const TMeasureSlot& slot, TScoreTime from, TScoreTime to, bool hidden) {
+        SplitValues(line, slot, from, to, true);
         for (const auto& value : FValues) {
             FBudget.Take(1);
             TScoreEvent& rest = FPart.Events.emplace_back();
@@ -291,14 +328,15 @@ private:
             rest.Duration = value.Duration;
             rest.Type = value.Type;
             rest.Dots = value.Dots;
-            rest.Hidden = hidden;
+            rest.Tuplet = value.Tuplet;
+            // A rest inside a tuplet is part of its count and always shown.
+            rest.Hidden = hidden && value.Tuplet.Actual == 0;
             rest.FirstHead = static_cast<std::uint32_t>(FPart.Heads.size());
         }
     }
 
-    void AddChord(const TMeasureSlot& slot, const TLineChord& chord, TScoreTime from, TScoreTime to) {
-        FValues.clear();
-        SplitIntoValues(slot.Meter, from - slot.Start, to - slot.Start, false, FValues);
+    void AddChord(TLine& line, const TMeasureSlot& slot, const TLineChord& chord, TScoreTime from, TScoreTime to) {
+        SplitValues(line, slot, from, to, false);
         for (const auto& value : FValues) {
             FBudget.Take(chord.Count);
             const TScoreTime pieceStart = slot.Start + value.Offset;
@@ -308,6 +346,7 @@ private:
             event.Duration = value.Duration;
             event.Type = value.Type;
             event.Dots = value.Dots;
+            event.Tuplet = value.Tuplet;
             event.FirstHead = static_cast<std::uint32_t>(FPart.Heads.size());
             event.HeadCount = chord.Count;
             for (std::uint32_t k = 0; k < chord.Count; ++k) {
@@ -333,6 +372,7 @@ private:
             const TScoreVoice& voice = FPart.Voices[v];
             std::span<TScoreEvent> events(FPart.Events.data() + voice.FirstEvent, voice.EventCount);
             SetBeams(slot.Meter, events);
+            MarkTupletBrackets(events);
             if (std::any_of(events.begin(), events.end(), [](const TScoreEvent& e) { return !e.IsRest(); })) ++sounding;
         }
         const std::string_view clef = FClefs[static_cast<std::size_t>(staff - 1)][m];
@@ -353,6 +393,22 @@ private:
         if (!FPercussion)
             SetAccidentals(FPart, std::span<const TScoreVoice>(FPart.Voices.data() + firstVoice, FPart.Voices.size() - firstVoice),
                            slot.Key, FCarried[static_cast<std::size_t>(staff - 1)]);
+    }
+
+    // A tuplet shows its bracket when a rest or an unbeamed note is inside:
+    // otherwise the beam already shows what the number belongs to.
+    static void MarkTupletBrackets(std::span<TScoreEvent> events) {
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            if (!events[i].Tuplet.Start) continue;
+            bool bracket = false;
+            std::size_t j = i;
+            for (; j < events.size(); ++j) {
+                bracket = bracket || events[j].IsRest() || events[j].Beams[0] == TBeam::bmNone;
+                if (events[j].Tuplet.Stop) break;
+            }
+            events[i].Tuplet.Bracket = bracket;
+            i = j;
+        }
     }
 
     // A single line's stems point away from the note farthest from the middle
@@ -386,6 +442,7 @@ private:
     std::vector<TPartNote> FNotes;
     std::vector<std::uint32_t> FOrder;
     std::vector<TLine> FLines;
+    std::vector<TTupletSpan> FTuplets;
     std::vector<std::vector<std::string_view>> FClefs;
     std::vector<std::vector<std::int8_t>> FCarried;
     std::vector<TWrittenValue> FValues;

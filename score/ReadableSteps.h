@@ -27,6 +27,21 @@ struct TPartNote {
     TSpelledPitch Spelled;
     std::int32_t Instrument = -1;  // drums: index into the part's instruments
     TNotehead Notehead = TNotehead::nhNormal;
+    std::int64_t RawStart = 0;  // as played, in ticks
+    std::int64_t RawEnd = 0;
+    TScoreTime PlacedEnd = 0;  // the end before the voices moved it
+};
+
+// A tuplet of one voice of one staff over [Start, End): `Actual` notes in the
+// time of `Normal` notes of `NormalType`.
+struct TTupletSpan {
+    TScoreTime Start = 0;
+    TScoreTime End = 0;
+    std::int32_t Staff = 1;
+    std::int32_t Voice = 0;
+    std::uint8_t Actual = 0;
+    std::uint8_t Normal = 0;
+    TNoteType NormalType = TNoteType::ntEighth;
 };
 
 // How a measure divides: its beats and the groups of beats that must stay
@@ -83,6 +98,7 @@ struct TWrittenValue {
     TScoreTime Duration = 0;
     TNoteType Type = TNoteType::ntQuarter;
     std::uint8_t Dots = 0;
+    TScoreTuplet Tuplet;  // inside a tuplet: its ratio
 };
 
 // Meter and measures (ReadableMeter.cpp)
@@ -130,6 +146,35 @@ void MapDrums(std::vector<TPartNote>& notes, TScorePart& part, std::int32_t part
 bool IsFootDrum(std::int32_t pitch);
 // Each hit lasts until the next one of its voice, to the end of its beat at most.
 void SetDrumDurations(std::vector<TPartNote>& notes, const TMeasureMap& map);
+
+// Tuplets (ReadableTuplets.cpp)
+// Places a played note before its voice's tuplets are known: start and end on
+// the nearest point of the grid or of the triplets it allows, so that voices
+// are told apart as they were played.
+void PlaceProvisionally(const TMidiNote& note, const TUnitScale& scale, TPartNote& out);
+// Moves the notes of every voice, beat by beat, from the binary grid onto a
+// tuplet grid where that explains the played onsets and ends clearly better;
+// returns the tuplets, by staff, voice and time. Keeps the notes' order. A
+// drum's ends say nothing (`withEnds` false).
+std::vector<TTupletSpan> PlaceTuplets(std::vector<TPartNote>& notes, const TMeasureMap& map,
+                                      const TUnitScale& scale, bool withEnds);
+// Moves an end that falls inside a tuplet of its voice (by staff, voice and
+// time in `spans`) back onto the tuplet's points.
+void FitEndsToTuplets(std::vector<TPartNote>& notes, std::span<const TTupletSpan> spans);
+// Cuts [start, end) inside a tuplet (offsets in its measure) into its written
+// values; false when the piece does not fall on the tuplet's own points.
+bool SplitTupletValues(const TTupletSpan& span, TScoreTime measureStart, TScoreTime start, TScoreTime end,
+                       std::vector<TWrittenValue>& out);
+// How well each of the grids 1/8, 1/16 and 1/32 (with the tuplets it allows)
+// explains the onsets of one part: the number of onsets each would move by
+// more than `tolerance` ticks.
+struct TGridFit {
+    std::int32_t Grid = 16;
+    std::size_t Onsets = 0;
+    std::size_t Moved = 0;
+};
+std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, std::int64_t ppqn,
+                               std::int64_t tolerance);
 
 // Names (ReadableNames.cpp)
 std::string ReadablePartName(const TMidiTrack& track);

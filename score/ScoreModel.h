@@ -62,6 +62,7 @@ struct TScoreTuplet {
     TNoteType NormalType = TNoteType::ntEighth;
     bool Start = false;
     bool Stop = false;
+    bool Bracket = false;  // on the start: the bracket is drawn
 };
 
 // A note, a chord or a rest of one voice. A rest has no heads.

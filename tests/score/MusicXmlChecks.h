@@ -77,8 +77,10 @@ inline std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& 
     std::int64_t pos = 0, part = 0, measure = 0, firstPartMeasures = -1;
     std::map<std::int64_t, std::int64_t> voiceEnd;
     enum { kNone, kNote, kBackup, kForward } element = kNone;
-    bool chord = false, rest = false;
+    bool chord = false, rest = false, implicit = false;
     std::int64_t duration = -1, voice = -1, lastDuration = -1, lastVoice = -1;
+    // The written value of a note, as a fraction of a quarter, and its time modification.
+    std::int64_t typeNumerator = 0, typeDenominator = 1, dots = 0, actual = 0, normal = 0;
 
     std::istringstream lines(doc);
     std::string text;
@@ -96,12 +98,24 @@ inline std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& 
             ++measure;
             pos = 0;
             voiceEnd.clear();
+            implicit = line.find("implicit=\"yes\"") != std::string_view::npos;
         } else if (time.Read(line)) {
             measureLength = time.MeasureLength();
         } else if (line.find("<note>") != std::string_view::npos || line.find("<note print-object") != std::string_view::npos) {
             element = kNote;
             chord = rest = false;
             duration = voice = -1;
+            typeNumerator = dots = actual = normal = 0;
+        } else if (line.find("<type>") != std::string_view::npos) {
+            static const std::map<std::string, std::pair<std::int64_t, std::int64_t>> kValues = {
+                {"breve", {8, 1}}, {"whole", {4, 1}}, {"half", {2, 1}}, {"quarter", {1, 1}}, {"eighth", {1, 2}},
+                {"16th", {1, 4}}, {"32nd", {1, 8}}, {"64th", {1, 16}}, {"128th", {1, 32}}, {"256th", {1, 64}}};
+            const auto from = line.find('>') + 1;
+            const auto it = kValues.find(std::string(line.substr(from, line.find('<', from) - from)));
+            if (it != kValues.end()) std::tie(typeNumerator, typeDenominator) = it->second;
+        } else if (line.find("<dot/>") != std::string_view::npos) {
+            ++dots;
+        } else if (TagValue(line, "<actual-notes>", actual) || TagValue(line, "<normal-notes>", normal)) {
         } else if (line.find("<chord/>") != std::string_view::npos) {
             chord = true;
         } else if (line.find("<rest/>") != std::string_view::npos) {
@@ -119,6 +133,18 @@ inline std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& 
             voice = value;
         } else if (line.find("</note>") != std::string_view::npos) {
             if (!rest && !soundingPerPart.empty()) soundingPerPart.back() += duration;
+            if (typeNumerator > 0) {
+                // What the value says, dotted and in its tuplet, must be what the note lasts.
+                std::int64_t numerator = typeNumerator * time.Divisions * ((std::int64_t{2} << dots) - 1);
+                std::int64_t denominator = typeDenominator << dots;
+                if (actual > 0) {
+                    numerator *= normal;
+                    denominator *= actual;
+                }
+                if (numerator != duration * denominator)
+                    problem(where, "a value written as " + std::to_string(numerator) + "/" + std::to_string(denominator) +
+                                       " divisions lasts " + std::to_string(duration));
+            }
             if (chord) {
                 if (duration != lastDuration || voice != lastVoice) problem(where, "chord member differs from its chord");
             } else {
@@ -137,10 +163,13 @@ inline std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& 
             element = kNone;
         } else if (line.find("</measure>") != std::string_view::npos) {
             if (voiceEnd.empty()) problem(where, "no voice written");
+            // A measure outside the count (an upbeat) is shorter, the same for every voice.
+            const std::int64_t length = implicit && !voiceEnd.empty() ? voiceEnd.begin()->second : measureLength;
+            if (length > measureLength) problem(where, "an implicit measure longer than its time signature");
             for (const auto& [number, end] : voiceEnd)
-                if (end != measureLength)
+                if (end != length)
                     problem(where, "voice " + std::to_string(number) + " ends at " + std::to_string(end) +
-                                       ", the measure at " + std::to_string(measureLength));
+                                       ", the measure at " + std::to_string(length));
         }
     }
     if (part == 0) problem("document", "no part");
@@ -156,11 +185,22 @@ struct TOnset {
     auto operator<=>(const TOnset&) const = default;
 };
 
+// A written onset in quarters, with the half of the grid step it was placed
+// on: a tuplet's own part, or `binaryStep` outside tuplets.
+struct TPlacedOnset {
+    double At;
+    std::int32_t Pitch;
+    double HalfStep;
+};
+
 // Every note a document starts (not the continuation of a tie), per part, with
 // its sounding key: a pitch's step, alteration and octave, or an unpitched
 // note's MIDI key from its instrument. Measures are as long as their time
-// signatures say.
-inline std::vector<std::set<TOnset>> NoteOnsets(const std::string& doc) {
+// signatures say; a measure marked implicit as long as what it holds. With
+// `placed`, the same onsets with their grid steps.
+inline std::vector<std::set<TOnset>> NoteOnsets(const std::string& doc,
+                                                std::vector<std::vector<TPlacedOnset>>* placed = nullptr,
+                                                double binaryStep = 0.0) {
     static constexpr int kSemitone[7] = {0, 2, 4, 5, 7, 9, 11};
     std::vector<std::set<TOnset>> parts;
     std::map<std::string, std::int32_t> unpitchedKey;
@@ -171,6 +211,9 @@ inline std::vector<std::set<TOnset>> NoteOnsets(const std::string& doc) {
     std::int64_t duration = 0, lastStart = 0;
     int step = 0, alter = 0, octave = 0;
     std::string instrument, midiInstrument;
+    bool implicit = false;
+    std::int64_t measureEnd = 0, actual = 0, normal = 0;
+    double normalQuarters = 0.0;
     std::istringstream lines(doc);
     std::string text;
     const auto attribute = [](std::string_view line, std::string_view name) {
@@ -188,11 +231,13 @@ inline std::vector<std::set<TOnset>> NoteOnsets(const std::string& doc) {
             unpitchedKey[midiInstrument] = static_cast<std::int32_t>(value) - 1;
         } else if (line.find("<part id=") != std::string_view::npos) {
             parts.emplace_back();
+            if (placed != nullptr) placed->emplace_back();
             measureStart = pos = 0;
         } else if (line.find("<measure number=") != std::string_view::npos) {
-            pos = 0;
+            pos = measureEnd = 0;
+            implicit = line.find("implicit=\"yes\"") != std::string_view::npos;
         } else if (line.find("</measure>") != std::string_view::npos) {
-            measureStart += time.MeasureLength();
+            measureStart += implicit ? measureEnd : time.MeasureLength();
         } else if (time.Read(line)) {
             // A later change of divisions would move every position; none is written.
         } else if (line.find("<note") != std::string_view::npos && line.find("<notehead") == std::string_view::npos &&
@@ -201,6 +246,7 @@ inline std::vector<std::set<TOnset>> NoteOnsets(const std::string& doc) {
             chord = rest = tieStop = false;
             instrument.clear();
             alter = 0;
+            actual = normal = 0;
         } else if (line.find("<backup>") != std::string_view::npos) {
             moveSign = -1;
         } else if (line.find("<forward>") != std::string_view::npos) {
@@ -208,6 +254,7 @@ inline std::vector<std::set<TOnset>> NoteOnsets(const std::string& doc) {
         } else if (TagValue(line, "<duration>", value)) {
             if (inNote) duration = value;
             else pos += moveSign * value;
+            measureEnd = std::max(measureEnd, pos);
         } else if (inNote && line.find("<chord/>") != std::string_view::npos) {
             chord = true;
         } else if (inNote && line.find("<rest") != std::string_view::npos) {
@@ -222,18 +269,34 @@ inline std::vector<std::set<TOnset>> NoteOnsets(const std::string& doc) {
             octave = static_cast<int>(value);
         } else if (inNote && line.find("<instrument id=") != std::string_view::npos) {
             instrument = attribute(line, "id=\"");
+        } else if (inNote && (TagValue(line, "<actual-notes>", actual) || TagValue(line, "<normal-notes>", normal))) {
+        } else if (inNote && line.find("<normal-type>") != std::string_view::npos) {
+            static const std::map<std::string, double> kQuarters = {
+                {"whole", 4.0}, {"half", 2.0}, {"quarter", 1.0}, {"eighth", 0.5}, {"16th", 0.25}, {"32nd", 0.125}, {"64th", 0.0625}};
+            const auto from = line.find('>') + 1;
+            const auto it = kQuarters.find(std::string(line.substr(from, line.find('<', from) - from)));
+            normalQuarters = it == kQuarters.end() ? 0.0 : it->second;
         } else if (inNote && line.find("</note>") != std::string_view::npos) {
             inNote = false;
             const std::int64_t start = chord ? lastStart : pos;
             if (!chord) {
                 lastStart = pos;
                 pos += duration;
+                measureEnd = std::max(measureEnd, pos);
             }
             if (rest || tieStop || parts.empty()) continue;
             const std::int32_t pitch = instrument.empty() ? (octave + 1) * 12 + kSemitone[step] + alter : unpitchedKey[instrument];
             const std::int64_t numerator = measureStart + start;
             const std::int64_t common = std::gcd(numerator, time.Divisions);
             parts.back().insert({numerator / common, time.Divisions / common, pitch});
+            if (placed != nullptr) {
+                // A note on the grid may land on a tuplet's first point, and a
+                // tuplet's points lie within half its own part of the playing.
+                const double half = std::max(binaryStep / 2, actual > 0 ? normalQuarters * static_cast<double>(normal) /
+                                                                              static_cast<double>(actual) / 2
+                                                                        : 0.0);
+                placed->back().push_back({static_cast<double>(numerator) / static_cast<double>(time.Divisions), pitch, half});
+            }
         }
     }
     return parts;

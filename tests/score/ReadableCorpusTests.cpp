@@ -1,10 +1,12 @@
 // Readable notation against real files: every corpus file that loads and has
 // notes, on every grid, must give a valid document whose voices fill their
-// measures, and must start every note the transcription as played starts, at
-// the same moment and on the same key, and no other.
+// measures, and must start every played note on its key within half a grid
+// step of where it was played, and no other.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,9 +28,55 @@ protected:
     }
 };
 
-std::string Describe(const test::TOnset& onset) {
-    return std::to_string(onset.Numerator) + "/" + std::to_string(onset.Denominator) + " quarters, key " +
-           std::to_string(onset.Pitch);
+// Every played note starts a written one of its key within half the grid step
+// it was placed on (the grid's, or its tuplet's), and every written note has
+// such a played one: nothing lost, nothing invented.
+// MusicXML has no octave below 0: the lowest keys are written an octave up.
+bool SameKey(std::int32_t written, std::int32_t played) { return written == played || (played < 12 && written == played + 12); }
+
+void ExpectEveryPlayedNoteNearItsOnset(const std::string& where, const TMidiFile& midi,
+                                       const std::vector<const TMidiTrack*>& tracks, const std::string& doc,
+                                       std::int32_t grid) {
+    std::vector<std::vector<test::TPlacedOnset>> written;
+    test::NoteOnsets(doc, &written, 4.0 / grid);
+    ASSERT_EQ(written.size(), tracks.size()) << where;
+    constexpr double kExact = 1e-9;
+    for (std::size_t part = 0; part < tracks.size(); ++part) {
+        std::vector<std::pair<double, std::int32_t>> played;
+        for (const auto& note : tracks[part]->Notes())
+            played.emplace_back(static_cast<double>(note.StartTick) / midi.PPQN, note.Pitch & 127);
+        std::sort(played.begin(), played.end());
+        auto& placed = written[part];
+        std::sort(placed.begin(), placed.end(), [](const auto& a, const auto& b) { return a.At < b.At; });
+        double widest = 0.0;
+        for (const auto& onset : placed) widest = std::max(widest, onset.HalfStep);
+        // An onset at the end of a tuplet's beat goes to the next beat: it may
+        // have moved by half of any tuplet's part within a quarter of it.
+        for (std::size_t i = 0, from = 0; i < placed.size(); ++i) {
+            while (placed[from].At < placed[i].At - 1.0) ++from;
+            for (std::size_t j = from; j < i; ++j) placed[i].HalfStep = std::max(placed[i].HalfStep, placed[j].HalfStep);
+        }
+        int reported = 0;
+        const auto report = [&](const std::string& what, double at, std::int32_t key) {
+            if (reported++ < 3)
+                ADD_FAILURE() << where << " part " << part + 1 << ": " << what << " at " << at << " quarters, key " << key;
+        };
+        for (const auto& [at, key] : played) {
+            const auto from = std::lower_bound(placed.begin(), placed.end(), at - widest - kExact,
+                                               [](const auto& o, double t) { return o.At < t; });
+            bool found = false;
+            for (auto it = from; it != placed.end() && it->At <= at + widest + kExact && !found; ++it)
+                found = SameKey(it->Pitch, key) && std::abs(it->At - at) <= it->HalfStep + kExact;
+            if (!found) report("lost the note", at, key);
+        }
+        for (const auto& onset : placed) {
+            const auto from = std::lower_bound(played.begin(), played.end(), std::pair(onset.At - onset.HalfStep - kExact, -1));
+            bool found = false;
+            for (auto it = from; it != played.end() && it->first <= onset.At + onset.HalfStep + kExact && !found; ++it)
+                found = SameKey(onset.Pitch, it->second);
+            if (!found) report("invented a note", onset.At, onset.Pitch);
+        }
+    }
 }
 
 TEST_F(ReadableCorpus, EveryVoiceAddsUpAndEveryPlayedNoteIsThereOnEveryGrid) {
@@ -58,18 +106,7 @@ TEST_F(ReadableCorpus, EveryVoiceAddsUpAndEveryPlayedNoteIsThereOnEveryGrid) {
             for (const auto& problem : test::CheckVoicesFillTheirMeasures(readable, sounding))
                 ADD_FAILURE() << where << ": " << problem;
 
-            const auto played = test::NoteOnsets(literal);
-            const auto written = test::NoteOnsets(readable);
-            ASSERT_EQ(played.size(), written.size()) << where;
-            for (std::size_t part = 0; part < played.size(); ++part) {
-                int reported = 0;
-                for (const auto& onset : played[part])
-                    if (!written[part].contains(onset) && reported++ < 3)
-                        ADD_FAILURE() << where << " part " << part + 1 << ": lost the note at " << Describe(onset);
-                for (const auto& onset : written[part])
-                    if (!played[part].contains(onset) && reported++ < 6)
-                        ADD_FAILURE() << where << " part " << part + 1 << ": invented a note at " << Describe(onset);
-            }
+            ExpectEveryPlayedNoteNearItsOnset(where, *file.Midi, file.Tracks, readable, grid);
             ++compared;
         }
     }

@@ -1,0 +1,553 @@
+// Tuplets of the readable notation. Each beat of each voice is read on the
+// binary grid and on the tuplet grids the grid's value allows (triplets of
+// eighths, quarters and sixteenths, quintuplets, septuplets); a reading costs
+// how far it moves the played onsets and ends, how many onsets it merges,
+// and how unusual it is. The simplest reading wins unless another explains
+// the playing clearly better, so straight or slightly uneven playing stays
+// plain. The decision is taken on the ticks as played: the binary grid would
+// already have destroyed a triplet.
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <span>
+
+#include "ReadableSteps.h"
+#include "ScoreQuantize.h"
+
+namespace korvalin {
+namespace {
+
+// One way to read a window of one or two beats: `Divisions` equal parts of it.
+struct TReading {
+    std::int32_t Divisions = 0;  // 0: the binary grid
+    std::int32_t Beats = 1;
+    std::uint8_t Actual = 0;
+    std::uint8_t Normal = 0;
+    std::int32_t NormalHalvings = 0;  // the written value: the beat halved this many times
+    double Penalty = 0.0;             // in beats of error a reading must save to be chosen
+};
+
+constexpr std::array<TReading, 6> kReadings = {{
+    {0, 1, 0, 0, 0, 0.0},     // binary
+    {3, 1, 3, 2, 1, 0.06},    // eighth triplet
+    {6, 1, 6, 4, 2, 0.10},    // sextuplet of sixteenths
+    {5, 1, 5, 4, 2, 0.14},    // quintuplet
+    {7, 1, 7, 4, 2, 0.16},    // septuplet
+    {3, 2, 3, 2, 0, 0.06},    // quarter triplet over two beats
+}};
+constexpr std::size_t kPairReading = 5;
+
+// Merging two onsets that were played apart loses a note's own place.
+constexpr double kMergePenalty = 0.3;
+// An end tells less than an onset: players release notes loosely.
+constexpr double kEndWeight = 0.5;
+// A 32nd on the binary grid is itself unusual.
+constexpr double kFineBinaryPenalty = 0.03;
+
+bool IsPowerOfTwo(TScoreTime value) { return value > 0 && (value & (value - 1)) == 0; }
+
+// The written value `halvings` below a plain beat of `beat` units.
+bool PlainType(TScoreTime unitsPerWhole, TScoreTime value, TNoteType& type) {
+    if (value <= 0 || unitsPerWhole % value != 0 || !IsPowerOfTwo(unitsPerWhole / value)) return false;
+    int k = 0;
+    for (TScoreTime q = unitsPerWhole / value; q > 1; q /= 2) ++k;
+    if (k > 8) return false;
+    type = static_cast<TNoteType>(static_cast<int>(TNoteType::ntWhole) + k);
+    return true;
+}
+
+// The onsets (played close together: one chord) and the ends of a window, in
+// units from its start.
+struct TPoints {
+    std::vector<double> Onsets;  // ascending
+    std::vector<double> Ends;
+};
+
+// The point of the window `reading` puts a place on: the nearest, the
+// window's end (the next beat) included.
+std::int64_t Snap(double at, double part, std::int32_t parts, bool /*onset*/) {
+    const auto k = static_cast<std::int64_t>(std::llround(at / part));
+    return std::clamp<std::int64_t>(k, 0, parts);
+}
+
+struct TWindow {
+    TScoreTime Length = 0;
+    TScoreTime Beat = 0;
+    std::int32_t Parts = 0;
+};
+
+// Onsets the binary grid places within this much (in beats, all together)
+// are plain, whatever the ends say.
+constexpr double kPlainOnsets = 0.04;
+
+double Cost(const TPoints& points, const TWindow& window, const TReading& reading, bool onsetsOnly = false) {
+    const double part = static_cast<double>(window.Length) / window.Parts;
+    const auto beat = static_cast<double>(window.Beat);
+    double cost = reading.Penalty;
+    std::int64_t previous = -1;
+    for (const double at : points.Onsets) {
+        const std::int64_t k = Snap(at, part, window.Parts, true);
+        cost += std::abs(at - static_cast<double>(k) * part) / beat;
+        if (k == previous) cost += kMergePenalty;
+        if (reading.Divisions == 0 && window.Parts >= 8 && k % 2 != 0) cost += kFineBinaryPenalty;
+        previous = k;
+    }
+    if (onsetsOnly) return cost;
+    for (const double at : points.Ends)
+        cost += kEndWeight * std::abs(at - static_cast<double>(Snap(at, part, window.Parts, false)) * part) / beat;
+    return cost;
+}
+
+// The window of `reading` over beats of `beat` units on a grid of `step`; false
+// when the reading does not apply (finer than the grid, or not whole units).
+bool WindowOf(const TReading& reading, TScoreTime beat, TScoreTime step, TScoreTime unitsPerWhole, TWindow& window) {
+    TNoteType type{};
+    if (!PlainType(unitsPerWhole, beat, type) || beat < step) return false;
+    window.Beat = beat;
+    window.Length = beat * reading.Beats;
+    if (reading.Divisions == 0) {
+        if (beat % step != 0) return false;
+        window.Parts = static_cast<std::int32_t>(beat / step);
+        return true;
+    }
+    const TScoreTime written = beat >> reading.NormalHalvings;
+    if (written < step || written << reading.NormalHalvings != beat || window.Length % reading.Divisions != 0)
+        return false;
+    window.Parts = reading.Divisions;
+    return true;
+}
+
+// The chosen reading of each beat of a measure; a two-beat reading is held by
+// its first beat, and its second beat holds -1.
+struct TBeatInput {
+    TScoreTime Start = 0;  // from the measure start
+    TScoreTime Length = 0;
+    TPoints Points;
+};
+
+std::vector<std::int32_t> ChooseReadings(const std::vector<TBeatInput>& beats, TScoreTime step,
+                                         TScoreTime unitsPerWhole, bool compound) {
+    const std::size_t n = beats.size();
+    std::vector<double> single(n, 0.0);
+    std::vector<std::int32_t> singleChoice(n, 0);
+    std::vector<double> pair(n, 1e300);
+    for (std::size_t b = 0; b < n; ++b) {
+        const TBeatInput& beat = beats[b];
+        TWindow window;
+        const bool plain = !compound && WindowOf(kReadings[0], beat.Length, step, unitsPerWhole, window);
+        if (!plain || beat.Points.Onsets.empty()) continue;  // nothing to decide
+        single[b] = Cost(beat.Points, window, kReadings[0]);
+        if (Cost(beat.Points, window, kReadings[0], true) <= kPlainOnsets) continue;
+        for (std::size_t r = 1; r < kReadings.size(); ++r) {
+            if (r == kPairReading || !WindowOf(kReadings[r], beat.Length, step, unitsPerWhole, window)) continue;
+            const double cost = Cost(beat.Points, window, kReadings[r]);
+            if (cost < single[b]) {
+                single[b] = cost;
+                singleChoice[b] = static_cast<std::int32_t>(r);
+            }
+        }
+        if (b + 1 < n && beats[b + 1].Length == beat.Length && beats[b + 1].Start == beat.Start + beat.Length &&
+            WindowOf(kReadings[kPairReading], beat.Length, step, unitsPerWhole, window)) {
+            TPoints both = beat.Points;
+            for (const double at : beats[b + 1].Points.Onsets) both.Onsets.push_back(at + static_cast<double>(beat.Length));
+            for (const double at : beats[b + 1].Points.Ends) both.Ends.push_back(at + static_cast<double>(beat.Length));
+            pair[b] = Cost(both, window, kReadings[kPairReading]);
+        }
+    }
+    // The cheapest way through the measure, by single beats and pairs.
+    std::vector<double> best(n + 1, 0.0);
+    std::vector<bool> tookPair(n + 1, false);
+    for (std::size_t b = 1; b <= n; ++b) {
+        best[b] = best[b - 1] + single[b - 1];
+        if (b >= 2 && best[b - 2] + pair[b - 2] < best[b]) {
+            best[b] = best[b - 2] + pair[b - 2];
+            tookPair[b] = true;
+        }
+    }
+    std::vector<std::int32_t> chosen(n, 0);
+    for (std::size_t b = n; b > 0;) {
+        if (tookPair[b]) {
+            chosen[b - 2] = static_cast<std::int32_t>(kPairReading);
+            chosen[b - 1] = -1;
+            b -= 2;
+        } else {
+            chosen[b - 1] = singleChoice[b - 1];
+            b -= 1;
+        }
+    }
+    return chosen;
+}
+
+// Onsets closer than this part of a beat were meant together (a chord played
+// a little spread).
+constexpr double kSameOnset = 1.0 / 16.0;
+
+// The onsets of notes `order` (sorted by time as played), gathered into chords:
+// each note's chord number, and the chords' mean places.
+void Cluster(const std::vector<double>& sorted, double beat, std::vector<double>& means, std::vector<std::size_t>& of) {
+    means.clear();
+    of.assign(sorted.size(), 0);
+    std::size_t first = 0;
+    double sum = 0.0;
+    for (std::size_t i = 0; i <= sorted.size(); ++i) {
+        if (i < sorted.size() && i > first && sorted[i] - sorted[first] <= kSameOnset * beat) {
+            sum += sorted[i];
+            of[i] = means.size();
+            continue;
+        }
+        if (i > first) means.push_back(sum / static_cast<double>(i - first));
+        if (i == sorted.size()) break;
+        first = i;
+        sum = sorted[i];
+        of[i] = means.size();
+    }
+}
+
+class TTupletPlacer {
+public:
+    TTupletPlacer(std::vector<TPartNote>& notes, const TMeasureMap& map, const TUnitScale& scale, bool withEnds)
+        : FNotes(notes), FMap(map), FScale(scale), FWithEnds(withEnds),
+          FUnitsPerTick(static_cast<double>(scale.UnitsPerStep) / static_cast<double>(scale.TicksPerStep)) {}
+
+    std::vector<TTupletSpan> Place() {
+        std::map<std::pair<std::int32_t, std::int32_t>, std::vector<std::size_t>> lines;
+        for (std::size_t i = 0; i < FNotes.size(); ++i) lines[{FNotes[i].Staff, FNotes[i].Voice}].push_back(i);
+        for (auto& [key, line] : lines) PlaceLine(key.first, key.second, line);
+        // The tuplets may have parted strikes of one key that the binary grid
+        // had put together; those it did not part are one note.
+        std::stable_sort(FNotes.begin(), FNotes.end(), [](const TPartNote& a, const TPartNote& b) {
+            return a.Start != b.Start ? a.Start < b.Start : a.Pitch < b.Pitch;
+        });
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < FNotes.size(); ++i) {
+            const TPartNote& last = FNotes[kept > 0 ? kept - 1 : 0];
+            if (kept > 0 && last.Start == FNotes[i].Start && last.Pitch == FNotes[i].Pitch && last.Staff == FNotes[i].Staff &&
+                last.Voice == FNotes[i].Voice) {
+                FNotes[kept - 1].End = std::max(FNotes[kept - 1].End, FNotes[i].End);
+                continue;
+            }
+            FNotes[kept++] = FNotes[i];
+        }
+        FNotes.resize(kept);
+        std::sort(FSpans.begin(), FSpans.end(), [](const TTupletSpan& a, const TTupletSpan& b) {
+            if (a.Staff != b.Staff) return a.Staff < b.Staff;
+            return a.Voice != b.Voice ? a.Voice < b.Voice : a.Start < b.Start;
+        });
+        return std::move(FSpans);
+    }
+
+private:
+    double Units(std::int64_t tick) const { return static_cast<double>(tick) * FUnitsPerTick; }
+
+    void PlaceLine(std::int32_t staff, std::int32_t voice, const std::vector<std::size_t>& line) {
+        // Where an end was moved by the voices (to the next note, over a
+        // lifted hand), it follows that note wherever the tuplets put it.
+        std::vector<TScoreTime> oldStarts(line.size());
+        for (std::size_t k = 0; k < line.size(); ++k) oldStarts[k] = FNotes[line[k]].Start;
+        std::vector<std::int64_t> follows(line.size(), -1);
+        std::vector<double> ends(line.size());
+        std::vector<bool> moved(line.size(), false);
+        std::vector<TQuantSpan> binary(line.size());
+        for (std::size_t k = 0; k < line.size(); ++k) {
+            TPartNote& note = FNotes[line[k]];
+            const TQuantSpan played = QuantizeNote(TMidiNote{note.RawStart, note.RawEnd, 0, 0, 0}, FScale.TicksPerStep);
+            // The end on its own: a note the grid collapses gets its length below.
+            binary[k] = {FScale.FromTick(played.Start), FScale.FromTick(QuantizeTick(note.RawEnd, FScale.TicksPerStep))};
+            ends[k] = Units(note.RawEnd);
+            if (note.End == note.PlacedEnd) continue;
+            moved[k] = true;
+            ends[k] = static_cast<double>(note.End);
+            const auto it = std::lower_bound(oldStarts.begin() + static_cast<std::ptrdiff_t>(k), oldStarts.end(), note.End);
+            if (it != oldStarts.end() && *it == note.End) follows[k] = it - oldStarts.begin();
+        }
+        // Outside the tuplets every note goes back to the binary grid.
+        for (std::size_t k = 0; k < line.size(); ++k) FNotes[line[k]].Start = binary[k].Start;
+        const std::size_t firstSpan = FSpans.size();
+        std::size_t hint = 0;
+        for (std::size_t i = 0; i < line.size();) {
+            const std::size_t m = FMap.IndexAt(oldStarts[i], hint);
+            const TMeasureSlot& slot = FMap.Measures[m];
+            std::size_t j = i;
+            while (j < line.size() && oldStarts[j] < slot.Start + slot.Length) ++j;
+            PlaceMeasure(slot, staff, voice, line, oldStarts, ends, i, j);
+            i = j;
+        }
+        // Ends inside a tuplet move onto its points; an end that follows a note
+        // goes with it; and a voice's chords follow one another, as before.
+        const std::span<const TTupletSpan> spans(FSpans.data() + firstSpan, FSpans.size() - firstSpan);
+        std::vector<TScoreTime> newStarts(line.size());
+        for (std::size_t k = 0; k < line.size(); ++k) newStarts[k] = FNotes[line[k]].Start;
+        std::sort(newStarts.begin(), newStarts.end());
+        for (std::size_t k = 0; k < line.size(); ++k) {
+            TPartNote& note = FNotes[line[k]];
+            const auto next = std::upper_bound(newStarts.begin(), newStarts.end(), note.Start);
+            const auto target = static_cast<TScoreTime>(std::llround(ends[k]));
+            if (follows[k] >= 0) {
+                note.End = FNotes[line[static_cast<std::size_t>(follows[k])]].Start;
+            } else if (const TTupletSpan* span = SpanHolding(spans, target); span != nullptr) {
+                const TScoreTime part = (span->End - span->Start) / span->Actual;
+                const double at = ends[k] - static_cast<double>(span->Start);
+                note.End = span->Start + Snap(at, static_cast<double>(part), span->Actual, false) * part;
+            } else if (moved[k]) {
+                const TScoreTime step = FScale.UnitsPerStep;
+                note.End = (note.End + step / 2) / step * step;
+            } else {
+                note.End = binary[k].End;
+            }
+            if (note.End <= note.Start) {
+                const TTupletSpan* span = SpanHolding(spans, note.Start + 1);
+                note.End = note.Start + (span != nullptr ? (span->End - span->Start) / span->Actual : FScale.UnitsPerStep);
+            }
+            if (next != newStarts.end()) note.End = std::min(note.End, *next);
+        }
+    }
+
+    // The tuplet that holds `at` strictly inside, or at its start.
+    static const TTupletSpan* SpanHolding(std::span<const TTupletSpan> spans, TScoreTime at) {
+        const auto it = std::upper_bound(spans.begin(), spans.end(), at,
+                                         [](TScoreTime t, const TTupletSpan& s) { return t <= s.Start; });
+        if (it == spans.begin()) return nullptr;
+        const TTupletSpan& span = *(it - 1);
+        return at > span.Start && at < span.End ? &span : nullptr;
+    }
+
+    void PlaceMeasure(const TMeasureSlot& slot, std::int32_t staff, std::int32_t voice,
+                      const std::vector<std::size_t>& line, const std::vector<TScoreTime>& oldStarts,
+                      const std::vector<double>& ends, std::size_t first, std::size_t last) {
+        const TMeter& meter = slot.Meter;
+        if (meter.Compound) return;
+        FBeats.resize(meter.BeatStarts.size());
+        for (std::size_t b = 0; b < FBeats.size(); ++b) {
+            TBeatInput& beat = FBeats[b];
+            beat.Start = meter.BeatStarts[b];
+            beat.Length = meter.BeatLengthAt(beat.Start);
+            beat.Points.Onsets.clear();
+            beat.Points.Ends.clear();
+        }
+        // Onsets by the beat their binary place falls in; ends of the notes
+        // around, where they fall inside a beat.
+        std::vector<std::vector<std::size_t>> byBeat(FBeats.size());
+        for (std::size_t k = first; k < last; ++k) {
+            const TScoreTime offset = oldStarts[k] - slot.Start;
+            const auto b = static_cast<std::size_t>(
+                std::upper_bound(meter.BeatStarts.begin(), meter.BeatStarts.end(), offset) - meter.BeatStarts.begin() - 1);
+            byBeat[b].push_back(k);
+        }
+        const std::size_t from = first >= 8 ? first - 8 : 0;
+        for (std::size_t k = from; k < last; ++k) {
+            const double at = ends[k] - static_cast<double>(slot.Start);
+            for (auto& beat : FBeats)
+                if (at > static_cast<double>(beat.Start) && at < static_cast<double>(beat.Start + beat.Length))
+                    beat.Points.Ends.push_back(at - static_cast<double>(beat.Start));
+        }
+        std::vector<std::vector<std::size_t>> chordOf(FBeats.size());
+        for (std::size_t b = 0; b < FBeats.size(); ++b) {
+            auto& members = byBeat[b];
+            std::sort(members.begin(), members.end(), [&](std::size_t x, std::size_t y) {
+                return FNotes[line[x]].RawStart < FNotes[line[y]].RawStart;
+            });
+            std::vector<double> places;
+            for (const std::size_t k : members)
+                places.push_back(Units(FNotes[line[k]].RawStart) - static_cast<double>(slot.Start + FBeats[b].Start));
+            Cluster(places, static_cast<double>(FBeats[b].Length), FBeats[b].Points.Onsets, chordOf[b]);
+        }
+        for (auto& beat : FBeats) {
+            auto& beatEnds = beat.Points.Ends;
+            std::sort(beatEnds.begin(), beatEnds.end());
+            const double near = kSameOnset * static_cast<double>(beat.Length);
+            beatEnds.erase(std::unique(beatEnds.begin(), beatEnds.end(), [&](double a, double b) { return b - a <= near; }),
+                           beatEnds.end());
+            if (!FWithEnds) beatEnds.clear();
+        }
+        const std::vector<std::int32_t> chosen = ChooseReadings(FBeats, FScale.UnitsPerStep, FMap.UnitsPerWhole, false);
+        for (std::size_t b = 0; b < FBeats.size(); ++b) {
+            if (chosen[b] <= 0) continue;
+            const TReading& reading = kReadings[static_cast<std::size_t>(chosen[b])];
+            TWindow window;
+            WindowOf(reading, FBeats[b].Length, FScale.UnitsPerStep, FMap.UnitsPerWhole, window);
+            const TScoreTime part = window.Length / window.Parts;
+            const TScoreTime start = slot.Start + FBeats[b].Start;
+            for (std::size_t w = b; w < b + static_cast<std::size_t>(reading.Beats); ++w) {
+                const double shift = static_cast<double>(FBeats[w].Start - FBeats[b].Start);
+                for (std::size_t i = 0; i < byBeat[w].size(); ++i) {
+                    const double at = FBeats[w].Points.Onsets[chordOf[w][i]] + shift;
+                    FNotes[line[byBeat[w][i]]].Start =
+                        start + Snap(at, static_cast<double>(part), window.Parts, true) * part;
+                }
+            }
+            TTupletSpan& span = FSpans.emplace_back();
+            span.Start = start;
+            span.End = start + window.Length;
+            span.Staff = staff;
+            span.Voice = voice;
+            span.Actual = reading.Actual;
+            span.Normal = reading.Normal;
+            PlainType(FMap.UnitsPerWhole, FBeats[b].Length >> reading.NormalHalvings, span.NormalType);
+        }
+    }
+
+    std::vector<TPartNote>& FNotes;
+    const TMeasureMap& FMap;
+    const TUnitScale& FScale;
+    bool FWithEnds;
+    double FUnitsPerTick;
+    std::vector<TBeatInput> FBeats;
+    std::vector<TTupletSpan> FSpans;
+};
+
+}  // namespace
+
+void PlaceProvisionally(const TMidiNote& note, const TUnitScale& scale, TPartNote& out) {
+    const TQuantSpan span = QuantizeNote(note, scale.TicksPerStep);
+    const TScoreTime step = scale.UnitsPerStep;
+    const TScoreTime quarter = scale.UnitsPerWhole / 4;
+    // The finest triplet the grid allows: of sixteenths, of eighths, or of quarters.
+    TScoreTime third = quarter * 2 / 3;
+    if (quarter / 4 >= step) third = quarter / 6;
+    else if (quarter / 2 >= step) third = quarter / 3;
+    const double unitsPerTick = static_cast<double>(step) / static_cast<double>(scale.TicksPerStep);
+    const auto nearest = [&](std::int64_t tick, TScoreTime onGrid) {
+        const double at = static_cast<double>(tick) * unitsPerTick;
+        const TScoreTime triplet = static_cast<TScoreTime>(std::llround(at / static_cast<double>(third))) * third;
+        return std::abs(at - static_cast<double>(triplet)) < std::abs(at - static_cast<double>(onGrid)) ? triplet : onGrid;
+    };
+    out.Start = nearest(note.StartTick, scale.FromTick(span.Start));
+    out.End = nearest(note.EndTick, scale.FromTick(span.End));
+    if (out.End <= out.Start) out.End = out.Start + std::min(step, third);
+    out.PlacedEnd = out.End;
+    out.RawStart = note.StartTick;
+    out.RawEnd = note.EndTick;
+}
+
+void FitEndsToTuplets(std::vector<TPartNote>& notes, std::span<const TTupletSpan> spans) {
+    for (auto& note : notes) {
+        const auto first = std::partition_point(spans.begin(), spans.end(), [&](const TTupletSpan& t) {
+            return std::pair(t.Staff, t.Voice) < std::pair(note.Staff, note.Voice) ||
+                   (t.Staff == note.Staff && t.Voice == note.Voice && t.End <= note.End);
+        });
+        if (first == spans.end() || first->Staff != note.Staff || first->Voice != note.Voice) continue;
+        if (note.End <= first->Start) continue;
+        const TScoreTime part = (first->End - first->Start) / first->Actual;
+        const TScoreTime end = first->Start + (note.End - first->Start) / part * part;
+        note.End = end > note.Start ? end : note.Start + part;
+    }
+}
+
+std::vector<TTupletSpan> PlaceTuplets(std::vector<TPartNote>& notes, const TMeasureMap& map, const TUnitScale& scale,
+                                      bool withEnds) {
+    return TTupletPlacer(notes, map, scale, withEnds).Place();
+}
+
+bool SplitTupletValues(const TTupletSpan& span, TScoreTime measureStart, TScoreTime start, TScoreTime end,
+                       std::vector<TWrittenValue>& out) {
+    const TScoreTime part = (span.End - span.Start) / span.Actual;
+    const TScoreTime from = measureStart + start - span.Start;
+    const TScoreTime to = measureStart + end - span.Start;
+    if (part <= 0 || from % part != 0 || to % part != 0 || from < 0 || to > span.End - span.Start) return false;
+    // Parts of the tuplet as written values: one, two, three (dotted), four, six (dotted).
+    struct TPiece {
+        std::int64_t Parts;
+        int Longer;  // how many values longer than the tuplet's own
+        std::uint8_t Dots;
+    };
+    static constexpr TPiece kPieces[] = {{6, 2, 1}, {4, 2, 0}, {3, 1, 1}, {2, 1, 0}, {1, 0, 0}};
+    std::int64_t at = from / part;
+    const std::int64_t stop = to / part;
+    while (at < stop) {
+        for (const TPiece& piece : kPieces) {
+            const int type = static_cast<int>(span.NormalType) - piece.Longer;
+            if (at + piece.Parts > stop || type < static_cast<int>(TNoteType::ntWhole)) continue;
+            TWrittenValue& value = out.emplace_back();
+            value.Offset = span.Start - measureStart + at * part;
+            value.Duration = piece.Parts * part;
+            value.Type = static_cast<TNoteType>(type);
+            value.Dots = piece.Dots;
+            value.Tuplet.Actual = span.Actual;
+            value.Tuplet.Normal = span.Normal;
+            value.Tuplet.NormalType = span.NormalType;
+            value.Tuplet.Start = at == 0;
+            at += piece.Parts;
+            value.Tuplet.Stop = at * part == span.End - span.Start;
+            break;
+        }
+    }
+    return true;
+}
+
+std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, std::int64_t ppqn,
+                               std::int64_t tolerance) {
+    std::vector<std::int64_t> onsets;
+    onsets.reserve(track.Notes().size());
+    for (const auto& note : track.Notes()) onsets.push_back(note.StartTick);
+    std::sort(onsets.begin(), onsets.end());
+    const double unitsPerTick = static_cast<double>(map.UnitsPerWhole) / (4.0 * static_cast<double>(ppqn));
+    const double tolerated = static_cast<double>(tolerance) * unitsPerTick;
+    std::vector<TGridFit> fits;
+    std::vector<TBeatInput> beats;
+    std::vector<double> places;
+    std::vector<std::size_t> chordOf;
+    for (const std::int32_t grid : {8, 16, 32}) {
+        if (4 * ppqn % grid != 0 || map.UnitsPerWhole % grid != 0) continue;
+        const TScoreTime step = map.UnitsPerWhole / grid;
+        TGridFit& fit = fits.emplace_back();
+        fit.Grid = grid;
+        std::size_t hint = 0;
+        for (std::size_t i = 0; i < onsets.size();) {
+            // The measure of the onset as the grid places it.
+            const auto placed = static_cast<TScoreTime>(std::llround(static_cast<double>(onsets[i]) * unitsPerTick /
+                                                                     static_cast<double>(step))) * step;
+            const TMeasureSlot& slot = map.Measures[map.IndexAt(placed, hint)];
+            const TMeter& meter = slot.Meter;
+            beats.resize(meter.BeatStarts.size());
+            for (std::size_t b = 0; b < beats.size(); ++b) {
+                beats[b].Start = meter.BeatStarts[b];
+                beats[b].Length = meter.BeatLengthAt(beats[b].Start);
+                beats[b].Points.Onsets.clear();
+                beats[b].Points.Ends.clear();
+            }
+            std::size_t j = i;
+            for (; j < onsets.size(); ++j) {
+                const double at = static_cast<double>(onsets[j]) * unitsPerTick;
+                const auto binary = static_cast<TScoreTime>(std::llround(at / static_cast<double>(step))) * step;
+                if (binary >= slot.Start + slot.Length) break;
+                const TScoreTime offset = std::max<TScoreTime>(0, binary - slot.Start);
+                const auto b = static_cast<std::size_t>(
+                    std::upper_bound(meter.BeatStarts.begin(), meter.BeatStarts.end(), offset) - meter.BeatStarts.begin() - 1);
+                beats[b].Points.Onsets.push_back(at - static_cast<double>(slot.Start + beats[b].Start));
+            }
+            if (j == i) ++j;  // an onset the grid puts outside the score's measures
+            for (auto& beat : beats) {
+                places = beat.Points.Onsets;
+                Cluster(places, static_cast<double>(beat.Length), beat.Points.Onsets, chordOf);
+                fit.Onsets += beat.Points.Onsets.size();
+            }
+            const std::vector<std::int32_t> chosen = ChooseReadings(beats, step, map.UnitsPerWhole, meter.Compound);
+            for (std::size_t b = 0; b < beats.size(); ++b) {
+                if (chosen[b] < 0) continue;
+                const TReading& reading = kReadings[static_cast<std::size_t>(chosen[b])];
+                TWindow window;
+                if (!WindowOf(reading, beats[b].Length, step, map.UnitsPerWhole, window)) {
+                    // Beats the grid does not divide (a compound beat): the binary grid alone.
+                    window.Length = beats[b].Length;
+                    window.Parts = static_cast<std::int32_t>(std::max<TScoreTime>(1, beats[b].Length / step));
+                }
+                const double part = static_cast<double>(window.Length) / window.Parts;
+                for (std::size_t w = b; w < std::min(beats.size(), b + static_cast<std::size_t>(reading.Beats)); ++w) {
+                    const double shift = static_cast<double>(beats[w].Start - beats[b].Start);
+                    for (const double onset : beats[w].Points.Onsets) {
+                        const double at = onset + shift;
+                        const double moved = std::abs(at - static_cast<double>(Snap(at, part, window.Parts, true)) * part);
+                        if (moved > tolerated) ++fit.Moved;
+                    }
+                }
+            }
+            i = j;
+        }
+    }
+    return fits;
+}
+
+}  // namespace korvalin

@@ -1,0 +1,114 @@
+// Tuplets, upbeats and tempo marks of the readable notation against documents
+// written by hand from the rules of engraving, and what must stay plain.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "MidiBuilder.h"
+#include "MidiParser.h"
+#include "MusicXmlExporter.h"
+#include "ScoreTestSupport.h"
+
+namespace korvalin {
+namespace {
+
+using test::Conductor;
+using test::MidiBuilder;
+using test::NoteTrack;
+using test::TNote;
+
+constexpr std::uint32_t kQ = 480;  // ticks per quarter note in every case
+
+std::string Readable(const MidiBuilder& midi, std::int32_t grid = 16) {
+    const TMidiFile file = test::LoadBytes(midi.Bytes());
+    TExportOptions options;
+    options.Notation = TNotationMode::nmReadable;
+    return BuildMusicXmlText(file, test::TracksWithNotes(file), "/scores/unused.musicxml", grid, options);
+}
+
+// `count` notes evenly over [start, start + span), each (pitch) in turn; a
+// pitch of 0 leaves its place silent.
+std::vector<TNote> Even(std::uint32_t start, std::uint32_t span, const std::vector<int>& pitches) {
+    std::vector<TNote> notes;
+    const auto count = static_cast<std::uint32_t>(pitches.size());
+    for (std::uint32_t i = 0; i < count; ++i)
+        if (pitches[i] != 0) notes.push_back({pitches[i], start + span * i / count, start + span * (i + 1) / count});
+    return notes;
+}
+
+std::vector<TNote> Join(std::vector<std::vector<TNote>> groups) {
+    std::vector<TNote> all;
+    for (auto& group : groups) all.insert(all.end(), group.begin(), group.end());
+    return all;
+}
+
+TEST(ReadableTuplets, EighthTripletsFillTheirBeatsUnderOneBeam) {
+    MidiBuilder midi(1, kQ);
+    Conductor(midi, "Eighth triplets");
+    NoteTrack(midi, "Flute", Join({Even(0, kQ, {72, 74, 76}), Even(kQ, kQ, {77, 79, 81}), Even(2 * kQ, 2 * kQ, {83, 84})}));
+    test::ExpectGolden("readable_eighth_triplets", Readable(midi));
+    // The coarsest grid cannot hold them apart, and still no note is lost.
+    test::ExpectGolden("readable_eighth_triplets", Readable(midi, 8));
+}
+
+TEST(ReadableTuplets, QuarterTripletAcrossTheMiddleOfTheBar) {
+    MidiBuilder midi(1, kQ);
+    Conductor(midi, "Quarter triplet");
+    NoteTrack(midi, "Oboe", Join({Even(0, kQ, {72}), Even(kQ, 2 * kQ, {74, 76, 77}), Even(3 * kQ, kQ, {79})}));
+    test::ExpectGolden("readable_quarter_triplet", Readable(midi));
+}
+
+TEST(ReadableTuplets, RestInsideATripletAndATripletTiedIntoTheNextBeat) {
+    MidiBuilder midi(1, kQ);
+    Conductor(midi, "Rest and tie");
+    // Bar 1: a triplet with its middle silent, then straight quarters.
+    // Bar 2: a triplet whose last note is held over the beat, and the beat
+    // after it goes on in triplets.
+    NoteTrack(midi, "Clarinet",
+              Join({Even(0, kQ, {67, 0, 71}), Even(kQ, 3 * kQ, {72, 74, 76}),
+                    {{60, 4 * kQ, 4 * kQ + 160}, {62, 4 * kQ + 160, 4 * kQ + 320}, {64, 4 * kQ + 320, 5 * kQ + 160}},
+                    Even(5 * kQ, kQ, {0, 65, 67}), Even(6 * kQ, 2 * kQ, {69})}));
+    test::ExpectGolden("readable_triplet_rest_tie", Readable(midi));
+}
+
+TEST(ReadableTuplets, QuintupletAndSeptuplet) {
+    MidiBuilder midi(1, kQ);
+    Conductor(midi, "Five and seven");
+    NoteTrack(midi, "Violin",
+              Join({Even(0, kQ, {72, 74, 76, 77, 79}), Even(kQ, kQ, {81, 79, 77, 76, 74, 72, 71}), Even(2 * kQ, 2 * kQ, {72})}));
+    test::ExpectGolden("readable_quintuplet_septuplet", Readable(midi));
+}
+
+TEST(ReadableTuplets, TripletsInOneHandAgainstStraightEighthsInTheOther) {
+    MidiBuilder midi(1, kQ);
+    Conductor(midi, "Three against two");
+    NoteTrack(midi, "Piano",
+              Join({Even(0, 2 * kQ, {76, 77, 79, 81, 79, 77}), Even(2 * kQ, 2 * kQ, {76}),
+                    Even(0, 4 * kQ, {43, 50, 43, 50, 45, 52, 45, 52})}));
+    test::ExpectGolden("readable_triplets_against_eighths", Readable(midi));
+}
+
+TEST(ReadableTuplets, StraightAndSlightlyUnevenPlayingStaysPlain) {
+    MidiBuilder midi(1, kQ);
+    Conductor(midi, "Plain");
+    // Three notes exactly on sixteenths are not a triplet; then the same
+    // rhythm and a bar of eighths played by hand, each onset a few ticks off
+    // and each note let go a little early.
+    std::vector<TNote> notes = {{72, 0, 120}, {74, 120, 240}, {76, 240, 480}, {77, kQ, 2 * kQ}, {79, 2 * kQ, 4 * kQ}};
+    const std::vector<int> offsets = {7, -9, 4, -6, 10, -3, 8, -10, 5, -7, 9};
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> played = {
+        {0, 120}, {120, 240}, {240, 480}, {480, 960}, {960, 1200}, {1200, 1440}, {1440, 1680}, {1680, 1920}};
+    const std::vector<int> pitches = {72, 74, 76, 77, 79, 81, 79, 77};
+    for (std::size_t i = 0; i < played.size(); ++i) {
+        const auto start = static_cast<std::uint32_t>(static_cast<int>(4 * kQ + played[i].first) + offsets[i]);
+        const auto end = static_cast<std::uint32_t>(static_cast<int>(4 * kQ + played[i].second) + offsets[i + 1] - 25);
+        notes.push_back({pitches[i], start, end});
+    }
+    NoteTrack(midi, "Flute", notes);
+    test::ExpectGolden("readable_plain_rhythm", Readable(midi));
+}
+
+}  // namespace
+}  // namespace korvalin
