@@ -38,8 +38,10 @@ TMidiTrack& TrackByIndex(const TMidiFile& midi, std::int32_t index, std::string_
 }  // namespace
 
 void TConvertOptions::AddTo(CLI::App& parser) {
-    parser.add_option("--grid", FGridText, "quantisation grid: 8, 16 or 32 (default 16)")
-        ->type_name("8|16|32")
+    parser.add_option("--grid", FGridText,
+                      "quantisation grid: 8, 16 or 32 (default 16); with --notation readable also auto, each "
+                      "part's own grid chosen from how it was played")
+        ->type_name("8|16|32|auto")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     parser.add_option("--notation", FNotationText,
                       "how the score is written: literal, as played (the default), or readable, as a "
@@ -60,13 +62,17 @@ void TConvertOptions::AddTo(CLI::App& parser) {
 }
 
 void TConvertOptions::Resolve() {
+    FExport.AutoGrid = FGridText == "auto";
     if (FGridText == "8") FGrid = 8;
-    else if (FGridText == "16") FGrid = 16;
+    else if (FGridText == "16" || FExport.AutoGrid) FGrid = 16;
     else if (FGridText == "32") FGrid = 32;
-    else throw EUsageError("--grid must be 8, 16 or 32");
+    else throw EUsageError("--grid must be 8, 16, 32 or auto");
     if (FNotationText == "literal") FExport.Notation = TNotationMode::nmLiteral;
     else if (FNotationText == "readable") FExport.Notation = TNotationMode::nmReadable;
     else throw EUsageError("--notation must be literal or readable");
+    // The literal transcription is exact on the grid it is given.
+    if (FExport.AutoGrid && FExport.Notation != TNotationMode::nmReadable)
+        throw EUsageError("--grid auto needs --notation readable");
 
     FTracks.reset();
     if (FTracksOption != nullptr && FTracksOption->count() > 0) {
@@ -113,12 +119,15 @@ std::vector<const TMidiTrack*> TConvertOptions::ApplyTo(TMidiFile& midi) const {
     return tracks;
 }
 
-TConvertedScore TConvertOptions::Convert(const std::string& input, const std::string& output) const {
+TConvertedScore TConvertOptions::Convert(const std::string& input, const std::string& output,
+                                         TConversionReport* report) const {
     TMidiFile midi;
     midi.LoadFromFile(input);
     const auto tracks = ApplyTo(midi);
     TConvertedScore score;
-    score.Text = BuildMusicXmlText(midi, tracks, output, FGrid, FExport);
+    TExportOptions options = FExport;
+    options.Report = report;
+    score.Text = BuildMusicXmlText(midi, tracks, output, FGrid, options);
     score.Parts = static_cast<std::int64_t>(tracks.size());
     for (const TMidiTrack* track : tracks) score.Notes += static_cast<std::int64_t>(track->Notes().size());
     std::int64_t measures = 0;

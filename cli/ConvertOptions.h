@@ -44,7 +44,9 @@ public:
 
     // Loads `input` and builds its score with these choices. `output` names
     // the work when the file has no title, as the window's Export does.
-    TConvertedScore Convert(const std::string& input, const std::string& output) const;
+    // With `report`, readable notation says there what it did.
+    TConvertedScore Convert(const std::string& input, const std::string& output,
+                            TConversionReport* report = nullptr) const;
 
 private:
     // As given on the command line.

@@ -181,7 +181,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // hundreds of thousands of measures are refused before any is built.
         korvalin::TExportOptions options;
         options.MaxNoteElements = 512;
+        // As played, for reading on the given grid, and for reading on the
+        // grid each part chooses, with its report.
+        korvalin::TConversionReport report;
+        const std::size_t way = size / 3 % 3;
+        if (way > 0) {
+            options.Notation = korvalin::TNotationMode::nmReadable;
+            options.AutoGrid = way == 2;
+            options.Report = &report;
+        }
         doc = korvalin::BuildMusicXmlText(midi, tracks, "fuzz.musicxml", grid, options);
+        if (way > 0 && report.Parts.size() != tracks.size()) std::abort();
     } catch (const korvalin::EMusicXmlError& e) {
         if (!IsExporterMessage(e.what())) std::abort();
         return 0;

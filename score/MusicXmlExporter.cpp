@@ -28,6 +28,14 @@ std::string_view TitleFromFileName(std::string_view fileName) {
     return name;
 }
 
+// The finest of 1/32, 1/16 and 1/8 that divides the file's quarter; the
+// given grid when none does (it is refused then as ever).
+std::int32_t FinestAutoGrid(std::int32_t ppqn, std::int32_t given) {
+    for (const std::int32_t grid : {32, 16, 8})
+        if (std::int64_t{ppqn} * 4 % grid == 0) return grid;
+    return given;
+}
+
 }  // namespace
 
 TScore BuildScore(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks, std::string_view fileName,
@@ -37,6 +45,8 @@ TScore BuildScore(const TMidiFile& midi, std::span<const TMidiTrack* const> trac
     // and still before any text exists.
     if (tracks.empty() || std::find(tracks.begin(), tracks.end(), nullptr) != tracks.end())
         throw EMusicXmlError(kMsgNoTracks);
+    // The automatic grid may go as fine as the file allows.
+    if (options.Notation == TNotationMode::nmReadable && options.AutoGrid) grid = FinestAutoGrid(midi.PPQN, grid);
     if (grid <= 0 || std::int64_t{midi.PPQN} * 4 % grid != 0) throw EMusicXmlError(kMsgGrid);
     const std::int64_t step = std::int64_t{midi.PPQN} * 4 / grid;
     const std::int64_t measureLength = LiteralMeasureLength(midi);
@@ -49,7 +59,7 @@ TScore BuildScore(const TMidiFile& midi, std::span<const TMidiTrack* const> trac
     TScore score;
     score.Title = midi.Title.empty() ? std::string(TitleFromFileName(fileName)) : midi.Title;
     if (options.Notation == TNotationMode::nmReadable) {
-        BuildReadableScore(score, midi, tracks, grid, scoreEnd, budget);
+        BuildReadableScore(score, midi, tracks, grid, scoreEnd, budget, options);
         return score;
     }
     const std::int64_t measureCount = std::max<std::int64_t>(1, (scoreEnd + measureLength - 1) / measureLength);

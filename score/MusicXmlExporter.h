@@ -8,6 +8,7 @@
 #include "MidiParser.h"
 #include "ScoreBudget.h"
 #include "ScoreModel.h"
+#include "ScoreReport.h"
 
 namespace korvalin {
 
@@ -24,6 +25,11 @@ struct TExportOptions {
     // A score of more notes and rests than this is refused before any text is
     // built (a smaller limit lets the fuzzer explore quickly).
     std::int64_t MaxNoteElements = kMaxScoreNoteElements;
+    // Readable notation only: each part's grid chosen from how it was played
+    // (the coarsest that keeps the onsets close), the grid given a fallback.
+    bool AutoGrid = false;
+    // Readable notation only: filled with what it did, part by part.
+    TConversionReport* Report = nullptr;
 };
 
 // The score model of `tracks` (one part each, in the order given), after the

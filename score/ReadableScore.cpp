@@ -5,6 +5,8 @@
 #include <span>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -84,8 +86,10 @@ public:
     TReadablePart(TScorePart& part, const TMeasureMap& map, TNoteElementBudget& budget)
         : FPart(part), FMap(map), FBudget(budget) {}
 
-    void Build(const TMidiTrack& track, const TUnitScale& scale, std::int32_t partNumber, bool withTempo,
-               double tempo) {
+    // `tempos` (the first part's): the tempo of the file and each change, by place.
+    void Build(const TMidiTrack& track, const TUnitScale& scale, std::int32_t partNumber,
+               const std::vector<std::pair<TScoreTime, double>>* tempos, TPartReport* report) {
+        FTempos = tempos;
         const TReadableStaves staves = StavesOf(track);
         FPercussion = staves == TReadableStaves::rsPercussion;
         FPart.Name = ReadablePartName(track);
@@ -106,14 +110,39 @@ public:
             FTuplets = PlaceTuplets(FNotes, FMap, scale, true);
             SpellNotes(FNotes, FMap);
         }
+        if (report != nullptr) Report(track, scale, *report);
         ChooseAllClefs(track);
         BuildLines();
         FCarried.assign(static_cast<std::size_t>(FPart.Staves), {});
         FPart.Measures.resize(FMap.Measures.size());
-        for (std::size_t m = 0; m < FMap.Measures.size(); ++m) FillMeasure(m, withTempo && m == 0, tempo);
+        for (std::size_t m = 0; m < FMap.Measures.size(); ++m) FillMeasure(m);
     }
 
 private:
+    void Report(const TMidiTrack& track, const TUnitScale& scale, TPartReport& report) const {
+        report.Name = FPart.Name;
+        report.Notes = static_cast<std::int64_t>(track.Notes().size());
+        report.Staves = FPart.Staves;
+        report.Grid = static_cast<std::int32_t>(scale.UnitsPerWhole / scale.UnitsPerStep);
+        const double ticksPerUnit = static_cast<double>(scale.TicksPerStep) / static_cast<double>(scale.UnitsPerStep);
+        double largest = 0.0;
+        for (const auto& note : FNotes) {
+            const double move = std::abs(static_cast<double>(note.Start) * ticksPerUnit - static_cast<double>(note.RawStart));
+            if (move > 1e-6) ++report.NotesMoved;
+            largest = std::max(largest, move);
+        }
+        report.LargestMoveTicks = std::llround(largest);
+        report.LargestMoveQuarters = largest * 4.0 / (static_cast<double>(scale.TicksPerStep) *
+                                                      static_cast<double>(report.Grid));
+        for (const auto& tuplet : FTuplets)
+            ++report.Tuplets[TupletKindName(tuplet.Actual, tuplet.Normal, NoteTypeName(tuplet.NormalType))];
+        report.VoicesPerStaff.assign(static_cast<std::size_t>(FPart.Staves), 0);
+        for (const auto& note : FNotes) {
+            auto& voices = report.VoicesPerStaff[static_cast<std::size_t>(std::clamp(note.Staff, 1, FPart.Staves) - 1)];
+            voices = std::max(voices, std::min(note.Voice, kVoicesPerStaff - 1) + 1);
+        }
+    }
+
     void ChooseAllClefs(const TMidiTrack& track) {
         FClefs.assign(static_cast<std::size_t>(FPart.Staves), {});
         if (FPercussion) {
@@ -202,7 +231,7 @@ private:
         }
     }
 
-    void FillMeasure(std::size_t m, bool withTempo, double tempo) {
+    void FillMeasure(std::size_t m) {
         const TMeasureSlot& slot = FMap.Measures[m];
         TScoreMeasure& measure = FPart.Measures[m];
         measure.Number = std::to_string(m + 1);
@@ -226,7 +255,7 @@ private:
             const std::int32_t line = clef == "F" ? 4 : 2;
             measure.Clefs.push_back({FPart.Staves > 1 ? staff : 0, clef, line});
         }
-        if (withTempo) measure.Tempos.push_back(Tempo(slot, tempo));
+        if (FTempos != nullptr) AddTempos(slot, measure);
 
         measure.FirstVoice = static_cast<std::uint32_t>(FPart.Voices.size());
         for (std::int32_t staff = 1; staff <= FPart.Staves; ++staff) {
@@ -236,6 +265,24 @@ private:
             FinishStaff(staff, m, firstVoice);
         }
         measure.VoiceCount = static_cast<std::uint32_t>(FPart.Voices.size()) - measure.FirstVoice;
+    }
+
+    // The tempo changes inside the measure, each where it happens; one that
+    // shows what the last mark shows is not repeated.
+    void AddTempos(const TMeasureSlot& slot, TScoreMeasure& measure) {
+        const auto& tempos = *FTempos;
+        while (FNextTempo < tempos.size() && tempos[FNextTempo].first < slot.Start + slot.Length) {
+            const auto& [at, bpm] = tempos[FNextTempo++];
+            // Of several changes at one place of the grid, the last one holds.
+            if (FNextTempo < tempos.size() && tempos[FNextTempo].first == at) continue;
+            TScoreTempo mark = Tempo(slot, bpm);
+            mark.Offset = std::max<TScoreTime>(0, at - slot.Start);
+            if (FShownTempo && FShownTempo->PerMinute == mark.PerMinute && FShownTempo->BeatUnit == mark.BeatUnit &&
+                FShownTempo->BeatUnitDot == mark.BeatUnitDot)
+                continue;
+            FShownTempo = mark;
+            measure.Tempos.push_back(std::move(mark));
+        }
     }
 
     // A metronome mark by the beat of the opening meter: a dotted quarter in 6/8.
@@ -443,6 +490,9 @@ private:
     std::vector<std::uint32_t> FOrder;
     std::vector<TLine> FLines;
     std::vector<TTupletSpan> FTuplets;
+    const std::vector<std::pair<TScoreTime, double>>* FTempos = nullptr;
+    std::size_t FNextTempo = 0;
+    std::optional<TScoreTempo> FShownTempo;
     std::vector<std::vector<std::string_view>> FClefs;
     std::vector<std::vector<std::int8_t>> FCarried;
     std::vector<TWrittenValue> FValues;
@@ -460,7 +510,8 @@ std::string_view ReadableStavesName(const TMidiTrack& track) {
 }
 
 void BuildReadableScore(TScore& score, const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
-                        std::int32_t grid, std::int64_t scoreEndTick, TNoteElementBudget& budget) {
+                        std::int32_t grid, std::int64_t scoreEndTick, TNoteElementBudget& budget,
+                        const TExportOptions& options) {
     const TUnitScale scale = MakeUnitScale(midi, grid);
     // Every measure of every part holds at least one note or rest.
     const std::int64_t measureLimit = budget.Limit() / static_cast<std::int64_t>(tracks.size());
@@ -468,10 +519,25 @@ void BuildReadableScore(TScore& score, const TMidiFile& midi, std::span<const TM
     score.UnitsPerQuarter = scale.UnitsPerWhole / 4;
     score.KeepUnitAsDivisions = false;
     score.Parts.reserve(tracks.size());
+    std::vector<std::pair<TScoreTime, double>> tempos{{0, midi.TempoBPM}};
+    for (const auto& change : midi.TempoChanges)
+        if (change.Tick > 0 && change.Microseconds > 0)
+            tempos.emplace_back(scale.FromTick(QuantizeTick(change.Tick, scale.TicksPerStep)), 60'000'000.0 / change.Microseconds);
     for (std::size_t p = 0; p < tracks.size(); ++p) {
+        TUnitScale partScale = scale;
+        if (options.AutoGrid) {
+            const std::int32_t chosen = ChooseGrid(*tracks[p], map, midi.PPQN);
+            partScale.TicksPerStep = std::int64_t{midi.PPQN} * 4 / chosen;
+            partScale.UnitsPerStep = scale.UnitsPerWhole / chosen;
+        }
+        TPartReport* report = nullptr;
+        if (options.Report != nullptr) {
+            report = &options.Report->Parts.emplace_back();
+            report->GridChosen = options.AutoGrid;
+        }
         TScorePart& part = score.Parts.emplace_back();
         TReadablePart(part, map, budget)
-            .Build(*tracks[p], scale, static_cast<std::int32_t>(p) + 1, p == 0, midi.TempoBPM);
+            .Build(*tracks[p], partScale, static_cast<std::int32_t>(p) + 1, p == 0 ? &tempos : nullptr, report);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "MidiParser.h"
+#include "MusicXmlExporter.h"
 #include "ScoreBudget.h"
 #include "ScoreModel.h"
 
@@ -20,7 +21,9 @@ std::string_view ReadableStavesName(const TMidiTrack& track);
 
 // Fills `score` with one part per track (all with notes) up to the quantised
 // `scoreEndTick`, counting every note and rest against `budget`.
+// With the automatic grid, `grid` is the finest the parts may choose.
 void BuildReadableScore(TScore& score, const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
-                        std::int32_t grid, std::int64_t scoreEndTick, TNoteElementBudget& budget);
+                        std::int32_t grid, std::int64_t scoreEndTick, TNoteElementBudget& budget,
+                        const TExportOptions& options);
 
 }  // namespace korvalin

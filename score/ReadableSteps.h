@@ -175,6 +175,10 @@ struct TGridFit {
 };
 std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, std::int64_t ppqn,
                                std::int64_t tolerance);
+// The automatic grid of one part: the coarsest that, with its tuplets, moves
+// hardly more onsets noticeably than the finest; for a part played freely
+// (the finest moves many), 1/16.
+std::int32_t ChooseGrid(const TMidiTrack& track, const TMeasureMap& map, std::int64_t ppqn);
 
 // Names (ReadableNames.cpp)
 std::string ReadablePartName(const TMidiTrack& track);

@@ -16,6 +16,7 @@
 
 #include "ReadableSteps.h"
 #include "ScoreQuantize.h"
+#include "ScoreReport.h"
 
 namespace korvalin {
 namespace {
@@ -548,6 +549,34 @@ std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, 
         }
     }
     return fits;
+}
+
+}  // namespace korvalin
+
+namespace korvalin {
+
+std::int32_t ChooseGrid(const TMidiTrack& track, const TMeasureMap& map, std::int64_t ppqn) {
+    // Noticeably: more than a twelfth of a quarter (a 32nd triplet's worth).
+    const std::vector<TGridFit> fits = FitGrids(track, map, ppqn, std::max<std::int64_t>(1, ppqn / 12));
+    if (fits.empty()) return 16;
+    const TGridFit& finest = fits.back();
+    if (finest.Moved * 5 > finest.Onsets) {
+        for (const auto& fit : fits)
+            if (fit.Grid == 16) return 16;
+        return finest.Grid;
+    }
+    const std::size_t slack = std::max<std::size_t>(1, finest.Onsets / 100);
+    for (const auto& fit : fits)
+        if (fit.Moved <= finest.Moved + slack) return fit.Grid;
+    return finest.Grid;
+}
+
+std::string TupletKindName(std::int32_t actual, std::int32_t normal, std::string_view normalType) {
+    if (actual == 3 && normal == 2) return std::string(normalType) + " triplet";
+    if (actual == 6 && normal == 4) return "sextuplet";
+    if (actual == 5 && normal == 4) return "quintuplet";
+    if (actual == 7 && normal == 4) return "septuplet";
+    return std::to_string(actual) + ":" + std::to_string(normal) + " " + std::string(normalType);
 }
 
 }  // namespace korvalin

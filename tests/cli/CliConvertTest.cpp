@@ -19,6 +19,8 @@
 #include "MidiParser.h"
 #include "MusicXmlExporter.h"
 
+#include <nlohmann/json.hpp>
+
 namespace korvalin {
 namespace {
 
@@ -91,6 +93,47 @@ TEST_F(CliConvert, ReadableNotationIsTheExportersReadableDocument) {
     TExportOptions options;
     options.Notation = TNotationMode::nmReadable;
     EXPECT_EQ(ReadText(readable), BuildMusicXmlText(FMidi, tracks, readable, 8, options));
+}
+
+TEST_F(CliConvert, AutomaticGridAndReportSayWhatReadableNotationDid) {
+    // A line of eighth triplets, then straight eighths: the coarsest grid
+    // with its triplets holds it, and the report counts the triplets.
+    MidiBuilder midi(1, 480);
+    midi.Track().Name("Triplets").Tempo(0, 500000).TimeSig(0, 4, 2).KeySig(0, 0, false).End();
+    auto& flute = midi.Track().Name("Flute");
+    for (int i = 0; i < 6; ++i) flute.Note(0, 160, 0, 72 + i);
+    flute.Note(10, 230, 0, 79);  // played a little late
+    for (int i = 1; i < 4; ++i) flute.Note(0, 240, 0, 79 - i);
+    flute.End();
+    const std::string input = Target("triplets.mid");
+    WriteFileAtomically(input, midi.Bytes());
+    const std::string out = Target("auto.musicxml");
+    const std::string report = Target("auto.json");
+    ASSERT_EQ(Run({"convert", input, out, "--notation", "readable", "--grid", "auto", "--report", report}), 0) << FErr;
+    TMidiFile file;
+    file.LoadFromFile(input);
+    TExportOptions options;
+    options.Notation = TNotationMode::nmReadable;
+    options.AutoGrid = true;
+    EXPECT_EQ(ReadText(out), BuildMusicXmlText(file, std::vector<const TMidiTrack*>{file.Tracks()[1].get()}, out, 16, options));
+    const auto json = nlohmann::json::parse(ReadText(report));
+    ASSERT_EQ(json["parts"].size(), 1u);
+    const auto& part = json["parts"][0];
+    EXPECT_EQ(part["name"], "Flute");
+    EXPECT_EQ(part["notes"], 10);
+    EXPECT_EQ(part["notesMoved"], 1);
+    EXPECT_EQ(part["largestMove"]["ticks"], 10);
+    EXPECT_DOUBLE_EQ(part["largestMove"]["quarters"].get<double>(), 10.0 / 480);
+    EXPECT_EQ(part["tuplets"]["eighth triplet"], 2);
+    EXPECT_EQ(part["grid"], "1/8");
+    EXPECT_EQ(part["gridChosen"], "auto");
+    EXPECT_EQ(part["voicesPerStaff"], nlohmann::json::array({1}));
+    EXPECT_EQ(part["staves"], 1);
+    // The literal transcription keeps its three grids; a report of it is not offered.
+    EXPECT_EQ(Run({"convert", input, Target("x.musicxml"), "--grid", "auto"}), 2);
+    EXPECT_EQ(Run({"convert", input, Target("x.musicxml"), "--report", Target("x.json")}), 2);
+    EXPECT_FALSE(fs::exists(Target("x.musicxml")));
+    EXPECT_FALSE(fs::exists(Target("x.json")));
 }
 
 TEST_F(CliConvert, UsageErrorsExitTwoAndWriteNothing) {

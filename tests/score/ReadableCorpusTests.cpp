@@ -36,10 +36,13 @@ bool SameKey(std::int32_t written, std::int32_t played) { return written == play
 
 void ExpectEveryPlayedNoteNearItsOnset(const std::string& where, const TMidiFile& midi,
                                        const std::vector<const TMidiTrack*>& tracks, const std::string& doc,
-                                       std::int32_t grid) {
+                                       const std::vector<std::int32_t>& grids) {
     std::vector<std::vector<test::TPlacedOnset>> written;
-    test::NoteOnsets(doc, &written, 4.0 / grid);
+    test::NoteOnsets(doc, &written, 0.0);
     ASSERT_EQ(written.size(), tracks.size()) << where;
+    ASSERT_EQ(grids.size(), tracks.size()) << where;
+    for (std::size_t part = 0; part < written.size(); ++part)
+        for (auto& onset : written[part]) onset.HalfStep = std::max(onset.HalfStep, 2.0 / grids[part]);
     constexpr double kExact = 1e-9;
     for (std::size_t part = 0; part < tracks.size(); ++part) {
         std::vector<std::pair<double, std::int32_t>> played;
@@ -106,23 +109,52 @@ TEST_F(ReadableCorpus, EveryVoiceAddsUpAndEveryPlayedNoteIsThereOnEveryGrid) {
             for (const auto& problem : test::CheckVoicesFillTheirMeasures(readable, sounding))
                 ADD_FAILURE() << where << ": " << problem;
 
-            ExpectEveryPlayedNoteNearItsOnset(where, *file.Midi, file.Tracks, readable, grid);
+            ExpectEveryPlayedNoteNearItsOnset(where, *file.Midi, file.Tracks, readable,
+                                              std::vector<std::int32_t>(file.Tracks.size(), grid));
             ++compared;
         }
     }
     EXPECT_GT(compared, 300);
 }
 
-TEST_F(ReadableCorpus, EveryScoreIsValidMusicXmlOnEveryGrid) {
+TEST_F(ReadableCorpus, TheAutomaticGridKeepsEveryPlayedNoteWithinHalfItsStep) {
+    const auto corpus = test::LoadCorpus();
+    int compared = 0;
+    for (const auto& file : corpus) {
+        const std::string where = file.Path.filename().string() + " grid auto";
+        TConversionReport report;
+        TExportOptions options = Readable();
+        options.AutoGrid = true;
+        options.Report = &report;
+        std::string readable;
+        try {
+            readable = BuildMusicXmlText(*file.Midi, file.Tracks, file.Path.string(), 16, options);
+        } catch (const EMusicXmlError&) {
+            continue;  // refused on every grid alike: the fixed grids' case above
+        }
+        std::vector<std::int64_t> sounding;
+        for (const auto& problem : test::CheckVoicesFillTheirMeasures(readable, sounding))
+            ADD_FAILURE() << where << ": " << problem;
+        std::vector<std::int32_t> grids;
+        for (const auto& part : report.Parts) grids.push_back(part.Grid);
+        ExpectEveryPlayedNoteNearItsOnset(where, *file.Midi, file.Tracks, readable, grids);
+        ++compared;
+    }
+    EXPECT_GT(compared, 100);
+}
+
+TEST_F(ReadableCorpus, EveryScoreIsValidMusicXmlOnEveryGridAndTheAutomaticOne) {
     if (!test::HaveXmllint()) GTEST_SKIP() << "xmllint not installed; schema validation skipped";
     const auto corpus = test::LoadCorpus();
     test::TTempDir dir("readable");
     std::vector<std::string> written;
     for (const auto& file : corpus)
-        for (const int grid : {8, 16, 32}) {
+        for (const int grid : {8, 16, 32, 0}) {
             const fs::path target = dir.Path() / (std::to_string(written.size()) + ".musicxml");
+            TExportOptions options = Readable();
+            options.AutoGrid = grid == 0;  // 0: the automatic grid
             try {
-                BuildMusicXml(*file.Midi, file.Tracks, target.string(), grid, Readable());
+                BuildMusicXml(*file.Midi, file.Tracks, target.string(), grid == 0 ? 16 : grid, options);
             } catch (const EMusicXmlError&) {
                 continue;  // a grid this file refuses; compared with the literal refusals above
             }

@@ -110,5 +110,22 @@ TEST(ReadableTuplets, StraightAndSlightlyUnevenPlayingStaysPlain) {
     test::ExpectGolden("readable_plain_rhythm", Readable(midi));
 }
 
+TEST(ReadableTuplets, TempoChangesAreMarkedWhereTheyHappenOnceEach) {
+    MidiBuilder midi(1, kQ);
+    // 120, then 90 from bar 1's second beat, 90 again at bar 2 (not repeated),
+    // and 140.2 from bar 2's second beat; in 6/8 marked by the dotted quarter.
+    midi.Track()
+        .Name("Tempo")
+        .Tempo(0, 500000)
+        .TimeSig(0, 6, 3)
+        .KeySig(0, 0, false)
+        .Tempo(3 * kQ / 2, 666667)
+        .Tempo(3 * kQ / 2, 666667)
+        .Tempo(3 * kQ / 2, 427960)
+        .End();
+    NoteTrack(midi, "Horn", Even(0, 6 * kQ, {67, 72, 76, 79}));
+    test::ExpectGolden("readable_tempo_marks", Readable(midi));
+}
+
 }  // namespace
 }  // namespace korvalin
