@@ -148,8 +148,13 @@ public:
     void SetAllChecked(bool value);
     // The ticked rows' tracks in list order; the model keeps owning them.
     std::vector<const korvalin::TMidiTrack*> TickedTracks() const;
-    // The quantisation grid as a note-value denominator: 8, 16 or 32.
+    // The quantisation grid as a note-value denominator: 8, 16 or 32 (16 for
+    // the automatic grid, which readable notation alone offers).
     int SelectedGrid() const;
+    // The grid list gains "Auto" while readable notation is chosen.
+    void UpdateGridChoices();
+    // What readable notation did, in one line for the status bar.
+    QString ReadableSummary(const korvalin::TConversionReport& report) const;
     // How the score is written: as played (the first item) or for reading.
     korvalin::TNotationMode SelectedNotation() const;
     // What Show score, Save MusicXML and the transposed preview ask of the exporter.
@@ -299,6 +304,8 @@ protected:
     bool FEditingTrack = false;
     QString FPreviewFile;
     QString FLastSavedFile;
+    // The status bar's account of the last readable score written; empty for literal.
+    QString FReadableSummary;
     double FZoom = 1.0;
     bool FViewerFullScreen = false;
     QRect FNormalBounds;

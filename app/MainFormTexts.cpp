@@ -149,6 +149,7 @@ void TfrmMain::ApplyLanguage() {
                               Localized(QStringLiteral("Для чтения"), QStringLiteral("Readable"))});
         cbNotation->setCurrentIndex(notationIndex);
     }
+    UpdateGridChoices();
 
     OpenDialog.Filter = Localized(QStringLiteral("MIDI-файлы (*.mid;*.midi)|*.mid;*.midi|Все файлы (*.*)|*.*"),
                                   QStringLiteral("MIDI files (*.mid;*.midi)|*.mid;*.midi|All files (*.*)|*.*"));

@@ -245,6 +245,44 @@ int TfrmMain::SelectedGrid() const {
     }
 }
 
+void TfrmMain::UpdateGridChoices() {
+    const QSignalBlocker quiet(cbGrid);
+    const QString autoText = Localized(QStringLiteral("Авто"), QStringLiteral("Auto"));
+    if (SelectedNotation() == korvalin::TNotationMode::nmReadable) {
+        if (cbGrid->count() < 4) cbGrid->addItem(autoText);
+        else cbGrid->setItemText(3, autoText);
+    } else if (cbGrid->count() == 4) {
+        // The literal transcription keeps to its three grids: Auto gives way to 1/16.
+        if (cbGrid->currentIndex() == 3) cbGrid->setCurrentIndex(1);
+        cbGrid->removeItem(3);
+    }
+}
+
+QString TfrmMain::ReadableSummary(const korvalin::TConversionReport& report) const {
+    QStringList grids;
+    std::int64_t tuplets = 0, moved = 0;
+    double largest = 0.0;
+    bool chosen = false;
+    for (const auto& part : report.Parts) {
+        const QString grid = QStringLiteral("1/%1").arg(part.Grid);
+        if (!grids.contains(grid)) grids.append(grid);
+        for (const auto& [kind, count] : part.Tuplets) tuplets += count;
+        moved += part.NotesMoved;
+        largest = std::max(largest, part.LargestMoveQuarters);
+        chosen = chosen || part.GridChosen;
+    }
+    const QString gridText = grids.join(QStringLiteral(", ")) +
+                             (chosen ? Localized(QStringLiteral(" (авто)"), QStringLiteral(" (auto)")) : QString());
+    const QString largestText = QLocale(Localized(QStringLiteral("ru_RU"), QStringLiteral("en_US"))).toString(largest, 'f', 2);
+    return Localized(QStringLiteral("Для чтения: сетка %1 · групп (триолей и др.): %2 · сдвинуто нот: %3, не больше %4 "
+                                    "четверти"),
+                     QStringLiteral("Readable: grid %1 · tuplets: %2 · notes moved: %3, by at most %4 of a quarter"))
+        .arg(gridText)
+        .arg(tuplets)
+        .arg(moved)
+        .arg(largestText);
+}
+
 korvalin::TNotationMode TfrmMain::SelectedNotation() const {
     return cbNotation->currentIndex() == 1 ? korvalin::TNotationMode::nmReadable : korvalin::TNotationMode::nmLiteral;
 }
@@ -252,10 +290,12 @@ korvalin::TNotationMode TfrmMain::SelectedNotation() const {
 korvalin::TExportOptions TfrmMain::ExportOptions() const {
     korvalin::TExportOptions options;
     options.Notation = SelectedNotation();
+    options.AutoGrid = options.Notation == korvalin::TNotationMode::nmReadable && cbGrid->currentIndex() == 3;
     return options;
 }
 
 void TfrmMain::cbNotationChange() {
+    UpdateGridChoices();
     try {
         korvalin::SaveNotationMode(QFile::encodeName(SettingsFileName()).toStdString(),
                                    SelectedNotation() == korvalin::TNotationMode::nmReadable ? "readable" : "literal");
@@ -269,6 +309,7 @@ void TfrmMain::LoadNotationSetting() {
     const QSignalBlocker quiet(cbNotation);
     const std::string mode = korvalin::LoadNotationMode(QFile::encodeName(SettingsFileName()).toStdString());
     cbNotation->setCurrentIndex(mode == "readable" ? 1 : 0);
+    UpdateGridChoices();
 }
 
 // ---------------------------------------------------------------------------

@@ -140,8 +140,11 @@ bool TfrmMain::WriteScoreFile(const QString& fileName) {
         return false;
     }
     try {
-        korvalin::BuildMusicXml(*FMidi, tracks, QFile::encodeName(fileName).toStdString(), SelectedGrid(),
-                                ExportOptions());
+        korvalin::TConversionReport report;
+        korvalin::TExportOptions options = ExportOptions();
+        if (options.Notation == korvalin::TNotationMode::nmReadable) options.Report = &report;
+        korvalin::BuildMusicXml(*FMidi, tracks, QFile::encodeName(fileName).toStdString(), SelectedGrid(), options);
+        FReadableSummary = options.Report != nullptr ? ReadableSummary(report) : QString();
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Ошибка преобразования:"), QStringLiteral("Conversion error:")),
                   QString::fromUtf8(e.what()));
@@ -166,6 +169,7 @@ void TfrmMain::btnPreviewClick() {
                                    QStringLiteral("The score was sent to the built-in viewer."))
                        : Localized(QStringLiteral("Просмотрщик запускается; партитура появится после загрузки."),
                                    QStringLiteral("The viewer is starting; the score will appear when it is ready.")));
+    if (!FReadableSummary.isEmpty()) lblStatus->setText(lblStatus->text() + QStringLiteral(" ") + FReadableSummary);
 }
 
 void TfrmMain::btnExportClick() {
@@ -183,7 +187,8 @@ void TfrmMain::btnExportClick() {
     if (!WriteScoreFile(fileName)) return;
     FLastSavedFile = fileName;
     SetCommandEnabled(btnOpenExternal, true);
-    lblStatus->setText(Localized(QStringLiteral("Готово: "), QStringLiteral("Done: ")) + fileName);
+    lblStatus->setText(Localized(QStringLiteral("Готово: "), QStringLiteral("Done: ")) + fileName +
+                       (FReadableSummary.isEmpty() ? QString() : QStringLiteral(" · ") + FReadableSummary));
     ShowMessage(TMessageKind::mkInformation, Localized(QStringLiteral("MusicXML успешно создан:"),
                                                        QStringLiteral("MusicXML was created successfully:")) +
                                                  QLatin1Char('\n') + fileName);

@@ -108,6 +108,17 @@ void BM_LoadAndExportReadableInMemory(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadAndExportReadableInMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// For reading on the grid each part chooses, with tuplets, and the report.
+void BM_LoadAndExportReadableAutoGridInMemory(benchmark::State& state) {
+    korvalin::TConversionReport report;
+    korvalin::TExportOptions options;
+    options.Notation = korvalin::TNotationMode::nmReadable;
+    options.AutoGrid = true;
+    options.Report = &report;
+    LoadAndExportInMemory(state, options);
+}
+BENCHMARK(BM_LoadAndExportReadableAutoGridInMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 // The same with the document written to a file, as Show score and Export do.
 void BM_LoadAndExportToFile(benchmark::State& state) {
     const auto& bytes = LargeFile();

@@ -49,7 +49,10 @@ protected:
         return Answer;
     }
     QString AskOpenFileName(const TFileDialog&) override { return {}; }
-    QString AskSaveFileName(const TFileDialog&) override { return {}; }
+    QString AskSaveFileName(const TFileDialog&) override { return SaveAnswer; }
+
+public:
+    QString SaveAnswer;
 };
 
 Bytes OnePart() {
@@ -183,6 +186,34 @@ private slots:
         QCOMPARE(written.readAll().toStdString(),
                  korvalin::BuildMusicXmlText(file, std::vector<const korvalin::TMidiTrack*>{file.Tracks()[1].get()},
                                              QFile::encodeName(score).toStdString(), 16, options));
+    }
+
+    void theGridOffersAutoOnlyForReadableNotationAndTheStatusSaysWhatItDid() {
+        Open(WriteMidi(QStringLiteral("tune.mid")));
+        QCOMPARE(FForm->cbGrid->count(), 3);
+        FForm->cbNotation->setCurrentIndex(1);
+        QCOMPARE(FForm->cbGrid->count(), 4);
+        QCOMPARE(FForm->cbGrid->itemText(3), QStringLiteral("Авто"));
+        FForm->cbGrid->setCurrentIndex(3);
+        QVERIFY(FForm->ExportOptions().AutoGrid);
+        SetEnglish();
+        QCOMPARE(FForm->cbGrid->itemText(3), QStringLiteral("Auto"));
+        QCOMPARE(FForm->cbGrid->currentIndex(), 3);
+
+        // One quarter note: the coarsest grid holds it, and nothing moved.
+        FForm->SaveAnswer = FFiles->filePath(QStringLiteral("tune.musicxml"));
+        FForm->btnExportClick();
+        QVERIFY2(FForm->lblStatus->text().endsWith(
+                     QStringLiteral("Readable: grid 1/8 (auto) · tuplets: 0 · notes moved: 0, by at most 0.00 of a quarter")),
+                 qPrintable(FForm->lblStatus->text()));
+
+        // As played, the grid list is the three grids again, on 1/16.
+        FForm->cbNotation->setCurrentIndex(0);
+        QCOMPARE(FForm->cbGrid->count(), 3);
+        QCOMPARE(FForm->cbGrid->currentIndex(), 1);
+        QVERIFY(!FForm->ExportOptions().AutoGrid);
+        FForm->btnExportClick();
+        QVERIFY(!FForm->lblStatus->text().contains(QStringLiteral("Readable")));
     }
 
     void withoutAppDataTheConfigFolderIsUsed() {
