@@ -54,7 +54,12 @@ TScore BuildScore(const TMidiFile& midi, std::span<const TMidiTrack* const> trac
     for (const TMidiTrack* track : tracks)
         if (track->Notes().empty()) throw EMusicXmlError(kMsgNoNotes);
 
-    const std::int64_t scoreEnd = QuantizedScoreEnd(tracks, step);
+    std::int64_t scoreEnd = QuantizedScoreEnd(tracks, step);
+    // A part on a coarser grid may round its last note later.
+    if (options.Notation == TNotationMode::nmReadable && options.AutoGrid)
+        for (const std::int32_t coarser : {8, 16})
+            if (coarser < grid && std::int64_t{midi.PPQN} * 4 % coarser == 0)
+                scoreEnd = std::max(scoreEnd, QuantizedScoreEnd(tracks, std::int64_t{midi.PPQN} * 4 / coarser));
     TNoteElementBudget budget(options.MaxNoteElements);
     TScore score;
     score.Title = midi.Title.empty() ? std::string(TitleFromFileName(fileName)) : midi.Title;

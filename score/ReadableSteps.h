@@ -172,6 +172,7 @@ struct TGridFit {
     std::int32_t Grid = 16;
     std::size_t Onsets = 0;
     std::size_t Moved = 0;
+    std::size_t Near = 0;  // moved by more than half the tolerance
 };
 std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, std::int64_t ppqn,
                                std::int64_t tolerance);

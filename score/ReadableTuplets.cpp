@@ -47,6 +47,9 @@ constexpr double kMergePenalty = 0.3;
 constexpr double kEndWeight = 0.5;
 // A 32nd on the binary grid is itself unusual.
 constexpr double kFineBinaryPenalty = 0.03;
+// How far from its points (in its own parts) a tuplet may find an onset.
+constexpr double kTupletReach = 0.25;
+constexpr double kRejected = 1e300;
 
 bool IsPowerOfTwo(TScoreTime value) { return value > 0 && (value & (value - 1)) == 0; }
 
@@ -91,7 +94,11 @@ double Cost(const TPoints& points, const TWindow& window, const TReading& readin
     std::int64_t previous = -1;
     for (const double at : points.Onsets) {
         const std::int64_t k = Snap(at, part, window.Parts, true);
-        cost += std::abs(at - static_cast<double>(k) * part) / beat;
+        const double error = std::abs(at - static_cast<double>(k) * part);
+        // A tuplet must place every onset close to its own points: a free
+        // performance near no grid is not read as one.
+        if (reading.Divisions > 0 && error > part * kTupletReach) return kRejected;
+        cost += error / beat;
         if (k == previous) cost += kMergePenalty;
         if (reading.Divisions == 0 && window.Parts >= 8 && k % 2 != 0) cost += kFineBinaryPenalty;
         previous = k;
@@ -273,6 +280,7 @@ private:
             const TMeasureSlot& slot = FMap.Measures[m];
             std::size_t j = i;
             while (j < line.size() && oldStarts[j] < slot.Start + slot.Length) ++j;
+            j = std::max(j, i + 1);  // a note placed past the last bar goes with it
             PlaceMeasure(slot, staff, voice, line, oldStarts, ends, i, j);
             i = j;
         }
@@ -320,6 +328,7 @@ private:
                       const std::vector<double>& ends, std::size_t first, std::size_t last) {
         const TMeter& meter = slot.Meter;
         if (meter.Compound) return;
+        const TScoreTime scoreEnd = FMap.Measures.back().Start + FMap.Measures.back().Length;
         FBeats.resize(meter.BeatStarts.size());
         for (std::size_t b = 0; b < FBeats.size(); ++b) {
             TBeatInput& beat = FBeats[b];
@@ -371,14 +380,17 @@ private:
             WindowOf(reading, FBeats[b].Length, FScale.UnitsPerStep, FMap.UnitsPerWhole, window);
             const TScoreTime part = window.Length / window.Parts;
             const TScoreTime start = slot.Start + FBeats[b].Start;
+            std::vector<std::pair<std::size_t, TScoreTime>> placed;
             for (std::size_t w = b; w < b + static_cast<std::size_t>(reading.Beats); ++w) {
                 const double shift = static_cast<double>(FBeats[w].Start - FBeats[b].Start);
                 for (std::size_t i = 0; i < byBeat[w].size(); ++i) {
                     const double at = FBeats[w].Points.Onsets[chordOf[w][i]] + shift;
-                    FNotes[line[byBeat[w][i]]].Start =
-                        start + Snap(at, static_cast<double>(part), window.Parts, true) * part;
+                    placed.emplace_back(line[byBeat[w][i]], start + Snap(at, static_cast<double>(part), window.Parts, true) * part);
                 }
             }
+            // At the very end of the score there is no next beat to move to: plain it stays.
+            if (std::any_of(placed.begin(), placed.end(), [&](const auto& p) { return p.second >= scoreEnd; })) continue;
+            for (const auto& [note, at] : placed) FNotes[note].Start = at;
             TTupletSpan& span = FSpans.emplace_back();
             span.Start = start;
             span.End = start + window.Length;
@@ -542,6 +554,7 @@ std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, 
                         const double at = onset + shift;
                         const double moved = std::abs(at - static_cast<double>(Snap(at, part, window.Parts, true)) * part);
                         if (moved > tolerated) ++fit.Moved;
+                        if (moved * 2 > tolerated) ++fit.Near;
                     }
                 }
             }
@@ -556,16 +569,19 @@ std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, 
 namespace korvalin {
 
 std::int32_t ChooseGrid(const TMidiTrack& track, const TMeasureMap& map, std::int64_t ppqn) {
-    // Noticeably: more than a twelfth of a quarter (a 32nd triplet's worth).
-    const std::vector<TGridFit> fits = FitGrids(track, map, ppqn, std::max<std::int64_t>(1, ppqn / 12));
+    // Noticeably: by more than a 64th, what no grid up to 1/32 moves a note
+    // written on it.
+    const std::vector<TGridFit> fits = FitGrids(track, map, ppqn, std::max<std::int64_t>(1, ppqn / 16));
     if (fits.empty()) return 16;
     const TGridFit& finest = fits.back();
-    if (finest.Moved * 5 > finest.Onsets) {
+    // Even the finest grid moves a good part of the onsets a little: played
+    // freely, where a finer grid only writes the player's unevenness.
+    if (finest.Near * 5 > finest.Onsets) {
         for (const auto& fit : fits)
             if (fit.Grid == 16) return 16;
         return finest.Grid;
     }
-    const std::size_t slack = std::max<std::size_t>(1, finest.Onsets / 100);
+    const std::size_t slack = finest.Onsets / 100;
     for (const auto& fit : fits)
         if (fit.Moved <= finest.Moved + slack) return fit.Grid;
     return finest.Grid;
