@@ -115,6 +115,16 @@ TEST_F(ScoreView, ANewScoreOrAClearLeavesNothingOfTheOneBeingDrawn) {
     WaitFor([] { return false; }, 3000);
     EXPECT_EQ(Eval(QStringLiteral("document.getElementById('score').childNodes.length")).toInt(), 0);
     EXPECT_EQ(Message(), QStringLiteral("Выберите нужные дорожки и нажмите «Показать партитуру»."));
+
+    // With several engravers at rest, the next score opens at its first
+    // measure: the others wait for the opening piece.
+    Show(QStringLiteral("old.musicxml"), LongScoreDocument(QStringLiteral("Old score"), Duo, 200));
+    ASSERT_TRUE(WaitFor([&] { return Pieces().size() >= 2; }, 120000));
+    FViewer.Host().ClearScore();
+    ASSERT_TRUE(WaitFor([&] { return FViewer.Host().ScoreView()->IsIdle(); }, 60000));
+    Show(QStringLiteral("next.musicxml"), LongScoreDocument(QStringLiteral("Next score"), Duo, 200));
+    ASSERT_TRUE(WaitFor([&] { return !Pieces().isEmpty(); }, 120000));
+    EXPECT_EQ(Pieces().at(0).toList().at(0).toInt(), 0) << ScoreText().left(200).toStdString();
 }
 
 TEST_F(ScoreView, ThePageSpeaksTheLanguageItIsTold) {
