@@ -92,6 +92,7 @@ void TfrmMain::ConnectHandlers() {
             });
     connect(edtPartName, &QLineEdit::textChanged, this, [this] { Guarded([this] { edtPartNameChange(); }); });
     connect(cbClef, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { cbClefChange(); }); });
+    connect(cbNotation, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { cbNotationChange(); }); });
     ConnectViewerCommands();
 
     // A button whose command is not part of the window yet is never offered.
@@ -112,6 +113,7 @@ void TfrmMain::FormCreate() {
     FZoom = 1.0;
     cbGrid->setCurrentIndex(1);
     cbClef->setCurrentIndex(0);
+    LoadNotationSetting();
     for (QPushButton* button :
          {btnExport, btnPreview, btnOpenExternal, btnPlayAll, btnPlayTrack, btnStop, btnPrint, btnSavePdf})
         SetCommandEnabled(button, false);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "MidiParser.h"
+#include "MusicXmlExporter.h"
 #include "PrivateFolder.h"
 
 class QAbstractButton;
@@ -86,6 +87,8 @@ public:
     QComboBox* cbClef = nullptr;
     QLabel* lblGrid = nullptr;
     QComboBox* cbGrid = nullptr;
+    QLabel* lblNotation = nullptr;
+    QComboBox* cbNotation = nullptr;
     QPushButton* btnSelectAll = nullptr;
     QPushButton* btnSelectNone = nullptr;
     QPushButton* btnPreview = nullptr;
@@ -147,6 +150,13 @@ public:
     std::vector<const korvalin::TMidiTrack*> TickedTracks() const;
     // The quantisation grid as a note-value denominator: 8, 16 or 32.
     int SelectedGrid() const;
+    // How the score is written: as played (the first item) or for reading.
+    korvalin::TNotationMode SelectedNotation() const;
+    // What Show score, Save MusicXML and the transposed preview ask of the exporter.
+    korvalin::TExportOptions ExportOptions() const;
+    // The notation choice is remembered in the settings file.
+    void cbNotationChange();
+    void LoadNotationSetting();
     void FillNewKeyControls();
     void UpdatePlaybackButtons();
 

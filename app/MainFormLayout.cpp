@@ -265,7 +265,7 @@ void TfrmMain::CreateControls() {
 
     auto* track = NewAnchoredPanel(pnlLeft, "pnlTrackSettings", kLeftWidth, QFrame::StyledPanel);
     pnlTrackSettings = track;
-    pnlTrackSettings->setFixedHeight(246);
+    pnlTrackSettings->setFixedHeight(276);
     lblPartName = NewLabel(track, "lblPartName");
     edtPartName = NewControl<QLineEdit>(track, "edtPartName");
     lblClef = NewLabel(track, "lblClef");
@@ -274,6 +274,9 @@ void TfrmMain::CreateControls() {
     lblGrid = NewLabel(track, "lblGrid");
     cbGrid = NewControl<QComboBox>(track, "cbGrid");
     cbGrid->addItems({QStringLiteral("1/8"), QStringLiteral("1/16"), QStringLiteral("1/32")});
+    lblNotation = NewLabel(track, "lblNotation");
+    cbNotation = NewControl<QComboBox>(track, "cbNotation");
+    cbNotation->addItems({QStringLiteral("Как сыграно"), QStringLiteral("Для чтения")});
     btnSelectAll = NewControl<QPushButton>(track, "btnSelectAll");
     btnSelectNone = NewControl<QPushButton>(track, "btnSelectNone");
     btnPreview = NewControl<QPushButton>(track, "btnPreview");
@@ -291,15 +294,18 @@ void TfrmMain::CreateControls() {
     track->Place(cbClef, {164, 82, 136, 25});
     track->Place(lblGrid, {312, 61, 0, 0});
     track->Place(cbGrid, {312, 82, 102, 25});
+    // How the score is written, under the two choices it goes with.
+    track->Place(lblNotation, {164, 119, 0, 0});
+    track->Place(cbNotation, {250, 114, 164, 25});
     track->Place(btnSelectAll, {12, 61, 140, 28});
     track->Place(btnSelectNone, {12, 95, 140, 28});
-    track->Place(btnPreview, {12, 130, 402, 32});
-    track->Place(btnExport, {225, 168, 189, 32});
-    track->Place(btnOpenExternal, {12, 168, 205, 32});
-    track->Place(btnPlayAll, {12, 206, 125, 32});
-    track->Place(btnPlayTrack, {12, 206, 176, 32});
-    track->Place(btnStop, {329, 206, 85, 32});
-    track->Place(btnPlayTransposed, {145, 206, 176, 32});
+    track->Place(btnPreview, {12, 160, 402, 32});
+    track->Place(btnExport, {225, 198, 189, 32});
+    track->Place(btnOpenExternal, {12, 198, 205, 32});
+    track->Place(btnPlayAll, {12, 236, 125, 32});
+    track->Place(btnPlayTrack, {12, 236, 176, 32});
+    track->Place(btnStop, {329, 236, 85, 32});
+    track->Place(btnPlayTransposed, {145, 236, 176, 32});
     left->addWidget(pnlTrackSettings);
 
     auto* midi = NewAnchoredPanel(pnlLeft, "pnlMidiSettings", kLeftWidth, QFrame::StyledPanel);
@@ -414,13 +420,14 @@ void TfrmMain::RelayoutPanels() {
         lvTracks->setColumnWidth(1, std::max(80, 150 - (first - 34)));
     }
     for (QPushButton* button : findChildren<QPushButton*>()) FitFont(button, {button->text()}, button->width() - 8);
-    for (QComboBox* combo : {cbClef, cbGrid, cbNewKey}) {
+    for (QComboBox* combo : {cbClef, cbGrid, cbNotation, cbNewKey}) {
         QStringList items;
         for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
         FitFont(combo, items, combo->width() - 36);
     }
     for (QLabel* label : {lblPartName, lblClef, lblGrid, lblNewKey, lblNewTempo})
         FitFont(label, {label->text()}, kLeftWidth - label->x() - 2);
+    FitFont(lblNotation, {lblNotation->text()}, cbNotation->x() - lblNotation->x() - 6);
     for (QFrame* panel : {pnlTop, pnlTrackSettings, pnlMidiSettings, pnlViewerTools})
         static_cast<TAnchoredPanel*>(panel)->Relayout();
 }

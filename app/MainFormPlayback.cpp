@@ -128,7 +128,7 @@ void TfrmMain::btnPreviewTransposedClick() {
             return;
         }
         const korvalin::TPrivateFileMode privatePreview = ClaimTemporaryFile(FPreviewFile);
-        korvalin::BuildMusicXml(transposed, tracks, NativePath(FPreviewFile), SelectedGrid());
+        korvalin::BuildMusicXml(transposed, tracks, NativePath(FPreviewFile), SelectedGrid(), ExportOptions());
         SendScoreFile(FPreviewFile);
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Не удалось показать транспонированную партитуру:"),

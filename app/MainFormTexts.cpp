@@ -5,6 +5,7 @@
 #include "MainFormSupport.h"
 
 #include <QAbstractButton>
+#include <QSignalBlocker>
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -103,6 +104,7 @@ void TfrmMain::ApplyLanguage() {
     lblPartName->setText(Localized(QStringLiteral("Название партии"), QStringLiteral("Part name")));
     lblClef->setText(Localized(QStringLiteral("Ключ"), QStringLiteral("Clef")));
     lblGrid->setText(Localized(QStringLiteral("Сетка округления"), QStringLiteral("Quantization grid")));
+    lblNotation->setText(Localized(QStringLiteral("Нотация"), QStringLiteral("Notation")));
     btnSelectAll->setText(Localized(QStringLiteral("Выбрать все"), QStringLiteral("Select all")));
     btnSelectNone->setText(Localized(QStringLiteral("Снять выбор"), QStringLiteral("Clear selection")));
     btnPreview->setText(Localized(QStringLiteral("Показать партитуру"), QStringLiteral("Show score")));
@@ -136,6 +138,16 @@ void TfrmMain::ApplyLanguage() {
                           Localized(QStringLiteral("Скрипичный"), QStringLiteral("Treble")),
                           Localized(QStringLiteral("Басовый"), QStringLiteral("Bass"))});
         cbClef->setCurrentIndex(clefIndex);
+    }
+    {
+        // Refilled in the new language; the choice stays and is not stored again.
+        const int notationIndex = cbNotation->currentIndex();
+        const QSignalBlocker quiet(cbNotation);
+        const TUpdatesSuspended suspended(cbNotation);
+        cbNotation->clear();
+        cbNotation->addItems({Localized(QStringLiteral("Как сыграно"), QStringLiteral("As played")),
+                              Localized(QStringLiteral("Для чтения"), QStringLiteral("Readable"))});
+        cbNotation->setCurrentIndex(notationIndex);
     }
 
     OpenDialog.Filter = Localized(QStringLiteral("MIDI-файлы (*.mid;*.midi)|*.mid;*.midi|Все файлы (*.*)|*.*"),

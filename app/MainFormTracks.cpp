@@ -2,6 +2,8 @@
 // files dropped onto the window.
 
 #include "MainForm.h"
+#include "SettingsIni.h"
+#include <QSignalBlocker>
 #include "BusyCursor.h"
 #include "MainFormSupport.h"
 
@@ -241,6 +243,32 @@ int TfrmMain::SelectedGrid() const {
         default:
             return 16;
     }
+}
+
+korvalin::TNotationMode TfrmMain::SelectedNotation() const {
+    return cbNotation->currentIndex() == 1 ? korvalin::TNotationMode::nmReadable : korvalin::TNotationMode::nmLiteral;
+}
+
+korvalin::TExportOptions TfrmMain::ExportOptions() const {
+    korvalin::TExportOptions options;
+    options.Notation = SelectedNotation();
+    return options;
+}
+
+void TfrmMain::cbNotationChange() {
+    try {
+        korvalin::SaveNotationMode(QFile::encodeName(SettingsFileName()).toStdString(),
+                                   SelectedNotation() == korvalin::TNotationMode::nmReadable ? "readable" : "literal");
+    } catch (const std::exception&) {
+        // Like the history, the choice is a convenience: it serves this run
+        // when it cannot be stored, and a message would only interrupt.
+    }
+}
+
+void TfrmMain::LoadNotationSetting() {
+    const QSignalBlocker quiet(cbNotation);
+    const std::string mode = korvalin::LoadNotationMode(QFile::encodeName(SettingsFileName()).toStdString());
+    cbNotation->setCurrentIndex(mode == "readable" ? 1 : 0);
 }
 
 // ---------------------------------------------------------------------------

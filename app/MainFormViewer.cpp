@@ -140,7 +140,8 @@ bool TfrmMain::WriteScoreFile(const QString& fileName) {
         return false;
     }
     try {
-        korvalin::BuildMusicXml(*FMidi, tracks, QFile::encodeName(fileName).toStdString(), SelectedGrid());
+        korvalin::BuildMusicXml(*FMidi, tracks, QFile::encodeName(fileName).toStdString(), SelectedGrid(),
+                                ExportOptions());
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Ошибка преобразования:"), QStringLiteral("Conversion error:")),
                   QString::fromUtf8(e.what()));

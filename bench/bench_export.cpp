@@ -77,7 +77,7 @@ std::size_t NoteCount(const korvalin::TMidiFile& file) {
 }
 
 // Load and build the document in memory: the exporter's own work.
-void BM_LoadAndExportInMemory(benchmark::State& state) {
+void LoadAndExportInMemory(benchmark::State& state, const korvalin::TExportOptions& options) {
     const auto& bytes = LargeFile();
     std::size_t notes = 0;
     std::size_t size = 0;
@@ -85,7 +85,8 @@ void BM_LoadAndExportInMemory(benchmark::State& state) {
         korvalin::TMidiFile file;
         file.LoadFromBytes(std::span<const std::uint8_t>(bytes.data(), bytes.size()));
         notes = NoteCount(file);
-        const std::string doc = korvalin::BuildMusicXmlText(file, TracksWithNotes(file), "bench.musicxml", 16);
+        const std::string doc =
+            korvalin::BuildMusicXmlText(file, TracksWithNotes(file), "bench.musicxml", 16, options);
         size = doc.size();
         benchmark::DoNotOptimize(doc.data());
     }
@@ -95,7 +96,17 @@ void BM_LoadAndExportInMemory(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(notes) * static_cast<double>(state.iterations()),
                            benchmark::Counter::kIsRate);
 }
+
+void BM_LoadAndExportInMemory(benchmark::State& state) { LoadAndExportInMemory(state, {}); }
 BENCHMARK(BM_LoadAndExportInMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The same written for reading: staves, voices, spelling and the beat.
+void BM_LoadAndExportReadableInMemory(benchmark::State& state) {
+    korvalin::TExportOptions options;
+    options.Notation = korvalin::TNotationMode::nmReadable;
+    LoadAndExportInMemory(state, options);
+}
+BENCHMARK(BM_LoadAndExportReadableInMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // The same with the document written to a file, as Show score and Export do.
 void BM_LoadAndExportToFile(benchmark::State& state) {

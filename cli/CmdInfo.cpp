@@ -18,6 +18,7 @@
 #include "JsonLine.h"
 #include "StopSignals.h"
 #include "MidiParser.h"
+#include "ReadableScore.h"
 
 namespace korvalin::cli {
 namespace {
@@ -76,12 +77,12 @@ void PrintText(const TMidiFile& midi) {
               << serviceTracks << '\n';
 
     if (parts == 0) return;
-    std::cout << "#\tPart\tNotes\tRange\tClef\n";
+    std::cout << "#\tPart\tNotes\tRange\tClef\tStaves\n";
     for (const auto& track : midi.Tracks()) {
         if (track->Notes().empty()) continue;
         std::cout << track->Index << '\t' << PrintableText(track->ExportName) << '\t' << track->Notes().size()
                   << '\t' << PitchName(track->MinPitch()) << " \u2013 " << PitchName(track->MaxPitch()) << '\t'
-                  << ClefDisplayName(track->ClefMode) << '\n';
+                  << ClefDisplayName(track->ClefMode) << '\t' << ReadableStavesName(*track) << '\n';
     }
 }
 
@@ -103,6 +104,8 @@ TJson JsonTrack(const TMidiTrack& track, bool withNotes) {
         {"noteCount", track.Notes().size()},
         {"minPitch", track.MinPitch()},
         {"maxPitch", track.MaxPitch()},
+        // How readable notation writes it: "single", "grand" or "percussion".
+        {"readableStaves", std::string(ReadableStavesName(track))},
     };
     if (withNotes) {
         TJson notes = TJson::array();

@@ -41,6 +41,11 @@ void TConvertOptions::AddTo(CLI::App& parser) {
     parser.add_option("--grid", FGridText, "quantisation grid: 8, 16 or 32 (default 16)")
         ->type_name("8|16|32")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    parser.add_option("--notation", FNotationText,
+                      "how the score is written: literal, as played (the default), or readable, as a "
+                      "musician writes it for reading")
+        ->type_name("literal|readable")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     FTracksOption = parser.add_option("--tracks", FTrackTexts,
                                       "the tracks to notate, by the # column of `info` (default: every track "
                                       "with notes); parts follow the file's order")
@@ -59,6 +64,9 @@ void TConvertOptions::Resolve() {
     else if (FGridText == "16") FGrid = 16;
     else if (FGridText == "32") FGrid = 32;
     else throw EUsageError("--grid must be 8, 16 or 32");
+    if (FNotationText == "literal") FExport.Notation = TNotationMode::nmLiteral;
+    else if (FNotationText == "readable") FExport.Notation = TNotationMode::nmReadable;
+    else throw EUsageError("--notation must be literal or readable");
 
     FTracks.reset();
     if (FTracksOption != nullptr && FTracksOption->count() > 0) {
@@ -110,7 +118,7 @@ TConvertedScore TConvertOptions::Convert(const std::string& input, const std::st
     midi.LoadFromFile(input);
     const auto tracks = ApplyTo(midi);
     TConvertedScore score;
-    score.Text = BuildMusicXmlText(midi, tracks, output, FGrid);
+    score.Text = BuildMusicXmlText(midi, tracks, output, FGrid, FExport);
     score.Parts = static_cast<std::int64_t>(tracks.size());
     for (const TMidiTrack* track : tracks) score.Notes += static_cast<std::int64_t>(track->Notes().size());
     std::int64_t measures = 0;

@@ -13,6 +13,7 @@
 #include <CLI/CLI.hpp>
 
 #include "MidiParser.h"
+#include "MusicXmlExporter.h"
 
 namespace korvalin::cli {
 
@@ -26,13 +27,15 @@ struct TConvertedScore {
 
 class TConvertOptions {
 public:
-    // Declares --grid, --tracks, --clef and --name on a command's parser.
+    // Declares --grid, --notation, --tracks, --clef and --name on a command's parser.
     void AddTo(CLI::App& parser);
     // Checks what the options say on their own, before any file is read;
     // throws EUsageError with the option's own message.
     void Resolve();
 
     std::int32_t Grid() const { return FGrid; }
+    // The exporter's choices: the notation (literal unless --notation readable).
+    const TExportOptions& ExportOptions() const { return FExport; }
 
     // Sets the chosen clefs and names on `midi`'s tracks and returns the tracks
     // to notate, in file order (the order of the window's track list). A track
@@ -46,6 +49,7 @@ public:
 private:
     // As given on the command line.
     std::string FGridText = "16";
+    std::string FNotationText = "literal";
     std::vector<std::string> FTrackTexts;
     std::vector<std::string> FClefTexts;
     std::vector<std::string> FNameTexts;
@@ -53,6 +57,7 @@ private:
 
     // Resolved.
     std::int32_t FGrid = 16;
+    TExportOptions FExport;
     std::optional<std::vector<std::int32_t>> FTracks;
     std::vector<std::pair<std::int32_t, TClefMode>> FClefs;
     std::vector<std::pair<std::int32_t, std::string>> FNames;

@@ -163,6 +163,9 @@ void TMidiFile::Reset() {
     KeyMinor = false;
     HasKeySignature = false;
     KeyWasEstimated = false;
+    TimeSignatureChanges.clear();
+    KeyChanges.clear();
+    TempoChanges.clear();
 }
 
 void TMidiFile::LoadFromFile(const std::string& fileName) {
@@ -209,6 +212,12 @@ void TMidiFile::LoadFromBytes(std::span<const std::uint8_t> data) {
         FTracks.push_back(std::move(track));
     }
 
+    // Tracks run side by side: their changes are put into one time order.
+    const auto byTick = [](const auto& a, const auto& b) { return a.Tick < b.Tick; };
+    std::stable_sort(TimeSignatureChanges.begin(), TimeSignatureChanges.end(), byTick);
+    std::stable_sort(KeyChanges.begin(), KeyChanges.end(), byTick);
+    std::stable_sort(TempoChanges.begin(), TempoChanges.end(), byTick);
+
     if (!HasKeySignature) EstimateKey();
 }
 
@@ -252,10 +261,11 @@ void TMidiFile::ParseTrack(std::span<const std::uint8_t> data, TMidiTrack& track
                     track.InstrumentName = DecodeMetaText(data, pos, length);
                     break;
                 case 0x51:
-                    if (length == 3 && !HasTempo) {
+                    if (length == 3) {
                         const std::uint32_t value = (std::uint32_t{meta[0]} << 16) |
                                                     (std::uint32_t{meta[1]} << 8) | meta[2];
-                        if (value != 0) {
+                        if (value != 0) TempoChanges.push_back({tick, value});
+                        if (value != 0 && !HasTempo) {
                             TempoMicroseconds = value;
                             TempoBPM = 60000000.0 / static_cast<double>(value);
                             HasTempo = true;
@@ -268,9 +278,11 @@ void TMidiFile::ParseTrack(std::span<const std::uint8_t> data, TMidiTrack& track
                         // 2^31 does not fit; a huge power stays a power of two
                         // so the exporter refuses it as an invalid signature.
                         TimeDenominator = std::int32_t{1} << std::min<int>(meta[1], 30);
+                        TimeSignatureChanges.push_back({tick, TimeNumerator, TimeDenominator});
                     }
                     break;
                 case 0x59:
+                    if (length >= 2) KeyChanges.push_back({tick, static_cast<std::int8_t>(meta[0]), meta[1] != 0});
                     if (length >= 2 && !HasKeySignature) {
                         KeyFifths = static_cast<std::int8_t>(meta[0]);
                         KeyMinor = meta[1] != 0;

@@ -49,6 +49,26 @@ private:
     std::vector<TMidiNote> FNotes;
 };
 
+// A time-signature, key-signature or tempo event as it stands in the file, at
+// its tick; the file-wide fields above keep their own rules (the last time
+// signature, the first key and tempo), these lists keep every one.
+struct TTimeSignatureChange {
+    std::int64_t Tick = 0;
+    std::int32_t Numerator = 4;
+    std::int32_t Denominator = 4;
+};
+
+struct TKeySignatureChange {
+    std::int64_t Tick = 0;
+    std::int32_t Fifths = 0;
+    bool Minor = false;
+};
+
+struct TTempoChange {
+    std::int64_t Tick = 0;
+    std::uint32_t Microseconds = 500000;
+};
+
 // A loaded Standard MIDI File: every track chunk, and the file-wide values.
 class TMidiFile {
 public:
@@ -64,6 +84,10 @@ public:
     bool HasKeySignature = false;
     bool KeyWasEstimated = false;
     std::string Title;
+    // Every change in tick order; among equal ticks, in the order read.
+    std::vector<TTimeSignatureChange> TimeSignatureChanges;
+    std::vector<TKeySignatureChange> KeyChanges;
+    std::vector<TTempoChange> TempoChanges;
 
     // Reads the whole file, then parses it; replaces what this object held.
     void LoadFromFile(const std::string& fileName);

@@ -155,16 +155,23 @@ private:
         while (next < events.size() && FChords.Events[events[next]].EndTick <= me) ++next;
     }
 
+    // A note, chord or rest of one written value; its heads follow it.
+    TScoreEvent& AddEvent(std::int64_t offset, const TDurationSpec& spec, std::size_t heads) {
+        FBudget.Take(heads == 0 ? 1 : static_cast<std::int64_t>(heads));
+        TScoreEvent& event = FPart.Events.emplace_back();
+        event.Offset = offset;
+        event.Duration = spec.Duration;
+        event.Type = spec.Type;
+        event.Dots = spec.Dotted ? 1 : 0;
+        event.FirstHead = static_cast<std::uint32_t>(FPart.Heads.size());
+        event.HeadCount = static_cast<std::uint32_t>(heads);
+        return event;
+    }
+
     void AddRests(std::int64_t offset, std::int64_t length) {
         while (length > 0) {
             const TDurationSpec spec = PickDuration(FTable, length);
-            FBudget.Take(1);
-            TScoreEvent& rest = FPart.Events.emplace_back();
-            rest.Offset = offset;
-            rest.Duration = spec.Duration;
-            rest.Type = spec.Type;
-            rest.Dots = spec.Dotted ? 1 : 0;
-            rest.FirstHead = static_cast<std::uint32_t>(FPart.Heads.size());
+            AddEvent(offset, spec, 0);
             offset += spec.Duration;
             length -= spec.Duration;
         }
@@ -182,14 +189,7 @@ private:
             const bool more = remaining > spec.Duration;
             const bool tieStop = event.StartTick < segStart || !first;
             const bool tieStart = event.EndTick > segEnd || more;
-            FBudget.Take(static_cast<std::int64_t>(pitches.size()));
-            TScoreEvent& chord = FPart.Events.emplace_back();
-            chord.Offset = offset;
-            chord.Duration = spec.Duration;
-            chord.Type = spec.Type;
-            chord.Dots = spec.Dotted ? 1 : 0;
-            chord.FirstHead = static_cast<std::uint32_t>(FPart.Heads.size());
-            chord.HeadCount = static_cast<std::uint32_t>(pitches.size());
+            AddEvent(offset, spec, pitches.size());
             for (const std::int32_t pitch : pitches) {
                 const TSpelledPitch spelled = SpellPitchWithSharps(pitch);
                 TScoreHead& head = FPart.Heads.emplace_back();

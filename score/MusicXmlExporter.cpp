@@ -7,6 +7,7 @@
 #include "FileIO.h"
 #include "LiteralScore.h"
 #include "MusicXmlWriter.h"
+#include "ReadableScore.h"
 #include "ScoreQuantize.h"
 #include "TextBuffer.h"
 
@@ -47,6 +48,10 @@ TScore BuildScore(const TMidiFile& midi, std::span<const TMidiTrack* const> trac
     TNoteElementBudget budget(options.MaxNoteElements);
     TScore score;
     score.Title = midi.Title.empty() ? std::string(TitleFromFileName(fileName)) : midi.Title;
+    if (options.Notation == TNotationMode::nmReadable) {
+        BuildReadableScore(score, midi, tracks, grid, scoreEnd, budget);
+        return score;
+    }
     const std::int64_t measureCount = std::max<std::int64_t>(1, (scoreEnd + measureLength - 1) / measureLength);
     // Every measure of every part holds at least one note or rest.
     if (measureCount > budget.Limit() / static_cast<std::int64_t>(tracks.size()))

@@ -14,8 +14,13 @@ namespace korvalin {
 // The most <note> elements (notes and rests together) one document may hold.
 inline constexpr std::int64_t kMaxScoreNoteElements = 2'000'000;
 
+// How the score is written: as played (the exact transcription, the default),
+// or as a musician would write it for reading.
+enum class TNotationMode { nmLiteral, nmReadable };
+
 // Everything an export may be asked besides the tracks and the grid.
 struct TExportOptions {
+    TNotationMode Notation = TNotationMode::nmLiteral;
     // A score of more notes and rests than this is refused before any text is
     // built (a smaller limit lets the fuzzer explore quickly).
     std::int64_t MaxNoteElements = kMaxScoreNoteElements;

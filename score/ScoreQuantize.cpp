@@ -3,33 +3,6 @@
 #include <algorithm>
 
 namespace korvalin {
-namespace {
-
-// A track's notes stand in the order of their endings, which is nearly the
-// order of their starts: insertion sort finishes such a list in about one
-// pass. A list far from sorted goes to the general sort instead.
-template <typename T, typename Less>
-void SortNearlySorted(std::vector<T>& items, Less less) {
-    std::size_t moves = 0;
-    const std::size_t budget = items.size() + 64;
-    for (std::size_t i = 1; i < items.size(); ++i) {
-        if (!less(items[i], items[i - 1])) continue;
-        T item = items[i];
-        std::size_t j = i;
-        while (j > 0 && less(item, items[j - 1])) {
-            items[j] = items[j - 1];
-            --j;
-            if (++moves > budget) {
-                items[j] = item;
-                std::sort(items.begin(), items.end(), less);
-                return;
-            }
-        }
-        items[j] = item;
-    }
-}
-
-}  // namespace
 
 TChordList CollectChords(const TMidiTrack& track, std::int64_t step) {
     struct TQuantNote {

@@ -3,6 +3,7 @@
 // Quantisation: every note start and end moves to the nearest point of the
 // grid, and notes of one track that then share their span become one chord.
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -49,6 +50,30 @@ inline TQuantSpan QuantizeNote(const TMidiNote& note, std::int64_t step) {
     std::int64_t end = QuantizeTick(note.EndTick, step);
     if (end <= start) end = start + step;
     return {start, end};
+}
+
+// A track's notes stand in the order of their endings, which is nearly the
+// order of their starts: insertion sort finishes such a list in about one
+// pass. A list far from sorted goes to the general sort instead.
+template <typename T, typename Less>
+void SortNearlySorted(std::vector<T>& items, Less less) {
+    std::size_t moves = 0;
+    const std::size_t budget = items.size() + 64;
+    for (std::size_t i = 1; i < items.size(); ++i) {
+        if (!less(items[i], items[i - 1])) continue;
+        T item = items[i];
+        std::size_t j = i;
+        while (j > 0 && less(item, items[j - 1])) {
+            items[j] = items[j - 1];
+            --j;
+            if (++moves > budget) {
+                items[j] = item;
+                std::sort(items.begin(), items.end(), less);
+                return;
+            }
+        }
+        items[j] = item;
+    }
 }
 
 // Notes of any channel and velocity that share their quantised span become one

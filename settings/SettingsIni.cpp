@@ -348,4 +348,23 @@ void SaveRecentEntries(const std::string& fileName, std::span<const TRecentEntry
     ini.SaveToFile(fileName);
 }
 
+std::string LoadNotationMode(const std::string& fileName) noexcept {
+    try {
+        TIniFile ini;
+        ini.LoadFromFile(fileName);
+        std::string mode = ini.ReadString(NotationSection, "Mode", "literal");
+        for (char& c : mode) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        return mode == "readable" ? "readable" : "literal";
+    } catch (...) {
+        return "literal";
+    }
+}
+
+void SaveNotationMode(const std::string& fileName, std::string_view mode) {
+    TIniFile ini;
+    ini.LoadFromFile(fileName);
+    ini.WriteString(NotationSection, "Mode", mode);
+    ini.SaveToFile(fileName);
+}
+
 }  // namespace korvalin

@@ -85,6 +85,7 @@ struct TRecentEntry {
 };
 
 inline constexpr int MaxRecentFiles = 10;
+inline constexpr std::string_view NotationSection = "Notation";
 inline constexpr std::string_view RecentSection = "Recent";
 
 // The settings file below the roaming application-data folder:
@@ -102,5 +103,15 @@ std::vector<TRecentEntry> LoadRecentEntries(const std::string& fileName) noexcep
 // cannot be stored and is left out. Throws EFileError or EIniError on failure,
 // leaving the file on disk as it was.
 void SaveRecentEntries(const std::string& fileName, std::span<const TRecentEntry> entries);
+
+// The notation chosen for scores, "literal" or "readable", from the key Mode of
+// the section "Notation"; anything else, or no file, gives "literal". Nothing
+// is thrown.
+std::string LoadNotationMode(const std::string& fileName) noexcept;
+
+// Stores the notation in its own section, keeping the rest of the file (the
+// history included) as it was. Throws EFileError or EIniError on failure,
+// leaving the file on disk as it was.
+void SaveNotationMode(const std::string& fileName, std::string_view mode);
 
 }  // namespace korvalin

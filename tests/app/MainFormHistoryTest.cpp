@@ -4,6 +4,7 @@
 // triggered directly instead of running it as a modal pop-up.
 
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -22,6 +23,7 @@
 #include "MainForm.h"
 #include "WindowTestSupport.h"
 #include "MidiBuilder.h"
+#include "MusicXmlExporter.h"
 #include "SettingsIni.h"
 
 using korvalin::TRecentEntry;
@@ -129,6 +131,59 @@ private slots:
     // --- The settings file ---
 
     void settingsFileLiesBelowAppData() { QCOMPARE(TfrmMain::SettingsFileName(), SettingsFile()); }
+
+    // --- The notation choice, remembered beside the history ---
+
+    void notationChoiceSpeaksBothLanguagesAndIsRemembered() {
+        QCOMPARE(FForm->lblNotation->text(), QStringLiteral("Нотация"));
+        QCOMPARE(FForm->cbNotation->currentText(), QStringLiteral("Как сыграно"));
+        QCOMPARE(FForm->cbNotation->itemText(1), QStringLiteral("Для чтения"));
+        QCOMPARE(FForm->SelectedNotation(), korvalin::TNotationMode::nmLiteral);
+        FForm->AddRecentFile(WriteMidi(QStringLiteral("a.mid")), false);
+
+        FForm->cbNotation->setCurrentIndex(1);
+        QCOMPARE(FForm->SelectedNotation(), korvalin::TNotationMode::nmReadable);
+        SetEnglish();
+        QCOMPARE(FForm->lblNotation->text(), QStringLiteral("Notation"));
+        QCOMPARE(FForm->cbNotation->currentText(), QStringLiteral("Readable"));
+        QCOMPARE(FForm->cbNotation->itemText(0), QStringLiteral("As played"));
+
+        // Its own section; the history stays as it was.
+        korvalin::TIniFile ini;
+        ini.LoadFromFile(QFile::encodeName(SettingsFile()).toStdString());
+        QCOMPARE(ini.ReadString("Notation", "Mode", ""), std::string("readable"));
+        QCOMPARE(Stored().size(), std::size_t{1});
+
+        FForm.reset();
+        FForm = std::make_unique<THistoryForm>();
+        QCOMPARE(FForm->SelectedNotation(), korvalin::TNotationMode::nmReadable);
+        FForm->cbNotation->setCurrentIndex(0);
+        QCOMPARE(korvalin::LoadNotationMode(QFile::encodeName(SettingsFile()).toStdString()), std::string("literal"));
+        QCOMPARE(Stored().size(), std::size_t{1});
+    }
+
+    void switchingLanguageDoesNotStoreTheNotation() {
+        SetEnglish();
+        FForm->rbRussian->click();
+        QVERIFY(!QFile::exists(SettingsFile()));
+    }
+
+    void theNotationChoiceReachesTheScore() {
+        const QString midi = WriteMidi(QStringLiteral("tune.mid"));
+        Open(midi);
+        FForm->cbNotation->setCurrentIndex(1);
+        const QString score = FFiles->filePath(QStringLiteral("tune.musicxml"));
+        QVERIFY(FForm->WriteScoreFile(score));
+        korvalin::TMidiFile file;
+        file.LoadFromFile(QFile::encodeName(midi).toStdString());
+        korvalin::TExportOptions options;
+        options.Notation = korvalin::TNotationMode::nmReadable;
+        QFile written(score);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll().toStdString(),
+                 korvalin::BuildMusicXmlText(file, std::vector<const korvalin::TMidiTrack*>{file.Tracks()[1].get()},
+                                             QFile::encodeName(score).toStdString(), 16, options));
+    }
 
     void withoutAppDataTheConfigFolderIsUsed() {
         QTemporaryDir config;

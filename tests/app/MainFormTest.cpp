@@ -284,15 +284,17 @@ private slots:
         QTest::newRow("pnlLeft") << "pnlLeft"
                                  << "frmMain" << QRect(0, 65, 430, 667) << 0;
         QTest::newRow("pnlTrackSettings") << "pnlTrackSettings"
-                                          << "pnlLeft" << QRect(0, 329, 430, 246) << 0;
+                                          << "pnlLeft" << QRect(0, 299, 430, 276) << 0;
         QTest::newRow("pnlMidiSettings") << "pnlMidiSettings"
                                          << "pnlLeft" << QRect(0, 575, 430, 92) << 0;
         QTest::newRow("lvTracks") << "lvTracks"
-                                  << "pnlLeft" << QRect(0, 0, 430, 329) << 0;
+                                  << "pnlLeft" << QRect(0, 0, 430, 299) << 0;
         QTest::newRow("btnPreview") << "btnPreview"
-                                    << "pnlTrackSettings" << QRect(12, 130, 402, 32) << 0;
+                                    << "pnlTrackSettings" << QRect(12, 160, 402, 32) << 0;
+        QTest::newRow("cbNotation") << "cbNotation"
+                                    << "pnlTrackSettings" << QRect(250, 114, 164, 25) << 0;
         QTest::newRow("btnPlayTransposed") << "btnPlayTransposed"
-                                           << "pnlTrackSettings" << QRect(145, 206, 176, 32) << 0;
+                                           << "pnlTrackSettings" << QRect(145, 236, 176, 32) << 0;
         QTest::newRow("btnSaveMidi") << "btnSaveMidi"
                                      << "pnlMidiSettings" << QRect(264, 24, 150, 32) << 0;
         QTest::newRow("Splitter") << "Splitter"

@@ -81,6 +81,18 @@ TEST_F(CliConvert, ChoicesGiveTheWindowsDocumentWithPartsInFileOrder) {
     EXPECT_EQ(ReadText(out), BuildMusicXmlText(FMidi, std::vector<const TMidiTrack*>{&Track(2), &Track(3)}, out, 8));
 }
 
+TEST_F(CliConvert, ReadableNotationIsTheExportersReadableDocument) {
+    const std::string literal = Target("literal.musicxml");
+    const std::string readable = Target("readable.musicxml");
+    ASSERT_EQ(Run({"convert", FInput, literal, "--notation", "literal"}), 0) << FErr;
+    ASSERT_EQ(Run({"convert", FInput, readable, "--grid", "8", "--notation", "readable"}), 0) << FErr;
+    const std::vector<const TMidiTrack*> tracks{&Track(2), &Track(3)};
+    EXPECT_EQ(ReadText(literal), BuildMusicXmlText(FMidi, tracks, literal, 16));
+    TExportOptions options;
+    options.Notation = TNotationMode::nmReadable;
+    EXPECT_EQ(ReadText(readable), BuildMusicXmlText(FMidi, tracks, readable, 8, options));
+}
+
 TEST_F(CliConvert, UsageErrorsExitTwoAndWriteNothing) {
     const std::string out = Target("none.musicxml");
     EXPECT_EQ(Run({"convert", FInput, out, "--tracks", "5"}), 2);
@@ -88,6 +100,7 @@ TEST_F(CliConvert, UsageErrorsExitTwoAndWriteNothing) {
     EXPECT_EQ(Run({"convert", FInput, out, "--tracks", "2,x"}), 2);
     EXPECT_EQ(Run({"convert", FInput, out, "--grid", "12"}), 2);
     EXPECT_EQ(Run({"convert", FInput, out, "--clef", "2=alto"}), 2);
+    EXPECT_EQ(Run({"convert", FInput, out, "--notation", "pretty"}), 2);
     EXPECT_EQ(Run({"convert", FInput, out, "--name", "9=Nobody"}), 2);
     EXPECT_EQ(Run({"convert", FInput}), 2);
     EXPECT_FALSE(fs::exists(out));

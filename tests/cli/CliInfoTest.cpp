@@ -74,9 +74,9 @@ TEST_F(CliInfo, TextShowsTheWindowsLabelsAndOneLinePerPart) {
               "Tempo: 120.0 BPM\n"
               "Key: Eb major (from file)\n"
               "Format 1 \u00B7 PPQN 480 \u00B7 time 3/4 \u00B7 parts: 2 \u00B7 service tracks: 1\n"
-              "#\tPart\tNotes\tRange\tClef\n"
-              "2\tPiano\t2\tC4 \u2013 G5\tAutomatic\n"
-              "3\tBass\t2\tE2 \u2013 G4\tAutomatic\n");
+              "#\tPart\tNotes\tRange\tClef\tStaves\n"
+              "2\tPiano\t2\tC4 \u2013 G5\tAutomatic\tsingle\n"
+              "3\tBass\t2\tE2 \u2013 G4\tAutomatic\tsingle\n");
 }
 
 TEST_F(CliInfo, TextSaysWhatIsMissing) {
@@ -88,8 +88,8 @@ TEST_F(CliInfo, TextSaysWhatIsMissing) {
               "Tempo: not specified\n"
               "Key: not detected\n"
               "Format 0 \u00B7 PPQN 96 \u00B7 time 4/4 \u00B7 parts: 1 \u00B7 service tracks: 0\n"
-              "#\tPart\tNotes\tRange\tClef\n"
-              "1\tDrums\t1\tC2 \u2013 C2\tAutomatic\n");
+              "#\tPart\tNotes\tRange\tClef\tStaves\n"
+              "1\tDrums\t1\tC2 \u2013 C2\tAutomatic\tpercussion\n");
 }
 
 TEST_F(CliInfo, TextNamesAnEstimatedKeyAndRoundsTheTempoToOneDecimal) {
@@ -133,11 +133,33 @@ TEST_F(CliInfo, JsonHasExactlyTheDocumentedMembers) {
               R"("hasKeySignature": true, "keyWasEstimated": false, "keyName": "Eb major", "title": "My Song", )"
               R"("tracks": [)"
               R"({"index": 1, "name": "My Song", "exportName": "My Song", "instrumentName": "", )"
-              R"("programNumber": -1, "noteCount": 0, "minPitch": -1, "maxPitch": -1}, )"
+              R"("programNumber": -1, "noteCount": 0, "minPitch": -1, "maxPitch": -1, "readableStaves": "single"}, )"
               R"({"index": 2, "name": "Piano", "exportName": "Piano", "instrumentName": "Grand", )"
-              R"("programNumber": 1, "noteCount": 2, "minPitch": 60, "maxPitch": 79}, )"
+              R"("programNumber": 1, "noteCount": 2, "minPitch": 60, "maxPitch": 79, "readableStaves": "single"}, )"
               R"({"index": 3, "name": "Bass", "exportName": "Bass", "instrumentName": "", )"
-              R"("programNumber": -1, "noteCount": 2, "minPitch": 40, "maxPitch": 67}]})");
+              R"("programNumber": -1, "noteCount": 2, "minPitch": 40, "maxPitch": 67, "readableStaves": "single"}]})");
+}
+
+TEST_F(CliInfo, ReportsHowReadableNotationWritesEachTrack) {
+    // A piano playing in both clefs takes a grand staff, drums a percussion
+    // staff, a melody on a piano sound one staff.
+    MidiBuilder midi(1, 480);
+    midi.Track().Name("Song").End();
+    midi.Track().Name("Piano").Program(0, 0, 0).Note(0, 480, 0, 40).Note(0, 480, 0, 76).Note(0, 480, 0, 36).End();
+    midi.Track().Name("Kit").Note(0, 120, 9, 36).Note(0, 120, 9, 42).End();
+    midi.Track().Name("Tune").Program(0, 1, 0).Note(0, 480, 1, 72).Note(0, 480, 1, 74).End();
+    const std::string file = Write("staves.mid", midi.Bytes());
+    const auto text = Run({"info", file});
+    EXPECT_NE(text.Out.find("\tAutomatic\tgrand\n"), std::string::npos) << text.Out;
+    EXPECT_NE(text.Out.find("\tAutomatic\tpercussion\n"), std::string::npos) << text.Out;
+    EXPECT_NE(text.Out.find("4\tTune\t2\tC5 \u2013 D5\tAutomatic\tsingle\n"), std::string::npos) << text.Out;
+    const std::string json = Canonical(Run({"info", "--json", file}).Out);
+    std::vector<std::string> staves;
+    for (auto at = json.find("\"readableStaves\": \""); at != std::string::npos; at = json.find("\"readableStaves\": \"", at + 1)) {
+        const auto from = at + 19;
+        staves.push_back(json.substr(from, json.find('"', from) - from));
+    }
+    EXPECT_EQ(staves, (std::vector<std::string>{"single", "grand", "percussion", "single"})) << json;
 }
 
 TEST_F(CliInfo, JsonNotesAreInTheModelsOrder) {
@@ -150,7 +172,7 @@ TEST_F(CliInfo, JsonNotesAreInTheModelsOrder) {
               R"("timeNumerator": 4, "timeDenominator": 4, "keyFifths": 0, "keyMinor": false, )"
               R"("hasKeySignature": false, "keyWasEstimated": true, "keyName": "C major", "title": "Track 1", )"
               R"("tracks": [{"index": 1, "name": "Track 1", "exportName": "Track 1", "instrumentName": "", )"
-              R"("programNumber": -1, "noteCount": 2, "minPitch": 60, "maxPitch": 64, )"
+              R"("programNumber": -1, "noteCount": 2, "minPitch": 60, "maxPitch": 64, "readableStaves": "single", )"
               R"("notes": [[0, 10, 64, 91, 3], [0, 15, 60, 90, 2]]}]})");
 }
 

@@ -53,7 +53,12 @@ protected:
     }
 
     int Run(const std::vector<std::string>& args) {
-        std::string command = ShellQuoted(KORVALIN_CLI) + " render";
+        // The page engine asks for a runtime folder; without XDG_RUNTIME_DIR
+        // Qt would make one in the shared temporary folder and leave it there.
+        const fs::path runtime = FDir / "runtime";
+        fs::create_directories(runtime);
+        fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+        std::string command = "XDG_RUNTIME_DIR=" + ShellQuoted(runtime.string()) + " " + ShellQuoted(KORVALIN_CLI) + " render";
         for (const auto& arg : args) command += " " + ShellQuoted(arg);
         command += " >/dev/null 2>" + ShellQuoted((FDir / "stderr.txt").string()) + " </dev/null";
         const int status = std::system(command.c_str());

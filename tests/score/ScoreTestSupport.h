@@ -13,6 +13,8 @@
 
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include "MidiBuilder.h"
 #include "MidiParser.h"
 
@@ -98,5 +100,38 @@ public:
 private:
     std::filesystem::path FPath;
 };
+
+// The first track of every case: its name becomes the title, and the key is
+// given so the loader does not estimate one from the notes.
+inline void Conductor(MidiBuilder& midi, const std::string& title, std::uint32_t tempo = 500000, int numerator = 4,
+               int denominatorPower = 2, int fifths = 0, bool minor = false) {
+    midi.Track()
+        .Name(title)
+        .Tempo(0, tempo)
+        .TimeSig(0, numerator, denominatorPower)
+        .KeySig(0, fifths, minor)
+        .End();
+}
+
+inline void NoteTrack(MidiBuilder& midi, const std::string& name, const std::vector<TNote>& notes) {
+    AddNotes(midi.Track().Name(name), notes).End();
+}
+
+// Compares the whole document; on a difference names the first line that
+// differs and leaves the actual text beside the test binary for a diff.
+inline void ExpectGolden(const std::string& name, const std::string& actual) {
+    const std::string expected = ReadText(GoldenDir() / (name + ".musicxml"));
+    ASSERT_FALSE(expected.empty()) << "golden file missing: " << name;
+    if (expected == actual) return;
+    std::ofstream(name + ".actual.musicxml", std::ios::binary) << actual;
+    std::size_t line = 1;
+    std::size_t i = 0;
+    while (i < expected.size() && i < actual.size() && expected[i] == actual[i]) {
+        if (expected[i] == '\n') ++line;
+        ++i;
+    }
+    ADD_FAILURE() << name << ": differs from the golden file at line " << line << " (actual text written to "
+                  << name << ".actual.musicxml)";
+}
 
 }  // namespace korvalin::test

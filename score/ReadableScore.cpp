@@ -1,0 +1,421 @@
+#include "ReadableScore.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "LiteralScore.h"
+#include "ReadableSteps.h"
+#include "ScoreQuantize.h"
+
+namespace korvalin {
+namespace {
+
+constexpr std::int32_t kVoicesPerStaff = 4;
+
+TReadableStaves StavesOf(const TMidiTrack& track) {
+    const TReadableStaves staves = ClassifyTrack(track);
+    // A clef the user chose keeps a pitched part on one staff in that clef.
+    if (staves == TReadableStaves::rsGrand && track.ClefMode != TClefMode::cmAuto) return TReadableStaves::rsSingle;
+    return staves;
+}
+
+// The track's notes on the grid, in score units, by start and then pitch.
+// One key sounds once at a time in writing: a repeated note at the same
+// moment is kept once (the longer), and a note still held when its key is
+// struck again ends there.
+std::vector<TPartNote> QuantisedNotes(const TMidiTrack& track, const TUnitScale& scale) {
+    std::vector<TPartNote> notes;
+    notes.reserve(track.Notes().size());
+    for (const auto& note : track.Notes()) {
+        const TQuantSpan span = QuantizeNote(note, scale.TicksPerStep);
+        TPartNote& part = notes.emplace_back();
+        part.Start = scale.FromTick(span.Start);
+        part.End = scale.FromTick(span.End);
+        part.Pitch = note.Pitch & 127;
+    }
+    SortNearlySorted(notes, [](const TPartNote& a, const TPartNote& b) {
+        if (a.Start != b.Start) return a.Start < b.Start;
+        return a.Pitch != b.Pitch ? a.Pitch < b.Pitch : a.End > b.End;
+    });
+    std::array<std::int64_t, 128> lastOfKey;
+    lastOfKey.fill(-1);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        const auto key = static_cast<std::size_t>(notes[i].Pitch);
+        if (lastOfKey[key] >= 0) {
+            TPartNote& held = notes[static_cast<std::size_t>(lastOfKey[key])];
+            if (held.Start == notes[i].Start) continue;
+            held.End = std::min(held.End, notes[i].Start);
+        }
+        lastOfKey[key] = static_cast<std::int64_t>(kept);
+        notes[kept++] = notes[i];
+    }
+    notes.resize(kept);
+    return notes;
+}
+
+int Diatonic(const TSpelledPitch& pitch) { return pitch.Octave * 7 + pitch.Step; }
+
+// The chords of one voice of one staff, in time order.
+struct TLineChord {
+    TScoreTime Start = 0;
+    TScoreTime End = 0;
+    std::uint32_t First = 0;  // into the part's ordered note list
+    std::uint32_t Count = 0;
+    std::int32_t Phrase = 0;
+};
+
+struct TLine {
+    std::int32_t Staff = 1;
+    std::int32_t Voice = 0;
+    std::vector<TLineChord> Chords;
+    std::size_t Next = 0;  // the first chord not over before the measure being filled
+};
+
+class TReadablePart {
+public:
+    TReadablePart(TScorePart& part, const TMeasureMap& map, TNoteElementBudget& budget)
+        : FPart(part), FMap(map), FBudget(budget) {}
+
+    void Build(const TMidiTrack& track, const TUnitScale& scale, std::int32_t partNumber, bool withTempo,
+               double tempo) {
+        const TReadableStaves staves = StavesOf(track);
+        FPercussion = staves == TReadableStaves::rsPercussion;
+        FPart.Name = ReadablePartName(track);
+        FPart.Abbreviation = PartAbbreviation(FPart.Name, staves);
+        FPart.Staves = staves == TReadableStaves::rsGrand ? 2 : 1;
+        FNotes = QuantisedNotes(track, scale);
+        const TScoreTime quarter = scale.UnitsPerWhole / 4;
+        if (FPercussion) {
+            MapDrums(FNotes, FPart, partNumber);
+            SetDrumDurations(FNotes, FMap);
+        } else {
+            if (FPart.Staves == 2) SplitHands(FNotes, quarter);
+            const bool performed = PlayedOffTheGrid(track, scale.TicksPerStep);
+            for (std::int32_t staff = 1; staff <= FPart.Staves; ++staff)
+                AssignVoices(FNotes, staff, scale.UnitsPerStep, quarter, performed);
+            SpellNotes(FNotes, FMap);
+        }
+        ChooseAllClefs(track);
+        BuildLines();
+        FCarried.assign(static_cast<std::size_t>(FPart.Staves), {});
+        FPart.Measures.resize(FMap.Measures.size());
+        for (std::size_t m = 0; m < FMap.Measures.size(); ++m) FillMeasure(m, withTempo && m == 0, tempo);
+    }
+
+private:
+    void ChooseAllClefs(const TMidiTrack& track) {
+        FClefs.assign(static_cast<std::size_t>(FPart.Staves), {});
+        if (FPercussion) {
+            FClefs[0].assign(FMap.Measures.size(), "percussion");
+        } else if (FPart.Staves == 2) {
+            FClefs[0] = ChooseClefs(FNotes, 1, FMap, "G");
+            FClefs[1] = ChooseClefs(FNotes, 2, FMap, "F");
+        } else if (track.ClefMode == TClefMode::cmTreble || track.ClefMode == TClefMode::cmBass) {
+            FClefs[0].assign(FMap.Measures.size(), track.ClefMode == TClefMode::cmBass ? "F" : "G");
+        } else {
+            FClefs[0] = ChooseClefs(FNotes, 1, FMap, "");
+        }
+    }
+
+    void BuildLines() {
+        // The notes by line (staff and voice), each line in time order, and
+        // the notes of a chord from the lowest on the staff: the notes come
+        // in time order already, so the lines are counted out, not sorted.
+        const auto lineOf = [](const TPartNote& note) {
+            return static_cast<std::size_t>((note.Staff - 1) * kVoicesPerStaff + std::min(note.Voice, kVoicesPerStaff - 1));
+        };
+        std::vector<std::uint32_t> firstOfLine(2 * kVoicesPerStaff + 1, 0);
+        for (const auto& note : FNotes) ++firstOfLine[lineOf(note) + 1];
+        for (std::size_t l = 1; l < firstOfLine.size(); ++l) firstOfLine[l] += firstOfLine[l - 1];
+        FOrder.resize(FNotes.size());
+        for (std::size_t i = 0; i < FNotes.size(); ++i) FOrder[firstOfLine[lineOf(FNotes[i])]++] = static_cast<std::uint32_t>(i);
+        const auto byPlace = [&](std::uint32_t a, std::uint32_t b) {
+            const TPartNote& x = FNotes[a];
+            const TPartNote& y = FNotes[b];
+            return Diatonic(x.Spelled) != Diatonic(y.Spelled) ? Diatonic(x.Spelled) < Diatonic(y.Spelled) : x.Pitch < y.Pitch;
+        };
+        for (std::size_t i = 0; i < FOrder.size();) {
+            std::size_t j = i + 1;
+            while (j < FOrder.size() && lineOf(FNotes[FOrder[j]]) == lineOf(FNotes[FOrder[i]]) &&
+                   FNotes[FOrder[j]].Start == FNotes[FOrder[i]].Start)
+                ++j;
+            if (j - i > 1) std::sort(FOrder.begin() + static_cast<std::ptrdiff_t>(i), FOrder.begin() + static_cast<std::ptrdiff_t>(j), byPlace);
+            i = j;
+        }
+        // Every staff has its first voice, notes or not: it carries the rests.
+        for (std::int32_t staff = 1; staff <= FPart.Staves; ++staff) FLines.push_back({staff, 0, {}, 0});
+        for (std::size_t i = 0; i < FOrder.size();) {
+            const TPartNote& first = FNotes[FOrder[i]];
+            std::size_t j = i;
+            TScoreTime end = first.End;
+            while (j < FOrder.size() && FNotes[FOrder[j]].Staff == first.Staff && FNotes[FOrder[j]].Voice == first.Voice &&
+                   FNotes[FOrder[j]].Start == first.Start) {
+                end = std::max(end, FNotes[FOrder[j]].End);
+                ++j;
+            }
+            const auto voice = std::min(first.Voice, kVoicesPerStaff - 1);
+            auto line = std::find_if(FLines.begin(), FLines.end(),
+                                     [&](const TLine& l) { return l.Staff == first.Staff && l.Voice == voice; });
+            if (line == FLines.end()) {
+                FLines.push_back({first.Staff, voice, {}, 0});
+                line = FLines.end() - 1;
+            }
+            line->Chords.push_back({first.Start, end, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j - i), 0});
+            i = j;
+        }
+        std::sort(FLines.begin(), FLines.end(), [](const TLine& a, const TLine& b) {
+            return a.Staff != b.Staff ? a.Staff < b.Staff : a.Voice < b.Voice;
+        });
+        // A lower voice's phrase: chords no more than half a bar apart. Inside
+        // it its silences are rests; around it nothing is shown.
+        for (auto& line : FLines) {
+            std::size_t hint = 0;
+            for (std::size_t c = 1; c < line.Chords.size(); ++c) {
+                const TScoreTime gap = line.Chords[c].Start - line.Chords[c - 1].End;
+                const TMeasureSlot& slot = FMap.Measures[FMap.IndexAt(line.Chords[c - 1].End, hint)];
+                line.Chords[c].Phrase = line.Chords[c - 1].Phrase + (gap * 2 > slot.Length ? 1 : 0);
+            }
+        }
+    }
+
+    void FillMeasure(std::size_t m, bool withTempo, double tempo) {
+        const TMeasureSlot& slot = FMap.Measures[m];
+        TScoreMeasure& measure = FPart.Measures[m];
+        measure.Number = std::to_string(m + 1);
+        measure.Start = slot.Start;
+        measure.Length = slot.Length;
+        if (m == 0) {
+            measure.WriteDivisions = true;
+            measure.WriteStaves = FPart.Staves > 1;
+        }
+        if (slot.KeyChanged && !FPercussion) {
+            measure.HasKey = true;
+            measure.Key = slot.Key;
+        }
+        if (slot.TimeChanged) {
+            measure.HasTime = true;
+            measure.Time = slot.Time;
+        }
+        for (std::int32_t staff = 1; staff <= FPart.Staves; ++staff) {
+            const std::string_view clef = FClefs[static_cast<std::size_t>(staff - 1)][m];
+            if (m > 0 && clef == FClefs[static_cast<std::size_t>(staff - 1)][m - 1]) continue;
+            const std::int32_t line = clef == "F" ? 4 : 2;
+            measure.Clefs.push_back({FPart.Staves > 1 ? staff : 0, clef, line});
+        }
+        if (withTempo) measure.Tempos.push_back(Tempo(slot, tempo));
+
+        measure.FirstVoice = static_cast<std::uint32_t>(FPart.Voices.size());
+        for (std::int32_t staff = 1; staff <= FPart.Staves; ++staff) {
+            const std::size_t firstVoice = FPart.Voices.size();
+            for (auto& line : FLines)
+                if (line.Staff == staff) FillVoice(line, slot);
+            FinishStaff(staff, m, firstVoice);
+        }
+        measure.VoiceCount = static_cast<std::uint32_t>(FPart.Voices.size()) - measure.FirstVoice;
+    }
+
+    // A metronome mark by the beat of the opening meter: a dotted quarter in 6/8.
+    TScoreTempo Tempo(const TMeasureSlot& slot, double bpm) const {
+        TScoreTempo mark;
+        const TScoreTime beat = slot.Meter.Compound ? slot.Meter.BeatLengthAt(0) : FMap.UnitsPerWhole / 4;
+        TNoteType type = TNoteType::ntQuarter;
+        std::uint8_t dots = 0;
+        for (int k = 0; k <= 8; ++k) {
+            const TScoreTime value = FMap.UnitsPerWhole >> k;
+            if (value == beat || value + value / 2 == beat) {
+                type = static_cast<TNoteType>(static_cast<int>(TNoteType::ntWhole) + k);
+                dots = value == beat ? 0 : 1;
+                break;
+            }
+        }
+        const double perBeat = bpm * static_cast<double>(FMap.UnitsPerWhole) / (4.0 * static_cast<double>(beat));
+        mark.BeatUnit = type;
+        mark.BeatUnitDot = dots > 0;
+        mark.PerMinute = std::to_string(static_cast<long long>(std::llround(perBeat)));
+        mark.Sound = FormatTempo(bpm);
+        return mark;
+    }
+
+    void FillVoice(TLine& line, const TMeasureSlot& slot) {
+        const TScoreTime ms = slot.Start;
+        const TScoreTime me = slot.Start + slot.Length;
+        auto& chords = line.Chords;
+        while (line.Next < chords.size() && chords[line.Next].End <= ms) ++line.Next;
+        const bool sounds = line.Next < chords.size() && chords[line.Next].Start < me;
+        if (!sounds && line.Voice != 0) return;
+        TScoreVoice& voice = FPart.Voices.emplace_back();
+        voice.Number = (line.Staff - 1) * kVoicesPerStaff + line.Voice + 1;
+        voice.Staff = line.Staff;
+        voice.FirstEvent = static_cast<std::uint32_t>(FPart.Events.size());
+        if (!sounds) {
+            FBudget.Take(1);
+            TScoreEvent& rest = FPart.Events.emplace_back();
+            rest.Duration = slot.Length;
+            rest.MeasureRest = true;
+            rest.HasType = false;
+            rest.FirstHead = static_cast<std::uint32_t>(FPart.Heads.size());
+        } else {
+            TScoreTime cursor = ms;
+            std::size_t c = line.Next;
+            for (; c < chords.size() && chords[c].Start < me; ++c) {
+                const TScoreTime from = std::max({ms, chords[c].Start, cursor});
+                const TScoreTime to = std::min(me, chords[c].End);
+                if (to <= from) continue;
+                if (from > cursor) AddRests(slot, cursor, from, Hidden(line, c));
+                AddChord(slot, chords[c], from, to);
+                cursor = to;
+            }
+            if (cursor < me) AddRests(slot, cursor, me, Hidden(line, c));
+        }
+        FPart.Voices.back().EventCount = static_cast<std::uint32_t>(FPart.Events.size()) - FPart.Voices.back().FirstEvent;
+    }
+
+    // A silence of a lower voice shows as rests only inside one of its phrases.
+    bool Hidden(const TLine& line, std::size_t after) const {
+        if (line.Voice == 0) return false;
+        if (after == 0 || after >= line.Chords.size()) return true;
+        return line.Chords[after - 1].Phrase != line.Chords[after].Phrase;
+    }
+
+    void AddRests(const TMeasureSlot& slot, TScoreTime from, TScoreTime to, bool hidden) {
+        FValues.clear();
+        SplitIntoValues(slot.Meter, from - slot.Start, to - slot.Start, true, FValues);
+        for (const auto& value : FValues) {
+            FBudget.Take(1);
+            TScoreEvent& rest = FPart.Events.emplace_back();
+            rest.Offset = value.Offset;
+            rest.Duration = value.Duration;
+            rest.Type = value.Type;
+            rest.Dots = value.Dots;
+            rest.Hidden = hidden;
+            rest.FirstHead = static_cast<std::uint32_t>(FPart.Heads.size());
+        }
+    }
+
+    void AddChord(const TMeasureSlot& slot, const TLineChord& chord, TScoreTime from, TScoreTime to) {
+        FValues.clear();
+        SplitIntoValues(slot.Meter, from - slot.Start, to - slot.Start, false, FValues);
+        for (const auto& value : FValues) {
+            FBudget.Take(chord.Count);
+            const TScoreTime pieceStart = slot.Start + value.Offset;
+            const TScoreTime pieceEnd = pieceStart + value.Duration;
+            TScoreEvent& event = FPart.Events.emplace_back();
+            event.Offset = value.Offset;
+            event.Duration = value.Duration;
+            event.Type = value.Type;
+            event.Dots = value.Dots;
+            event.FirstHead = static_cast<std::uint32_t>(FPart.Heads.size());
+            event.HeadCount = chord.Count;
+            for (std::uint32_t k = 0; k < chord.Count; ++k) {
+                const TPartNote& note = FNotes[FOrder[chord.First + k]];
+                TScoreHead& head = FPart.Heads.emplace_back();
+                head.Pitch = note.Pitch;
+                head.Step = note.Spelled.Step;
+                head.Alter = note.Spelled.Alter;
+                head.Octave = note.Spelled.Octave;
+                head.TieStop = pieceStart > chord.Start;
+                head.TieStart = pieceEnd < chord.End;
+                head.Instrument = note.Instrument;
+                head.Notehead = note.Notehead;
+            }
+        }
+    }
+
+    // Beams, stems and accidentals once every voice of a staff is in the measure.
+    void FinishStaff(std::int32_t staff, std::size_t m, std::size_t firstVoice) {
+        const TMeasureSlot& slot = FMap.Measures[m];
+        std::size_t sounding = 0;
+        for (std::size_t v = firstVoice; v < FPart.Voices.size(); ++v) {
+            const TScoreVoice& voice = FPart.Voices[v];
+            std::span<TScoreEvent> events(FPart.Events.data() + voice.FirstEvent, voice.EventCount);
+            SetBeams(slot.Meter, events);
+            if (std::any_of(events.begin(), events.end(), [](const TScoreEvent& e) { return !e.IsRest(); })) ++sounding;
+        }
+        const std::string_view clef = FClefs[static_cast<std::size_t>(staff - 1)][m];
+        for (std::size_t v = firstVoice; v < FPart.Voices.size(); ++v) {
+            const TScoreVoice& voice = FPart.Voices[v];
+            std::span<TScoreEvent> events(FPart.Events.data() + voice.FirstEvent, voice.EventCount);
+            const std::int32_t index = (voice.Number - 1) % kVoicesPerStaff;
+            if (FPercussion || sounding > 1) {
+                // With two voices on a staff the upper one's stems go up, the lower one's down.
+                for (auto& event : events)
+                    if (!event.IsRest()) event.Stem = index % 2 == 0 ? TStem::stUp : TStem::stDown;
+            } else {
+                SetStemsByPosition(events, clef);
+            }
+            for (auto& event : events)
+                if (event.Type <= TNoteType::ntWhole) event.Stem = TStem::stNone;
+        }
+        if (!FPercussion)
+            SetAccidentals(FPart, std::span<const TScoreVoice>(FPart.Voices.data() + firstVoice, FPart.Voices.size() - firstVoice),
+                           slot.Key, FCarried[static_cast<std::size_t>(staff - 1)]);
+    }
+
+    // A single line's stems point away from the note farthest from the middle
+    // line; a beamed group takes one direction for all its notes.
+    void SetStemsByPosition(std::span<TScoreEvent> events, std::string_view clef) const {
+        const int middle = clef == "F" ? 22 : 34;
+        std::size_t i = 0;
+        while (i < events.size()) {
+            std::size_t j = i + 1;
+            if (events[i].Beams[0] == TBeam::bmBegin)
+                while (j < events.size() && events[j - 1].Beams[0] != TBeam::bmEnd) ++j;
+            int above = 0, below = 0;
+            for (std::size_t k = i; k < j; ++k)
+                for (std::uint32_t h = 0; h < events[k].HeadCount; ++h) {
+                    const TScoreHead& head = FPart.Heads[events[k].FirstHead + h];
+                    const int d = head.Octave * 7 + head.Step - middle;
+                    above = std::max(above, d);
+                    below = std::max(below, -d);
+                }
+            const TStem stem = above >= below ? TStem::stDown : TStem::stUp;
+            for (std::size_t k = i; k < j; ++k)
+                if (!events[k].IsRest()) events[k].Stem = stem;
+            i = j;
+        }
+    }
+
+    TScorePart& FPart;
+    const TMeasureMap& FMap;
+    TNoteElementBudget& FBudget;
+    bool FPercussion = false;
+    std::vector<TPartNote> FNotes;
+    std::vector<std::uint32_t> FOrder;
+    std::vector<TLine> FLines;
+    std::vector<std::vector<std::string_view>> FClefs;
+    std::vector<std::vector<std::int8_t>> FCarried;
+    std::vector<TWrittenValue> FValues;
+};
+
+}  // namespace
+
+std::string_view ReadableStavesName(const TMidiTrack& track) {
+    switch (StavesOf(track)) {
+        case TReadableStaves::rsGrand: return "grand";
+        case TReadableStaves::rsPercussion: return "percussion";
+        case TReadableStaves::rsSingle: break;
+    }
+    return "single";
+}
+
+void BuildReadableScore(TScore& score, const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
+                        std::int32_t grid, std::int64_t scoreEndTick, TNoteElementBudget& budget) {
+    const TUnitScale scale = MakeUnitScale(midi, grid);
+    // Every measure of every part holds at least one note or rest.
+    const std::int64_t measureLimit = budget.Limit() / static_cast<std::int64_t>(tracks.size());
+    const TMeasureMap map = BuildMeasureMap(midi, scale, scale.FromTick(scoreEndTick), measureLimit);
+    score.UnitsPerQuarter = scale.UnitsPerWhole / 4;
+    score.KeepUnitAsDivisions = false;
+    score.Parts.reserve(tracks.size());
+    for (std::size_t p = 0; p < tracks.size(); ++p) {
+        TScorePart& part = score.Parts.emplace_back();
+        TReadablePart(part, map, budget)
+            .Build(*tracks[p], scale, static_cast<std::int32_t>(p) + 1, p == 0, midi.TempoBPM);
+    }
+}
+
+}  // namespace korvalin

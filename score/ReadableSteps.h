@@ -1,0 +1,140 @@
+#pragma once
+
+// The steps of the readable notation and what they hand each other: the notes
+// of one part in score units, the measures with their meter and key, and the
+// choices each step adds (staff, voice, spelling, clef).
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "MidiParser.h"
+#include "ScoreModel.h"
+#include "ScoreSpelling.h"
+
+namespace korvalin {
+
+enum class TReadableStaves { rsSingle, rsGrand, rsPercussion };
+
+// One note of a part after quantisation, in score units.
+struct TPartNote {
+    TScoreTime Start = 0;
+    TScoreTime End = 0;
+    std::int32_t Pitch = 0;
+    std::int32_t Staff = 1;  // 1 upper, 2 lower
+    std::int32_t Voice = 0;  // within its staff, from 0
+    TSpelledPitch Spelled;
+    std::int32_t Instrument = -1;  // drums: index into the part's instruments
+    TNotehead Notehead = TNotehead::nhNormal;
+};
+
+// How a measure divides: its beats and the groups of beats that must stay
+// visible, from which every boundary inside it has a strength.
+struct TMeter {
+    TScoreTime Length = 0;
+    bool Compound = false;                // beats of three parts (6/8, 9/8, 12/8)
+    std::vector<TScoreTime> BeatStarts;   // offsets, the first is 0
+    std::vector<TScoreTime> GroupStarts;  // offsets of the stronger groups, the first is 0
+    TScoreTime UnitsPerWhole = 0;
+
+    TScoreTime BeatAt(TScoreTime offset) const;  // start of the beat holding the offset
+    TScoreTime BeatLengthAt(TScoreTime offset) const;
+    TScoreTime GroupAt(TScoreTime offset) const;
+    TScoreTime GroupLengthAt(TScoreTime offset) const;
+};
+
+TMeter MakeMeter(std::int32_t beats, std::int32_t beatType, TScoreTime unitsPerWhole);
+
+struct TMeasureSlot {
+    TScoreTime Start = 0;
+    TScoreTime Length = 0;
+    TScoreTimeSignature Time;
+    bool TimeChanged = false;  // the signature is written here
+    TScoreKey Key;
+    bool KeyChanged = false;
+    TMeter Meter;
+};
+
+// The measures of the whole score, shared by every part.
+struct TMeasureMap {
+    std::vector<TMeasureSlot> Measures;
+    TScoreTime UnitsPerWhole = 0;
+
+    std::size_t IndexAt(TScoreTime time) const;  // the measure holding the time
+    // The same, looking first at `hint` and after it, where a walk in time order
+    // finds it; `hint` moves to the answer.
+    std::size_t IndexAt(TScoreTime time, std::size_t& hint) const;
+};
+
+// Score units for the grid: a whole note is `UnitsPerWhole` units, enough for
+// the grid and every time signature of the file.
+struct TUnitScale {
+    TScoreTime UnitsPerWhole = 0;
+    std::int64_t TicksPerStep = 1;  // the grid step in ticks
+    TScoreTime UnitsPerStep = 1;
+
+    TScoreTime FromTick(std::int64_t quantisedTick) const { return quantisedTick / TicksPerStep * UnitsPerStep; }
+};
+
+// A written value: a plain or dotted note value at an offset in its measure.
+struct TWrittenValue {
+    TScoreTime Offset = 0;
+    TScoreTime Duration = 0;
+    TNoteType Type = TNoteType::ntQuarter;
+    std::uint8_t Dots = 0;
+};
+
+// Meter and measures (ReadableMeter.cpp)
+TUnitScale MakeUnitScale(const TMidiFile& midi, std::int32_t grid);
+// Refuses the score when it would take more than `measureLimit` measures.
+TMeasureMap BuildMeasureMap(const TMidiFile& midi, const TUnitScale& scale, TScoreTime scoreEnd,
+                            std::int64_t measureLimit);
+// Cuts [start, end) of one measure into values that show the beat.
+void SplitIntoValues(const TMeter& meter, TScoreTime start, TScoreTime end, bool rest,
+                     std::vector<TWrittenValue>& out);
+// Beams for the events of one voice in one measure, in time order.
+void SetBeams(const TMeter& meter, std::span<TScoreEvent> events);
+
+// The steps below that take a part's notes expect them by start, then pitch,
+// as the quantisation leaves them, and keep that order.
+
+// Staves (ReadableStaves.cpp)
+TReadableStaves ClassifyTrack(const TMidiTrack& track);
+// Gives every note a hand: 1 for the right, 2 for the left.
+void SplitHands(std::vector<TPartNote>& notes, TScoreTime unitsPerQuarter);
+// The clef of each measure of one staff ("G" or "F"), changing only for a
+// passage; an empty `preferred` lets the notes choose the opening clef.
+std::vector<std::string_view> ChooseClefs(const std::vector<TPartNote>& notes, std::int32_t staff,
+                                          const TMeasureMap& map, std::string_view preferred);
+
+// Voices (ReadableVoices.cpp): gives every note of one staff its voice, and may
+// shorten a note whose end only overlaps the next one as played. The notes of
+// a part `asPerformed` (its times off the grid) also reach to the next note of
+// their voice over a short silence, which was the player's, not the music's.
+void AssignVoices(std::vector<TPartNote>& notes, std::int32_t staff, TScoreTime step, TScoreTime unitsPerQuarter,
+                  bool asPerformed);
+// Whether the track was played rather than entered: most of its notes start
+// or end away from the grid.
+bool PlayedOffTheGrid(const TMidiTrack& track, std::int64_t ticksPerStep);
+
+// Spelling (ReadableSpelling.cpp)
+void SpellNotes(std::vector<TPartNote>& notes, const TMeasureMap& map);
+// Accidentals for the heads of one staff in one measure; `carried` holds what
+// the measure before left altered, for courtesy signs.
+void SetAccidentals(TScorePart& part, std::span<const TScoreVoice> voices, const TScoreKey& key,
+                    std::vector<std::int8_t>& carried);
+
+// Drums (ReadableDrums.cpp): instruments of the part and the place of every note.
+void MapDrums(std::vector<TPartNote>& notes, TScorePart& part, std::int32_t partNumber);
+bool IsFootDrum(std::int32_t pitch);
+// Each hit lasts until the next one of its voice, to the end of its beat at most.
+void SetDrumDurations(std::vector<TPartNote>& notes, const TMeasureMap& map);
+
+// Names (ReadableNames.cpp)
+std::string ReadablePartName(const TMidiTrack& track);
+// Lower case for Latin and Cyrillic letters, for matching names.
+std::string LowercaseName(std::string_view name);
+std::string PartAbbreviation(std::string_view name, TReadableStaves staves);
+
+}  // namespace korvalin

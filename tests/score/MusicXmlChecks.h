@@ -1,0 +1,307 @@
+#pragma once
+
+// Reading exported documents back in the tests: the public corpus, a reader
+// that checks every voice of every measure with its own arithmetic, the notes
+// a document starts and where, and validation against the MusicXML schema.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <numeric>
+#include <set>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "MidiParser.h"
+#include "ScoreTestSupport.h"
+
+namespace korvalin::test {
+
+namespace fs = std::filesystem;
+
+inline std::vector<fs::path> CorpusMidiFiles() {
+    std::vector<fs::path> files;
+    const fs::path root = CorpusDir() / "midi";
+    if (!fs::is_directory(root)) return files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file()) continue;
+        std::string ext = entry.path().extension().string();
+        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (ext == ".mid" || ext == ".midi" || ext == ".kar") files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The integer between `open` and the next '<' when the line holds `open`.
+inline bool TagValue(std::string_view line, std::string_view open, std::int64_t& value) {
+    const auto at = line.find(open);
+    if (at == std::string_view::npos) return false;
+    value = std::stoll(std::string(line.substr(at + open.size())));
+    return true;
+}
+
+// The divisions and the time signature in force as a document is read.
+struct TTimeReader {
+    std::int64_t Divisions = 1, Beats = 4, BeatType = 4;
+
+    // Takes the value from a line that holds one of them; false for any other line.
+    bool Read(std::string_view line) {
+        return TagValue(line, "<divisions>", Divisions) || TagValue(line, "<beats>", Beats) ||
+               TagValue(line, "<beat-type>", BeatType);
+    }
+    std::int64_t MeasureLength() const { return Divisions * 4 * Beats / BeatType; }
+};
+
+// Reads a document back the way a notation program does, with its own
+// arithmetic: the time position moves by each note or rest that is not a chord
+// member and by <forward>, goes back by <backup>; every written voice must run
+// without a gap from the start of its measure to its end. Returns the problems;
+// adds up the written length of the pitched notes of each part (chord members
+// included) into `soundingPerPart`.
+inline std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& doc, std::vector<std::int64_t>& soundingPerPart) {
+    std::vector<std::string> problems;
+    const auto problem = [&](const std::string& where, const std::string& what) {
+        if (problems.size() < 10) problems.push_back(where + ": " + what);
+    };
+    TTimeReader time;
+    std::int64_t measureLength = 0;
+    std::int64_t pos = 0, part = 0, measure = 0, firstPartMeasures = -1;
+    std::map<std::int64_t, std::int64_t> voiceEnd;
+    enum { kNone, kNote, kBackup, kForward } element = kNone;
+    bool chord = false, rest = false;
+    std::int64_t duration = -1, voice = -1, lastDuration = -1, lastVoice = -1;
+
+    std::istringstream lines(doc);
+    std::string text;
+    while (std::getline(lines, text)) {
+        const std::string_view line = text;
+        const std::string where = "part " + std::to_string(part) + " measure " + std::to_string(measure);
+        std::int64_t value = 0;
+        if (line.find("<part id=") != std::string_view::npos) {
+            if (part == 1) firstPartMeasures = measure;
+            else if (part > 1 && measure != firstPartMeasures) problem(where, "measure count differs from part 1");
+            ++part;
+            measure = 0;
+            soundingPerPart.push_back(0);
+        } else if (line.find("<measure number=") != std::string_view::npos) {
+            ++measure;
+            pos = 0;
+            voiceEnd.clear();
+        } else if (time.Read(line)) {
+            measureLength = time.MeasureLength();
+        } else if (line.find("<note>") != std::string_view::npos || line.find("<note print-object") != std::string_view::npos) {
+            element = kNote;
+            chord = rest = false;
+            duration = voice = -1;
+        } else if (line.find("<chord/>") != std::string_view::npos) {
+            chord = true;
+        } else if (line.find("<rest/>") != std::string_view::npos) {
+            rest = true;
+        } else if (line.find("<backup>") != std::string_view::npos) {
+            element = kBackup;
+        } else if (line.find("<forward>") != std::string_view::npos) {
+            element = kForward;
+        } else if (TagValue(line, "<duration>", value)) {
+            if (value <= 0) problem(where, "duration " + std::to_string(value));
+            if (element == kNote) duration = value;
+            else if (element == kBackup) pos -= value;
+            else if (element == kForward) pos += value;
+        } else if (TagValue(line, "<voice>", value)) {
+            voice = value;
+        } else if (line.find("</note>") != std::string_view::npos) {
+            if (!rest && !soundingPerPart.empty()) soundingPerPart.back() += duration;
+            if (chord) {
+                if (duration != lastDuration || voice != lastVoice) problem(where, "chord member differs from its chord");
+            } else {
+                const auto it = voiceEnd.find(voice);
+                const std::int64_t expected = it == voiceEnd.end() ? 0 : it->second;
+                if (pos != expected)
+                    problem(where, "voice " + std::to_string(voice) + " resumes at " + std::to_string(pos) +
+                                       " instead of " + std::to_string(expected));
+                pos += duration;
+                voiceEnd[voice] = pos;
+            }
+            lastDuration = duration;
+            lastVoice = voice;
+            element = kNone;
+        } else if (line.find("</backup>") != std::string_view::npos || line.find("</forward>") != std::string_view::npos) {
+            element = kNone;
+        } else if (line.find("</measure>") != std::string_view::npos) {
+            if (voiceEnd.empty()) problem(where, "no voice written");
+            for (const auto& [number, end] : voiceEnd)
+                if (end != measureLength)
+                    problem(where, "voice " + std::to_string(number) + " ends at " + std::to_string(end) +
+                                       ", the measure at " + std::to_string(measureLength));
+        }
+    }
+    if (part == 0) problem("document", "no part");
+    if (part > 1 && measure != firstPartMeasures) problem("last part", "measure count differs from part 1");
+    return problems;
+}
+
+// Where a note starts: a fraction of a quarter note, in lowest terms.
+struct TOnset {
+    std::int64_t Numerator;
+    std::int64_t Denominator;
+    std::int32_t Pitch;
+    auto operator<=>(const TOnset&) const = default;
+};
+
+// Every note a document starts (not the continuation of a tie), per part, with
+// its sounding key: a pitch's step, alteration and octave, or an unpitched
+// note's MIDI key from its instrument. Measures are as long as their time
+// signatures say.
+inline std::vector<std::set<TOnset>> NoteOnsets(const std::string& doc) {
+    static constexpr int kSemitone[7] = {0, 2, 4, 5, 7, 9, 11};
+    std::vector<std::set<TOnset>> parts;
+    std::map<std::string, std::int32_t> unpitchedKey;
+    TTimeReader time;
+    std::int64_t measureStart = 0, pos = 0;
+    bool inNote = false, chord = false, rest = false, tieStop = false;
+    std::int64_t moveSign = 0;  // -1 inside <backup>, 1 inside <forward>
+    std::int64_t duration = 0, lastStart = 0;
+    int step = 0, alter = 0, octave = 0;
+    std::string instrument, midiInstrument;
+    std::istringstream lines(doc);
+    std::string text;
+    const auto attribute = [](std::string_view line, std::string_view name) {
+        const auto at = line.find(name);
+        if (at == std::string_view::npos) return std::string();
+        const auto from = at + name.size();
+        return std::string(line.substr(from, line.find('"', from) - from));
+    };
+    while (std::getline(lines, text)) {
+        const std::string_view line = text;
+        std::int64_t value = 0;
+        if (line.find("<midi-instrument id=") != std::string_view::npos) {
+            midiInstrument = attribute(line, "id=\"");
+        } else if (TagValue(line, "<midi-unpitched>", value)) {
+            unpitchedKey[midiInstrument] = static_cast<std::int32_t>(value) - 1;
+        } else if (line.find("<part id=") != std::string_view::npos) {
+            parts.emplace_back();
+            measureStart = pos = 0;
+        } else if (line.find("<measure number=") != std::string_view::npos) {
+            pos = 0;
+        } else if (line.find("</measure>") != std::string_view::npos) {
+            measureStart += time.MeasureLength();
+        } else if (time.Read(line)) {
+            // A later change of divisions would move every position; none is written.
+        } else if (line.find("<note") != std::string_view::npos && line.find("<notehead") == std::string_view::npos &&
+                   line.find("<notations") == std::string_view::npos) {
+            inNote = true;
+            chord = rest = tieStop = false;
+            instrument.clear();
+            alter = 0;
+        } else if (line.find("<backup>") != std::string_view::npos) {
+            moveSign = -1;
+        } else if (line.find("<forward>") != std::string_view::npos) {
+            moveSign = 1;
+        } else if (TagValue(line, "<duration>", value)) {
+            if (inNote) duration = value;
+            else pos += moveSign * value;
+        } else if (inNote && line.find("<chord/>") != std::string_view::npos) {
+            chord = true;
+        } else if (inNote && line.find("<rest") != std::string_view::npos) {
+            rest = true;
+        } else if (inNote && line.find("<tie type=\"stop\"/>") != std::string_view::npos) {
+            tieStop = true;
+        } else if (inNote && (line.find("<step>") != std::string_view::npos || line.find("<display-step>") != std::string_view::npos)) {
+            step = static_cast<int>(std::string_view("CDEFGAB").find(line[line.find('>') + 1]));
+        } else if (inNote && TagValue(line, "<alter>", value)) {
+            alter = static_cast<int>(value);
+        } else if (inNote && (TagValue(line, "<octave>", value) || TagValue(line, "<display-octave>", value))) {
+            octave = static_cast<int>(value);
+        } else if (inNote && line.find("<instrument id=") != std::string_view::npos) {
+            instrument = attribute(line, "id=\"");
+        } else if (inNote && line.find("</note>") != std::string_view::npos) {
+            inNote = false;
+            const std::int64_t start = chord ? lastStart : pos;
+            if (!chord) {
+                lastStart = pos;
+                pos += duration;
+            }
+            if (rest || tieStop || parts.empty()) continue;
+            const std::int32_t pitch = instrument.empty() ? (octave + 1) * 12 + kSemitone[step] + alter : unpitchedKey[instrument];
+            const std::int64_t numerator = measureStart + start;
+            const std::int64_t common = std::gcd(numerator, time.Divisions);
+            parts.back().insert({numerator / common, time.Divisions / common, pitch});
+        }
+    }
+    return parts;
+}
+
+inline bool HaveXmllint() { return std::system("command -v xmllint >/dev/null 2>&1") == 0; }
+
+inline std::string Quoted(const std::string& text) {
+    std::string out = "'";
+    for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// Validates the files against the corpus's MusicXML 4.0 schema, many files per
+// xmllint run (the schema takes longer to load than a document to check), with
+// the same offline settings as the corpus's validate-musicxml.sh.
+inline void ExpectValid(const std::vector<std::string>& files, const fs::path& logDir) {
+    const fs::path schema = CorpusDir() / "schema";
+    const std::size_t batch = 60;
+    for (std::size_t first = 0; first < files.size(); first += batch) {
+        const fs::path log = logDir / ("xmllint-" + std::to_string(first) + ".log");
+        std::string command = "XML_CATALOG_FILES=" + Quoted((schema / "catalog.xml").string()) +
+                              " xmllint --nonet --noout --schema " + Quoted((schema / "musicxml.xsd").string());
+        for (std::size_t i = first; i < std::min(files.size(), first + batch); ++i) command += " " + Quoted(files[i]);
+        command += " 2>" + Quoted(log.string());
+        if (std::system(command.c_str()) != 0) {
+            std::string report;
+            std::istringstream lines(ReadText(log));
+            std::string line;
+            for (int n = 0; n < 30 && std::getline(lines, line);)
+                if (line.find(" validates") == std::string::npos) {
+                    report += line + "\n";
+                    ++n;
+                }
+            ADD_FAILURE() << "schema validation failed:\n" << report;
+        }
+    }
+}
+
+// A test over the public corpus, skipped where the corpus is absent.
+class TCorpusTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::is_directory(CorpusDir() / "midi"))
+            GTEST_SKIP() << "corpus not found at " << CorpusDir() << " (KORVALIN_CORPUS_DIR)";
+    }
+};
+
+// Each corpus file that loads and has notes, with its tracks that have notes.
+struct TLoadedMidi {
+    fs::path Path;
+    std::unique_ptr<TMidiFile> Midi;
+    std::vector<const TMidiTrack*> Tracks;
+};
+
+inline std::vector<TLoadedMidi> LoadCorpus() {
+    std::vector<TLoadedMidi> loaded;
+    for (const auto& path : CorpusMidiFiles()) {
+        auto midi = std::make_unique<TMidiFile>();
+        try {
+            midi->LoadFromFile(path.string());
+        } catch (const EMidiError&) {
+            continue;  // the loader's refusals are tested with the loader
+        }
+        auto tracks = TracksWithNotes(*midi);
+        if (!tracks.empty()) loaded.push_back({path, std::move(midi), std::move(tracks)});
+    }
+    return loaded;
+}
+
+}  // namespace korvalin::test
