@@ -88,6 +88,12 @@ TEST_F(ScoreView, ALongScoreShowsItsFirstPieceBeforeTheRestAndEndsWhole) {
     EXPECT_EQ(Eval(QStringLiteral("document.querySelectorAll('#score .gap').length")).toInt(), 0);
     EXPECT_EQ(Eval(QStringLiteral("document.querySelector('#heading .title').textContent")).toString(),
               QStringLiteral("Long"));
+
+    // Another zoom lays the score out anew; the bar says so at once, not
+    // only when the first piece of the new layout is there.
+    Eval(QStringLiteral("window.__messages = []; window.setScoreZoom(0.8); 0"));
+    ASSERT_TRUE(WaitFor([&] { return Messages().contains(ReadyText); }, 120000));
+    EXPECT_EQ(Messages().value(0).toStdString(), "Строим партитуру…") << Messages().join('|').toStdString();
 }
 
 TEST_F(ScoreView, ANewScoreOrAClearLeavesNothingOfTheOneBeingDrawn) {
