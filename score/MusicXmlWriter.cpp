@@ -95,7 +95,11 @@ public:
         FOut.Lit("    <encoding><software>Korvalin</software></encoding>\r\n");
         FOut.Lit("  </identification>\r\n");
         FOut.Lit("  <part-list>\r\n");
-        for (std::size_t i = 0; i < FScore.Parts.size(); ++i) ScorePart(FScore.Parts[i], static_cast<std::int64_t>(i) + 1);
+        for (std::size_t i = 0; i < FScore.Parts.size(); ++i) {
+            GroupMarks(i, true);
+            ScorePart(FScore.Parts[i], static_cast<std::int64_t>(i) + 1);
+            GroupMarks(i, false);
+        }
         FOut.Lit("  </part-list>\r\n");
         for (std::size_t i = 0; i < FScore.Parts.size(); ++i) Part(FScore.Parts[i], static_cast<std::int64_t>(i) + 1);
         FOut.Lit("</score-partwise>\r\n");
@@ -103,6 +107,25 @@ public:
 
 private:
     void Time(TScoreTime value) { FOut.Int(value / FFactor); }
+
+    // The starts of the groups that open at part `index`, or the stops of those that close there.
+    void GroupMarks(std::size_t index, bool starts) {
+        for (std::size_t g = 0; g < FScore.PartGroups.size(); ++g) {
+            const TScorePartGroup& group = FScore.PartGroups[g];
+            if ((starts ? group.FirstPart : group.LastPart) != index) continue;
+            FOut.Lit("    <part-group type=\"");
+            FOut.Put(starts ? "start" : "stop");
+            FOut.Lit("\" number=\"");
+            FOut.Int(static_cast<std::int64_t>(g) + 1);
+            if (!starts) {
+                FOut.Lit("\"/>\r\n");
+                continue;
+            }
+            FOut.Lit("\">\r\n      <group-symbol>");
+            FOut.Put(group.Symbol);
+            FOut.Lit("</group-symbol>\r\n    </part-group>\r\n");
+        }
+    }
 
     void ScorePart(const TScorePart& part, std::int64_t number) {
         FOut.Lit("    <score-part id=\"P");
@@ -428,7 +451,7 @@ std::size_t MusicXmlSizeBound(const TScore& score) {
     // number takes at most 20 digits. The constants are the longest forms of
     // the elements with all their optional lines.
     const auto text = [](std::string_view value) { return 6 * value.size(); };
-    std::size_t bound = 1024 + text(score.Title);
+    std::size_t bound = 1024 + text(score.Title) + 160 * score.PartGroups.size();
     for (const auto& part : score.Parts) {
         bound += 256 + text(part.Name) + text(part.Abbreviation);
         std::size_t longestId = 0;

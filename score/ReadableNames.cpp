@@ -2,6 +2,8 @@
 // written on the systems after the first.
 
 #include <cctype>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "ReadableSteps.h"
@@ -104,6 +106,33 @@ std::string ReadablePartName(const TMidiTrack& track) {
     };
     std::string name = clean(track.ExportName);
     return name.empty() ? clean(track.Name) : name;
+}
+
+bool AreTwoHands(std::string_view first, std::string_view second) {
+    static constexpr std::string_view kRight[] = {"right hand", "right", "r.h.", "rh", "правая рука", "правая", "пр. р."};
+    static constexpr std::string_view kLeft[] = {"left hand", "left", "l.h.", "lh", "левая рука", "левая", "лев. р."};
+    // The name without its hand word, or nothing when it has none.
+    const auto without = [](const std::string& lower, std::span<const std::string_view> words) -> std::optional<std::string> {
+        for (const auto word : words) {
+            const auto at = lower.find(word);
+            if (at == std::string::npos) continue;
+            const bool startsWord = at == 0 || !std::isalpha(static_cast<unsigned char>(lower[at - 1]));
+            const std::size_t end = at + word.size();
+            const bool endsWord = end == lower.size() || !std::isalpha(static_cast<unsigned char>(lower[end]));
+            if (!startsWord || !endsWord) continue;
+            std::string rest = lower.substr(0, at) + lower.substr(end);
+            const auto isTrimmed = [](char c) { return c == ' ' || c == '-' || c == '(' || c == ')' || c == ','; };
+            while (!rest.empty() && isTrimmed(rest.front())) rest.erase(rest.begin());
+            while (!rest.empty() && isTrimmed(rest.back())) rest.pop_back();
+            return rest;
+        }
+        return std::nullopt;
+    };
+    const std::string a = LowercaseName(first), b = LowercaseName(second);
+    const auto rightOfA = without(a, kRight), leftOfB = without(b, kLeft);
+    if (rightOfA && leftOfB) return *rightOfA == *leftOfB;
+    const auto leftOfA = without(a, kLeft), rightOfB = without(b, kRight);
+    return leftOfA && rightOfB && *leftOfA == *rightOfB;
 }
 
 std::string PartAbbreviation(std::string_view name, TReadableStaves staves) {

@@ -416,6 +416,16 @@ void BuildReadableScore(TScore& score, const TMidiFile& midi, std::span<const TM
         TReadablePart(part, map, budget)
             .Build(*tracks[p], scale, static_cast<std::int32_t>(p) + 1, p == 0, midi.TempoBPM);
     }
+    // The two hands of a piano kept on two tracks read as one instrument.
+    for (std::size_t p = 0; p + 1 < score.Parts.size(); ++p) {
+        const TScorePart& first = score.Parts[p];
+        const TScorePart& second = score.Parts[p + 1];
+        if (first.Staves == 1 && second.Staves == 1 && first.Instruments.empty() && second.Instruments.empty() &&
+            AreTwoHands(first.Name, second.Name)) {
+            score.PartGroups.push_back({p, p + 1, "brace"});
+            ++p;
+        }
+    }
 }
 
 }  // namespace korvalin

@@ -133,6 +133,9 @@ void SetDrumDurations(std::vector<TPartNote>& notes, const TMeasureMap& map);
 
 // Names (ReadableNames.cpp)
 std::string ReadablePartName(const TMidiTrack& track);
+// Whether two parts are the right and the left hand of one instrument, by
+// their names ("Piano right" and "Piano left", "Piano RH" and "Piano LH").
+bool AreTwoHands(std::string_view first, std::string_view second);
 // Lower case for Latin and Cyrillic letters, for matching names.
 std::string LowercaseName(std::string_view name);
 std::string PartAbbreviation(std::string_view name, TReadableStaves staves);

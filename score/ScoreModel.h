@@ -155,8 +155,17 @@ struct TScorePart {
     std::vector<TScoreHead> Heads;
 };
 
+// Parts bracketed together in the part list, as the two hands of a piano
+// that a file keeps on two tracks.
+struct TScorePartGroup {
+    std::size_t FirstPart = 0;  // 0-based
+    std::size_t LastPart = 0;
+    std::string_view Symbol = "brace";
+};
+
 struct TScore {
     std::string Title;
+    std::vector<TScorePartGroup> PartGroups;
     TScoreTime UnitsPerQuarter = 1;
     // The literal transcription writes its unit as the divisions, whatever
     // divides it; otherwise the writer reduces the divisions to what is needed.
