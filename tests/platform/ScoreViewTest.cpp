@@ -5,14 +5,17 @@
 #include "TestScores.h"
 #include "WebEngineTestSupport.h"
 
+#include "ScoreEngraver.h"
 #include "ScoreView.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <optional>
 #include <sys/types.h>
 
 namespace korvalin::test {
@@ -88,6 +91,12 @@ TEST_F(ScoreView, ALongScoreShowsItsFirstPieceBeforeTheRestAndEndsWhole) {
     EXPECT_EQ(Eval(QStringLiteral("document.querySelectorAll('#score .gap').length")).toInt(), 0);
     EXPECT_EQ(Eval(QStringLiteral("document.querySelector('#heading .title').textContent")).toString(),
               QStringLiteral("Long"));
+
+    // Another zoom lays the score out anew; the bar says so at once, not
+    // only when the first piece of the new layout is there.
+    Eval(QStringLiteral("window.__messages = []; window.setScoreZoom(0.8); 0"));
+    ASSERT_TRUE(WaitFor([&] { return Messages().contains(ReadyText); }, 120000));
+    EXPECT_EQ(Messages().value(0).toStdString(), "Строим партитуру…") << Messages().join('|').toStdString();
 }
 
 TEST_F(ScoreView, ANewScoreOrAClearLeavesNothingOfTheOneBeingDrawn) {
@@ -115,6 +124,16 @@ TEST_F(ScoreView, ANewScoreOrAClearLeavesNothingOfTheOneBeingDrawn) {
     WaitFor([] { return false; }, 3000);
     EXPECT_EQ(Eval(QStringLiteral("document.getElementById('score').childNodes.length")).toInt(), 0);
     EXPECT_EQ(Message(), QStringLiteral("Выберите нужные дорожки и нажмите «Показать партитуру»."));
+
+    // With several engravers at rest, the next score opens at its first
+    // measure: the others wait for the opening piece.
+    Show(QStringLiteral("old.musicxml"), LongScoreDocument(QStringLiteral("Old score"), Duo, 200));
+    ASSERT_TRUE(WaitFor([&] { return Pieces().size() >= 2; }, 120000));
+    FViewer.Host().ClearScore();
+    ASSERT_TRUE(WaitFor([&] { return FViewer.Host().ScoreView()->IsIdle(); }, 60000));
+    Show(QStringLiteral("next.musicxml"), LongScoreDocument(QStringLiteral("Next score"), Duo, 200));
+    ASSERT_TRUE(WaitFor([&] { return !Pieces().isEmpty(); }, 120000));
+    EXPECT_EQ(Pieces().at(0).toList().at(0).toInt(), 0) << ScoreText().left(200).toStdString();
 }
 
 TEST_F(ScoreView, ThePageSpeaksTheLanguageItIsTold) {
@@ -189,6 +208,31 @@ TEST_F(ScoreView, APageWhoseRenderProcessDiedIsStartedAgainByTheNextScore) {
     ASSERT_TRUE(WaitForMessage(ReadyText));
     EXPECT_TRUE(ScoreText().contains(QStringLiteral("Second")));
     EXPECT_NE(FViewer.Page()->renderProcessPid(), pid);
+}
+
+// A piece left in the middle takes its render process with it, and the
+// engraver goes on with the next piece.
+TEST(ScoreEngraver, APieceLeftInTheMiddleLeavesNoRenderProcessBehind) {
+    TScoreEngraver engraver;
+    QList<QPair<QString, QString>> band;
+    for (int i = 1; i <= 24; ++i) band.append({QStringLiteral("Part %1").arg(i), QStringLiteral("P%1").arg(i)});
+    TEngraveRequest large;
+    large.Xml = LongScoreDocument(QStringLiteral("Large"), band, 120);
+    bool largeDone = false;
+    engraver.Engrave(large, [&](const TEngraving&) { largeDone = true; });
+    ASSERT_TRUE(WaitFor([&] { return engraver.IsRunning() && engraver.RenderProcessPid() > 0; }, 60000));
+    ASSERT_FALSE(largeDone);
+    const qint64 pid = engraver.RenderProcessPid();
+    engraver.Abandon();
+    EXPECT_TRUE(WaitFor([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)); }, 20000)) << pid;
+
+    TEngraveRequest small;
+    small.Xml = ScoreDocument(QStringLiteral("Small"), {QStringLiteral("Oboe")});
+    std::optional<TEngraving> result;
+    engraver.Engrave(small, [&](const TEngraving& engraving) { result = engraving; });
+    ASSERT_TRUE(WaitFor([&] { return result.has_value(); }, 60000));
+    EXPECT_TRUE(result->Ok) << result->Error.toStdString();
+    EXPECT_FALSE(largeDone);
 }
 
 }  // namespace
