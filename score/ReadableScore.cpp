@@ -282,6 +282,17 @@ private:
     }
 
     void AddRests(const TMeasureSlot& slot, TScoreTime from, TScoreTime to, bool hidden) {
+        if (hidden) {
+            // Nothing is drawn, so the silence needs no values.
+            FBudget.Take(1);
+            TScoreEvent& rest = FPart.Events.emplace_back();
+            rest.Offset = from - slot.Start;
+            rest.Duration = to - from;
+            rest.HasType = false;
+            rest.Hidden = true;
+            rest.FirstHead = static_cast<std::uint32_t>(FPart.Heads.size());
+            return;
+        }
         FValues.clear();
         SplitIntoValues(slot.Meter, from - slot.Start, to - slot.Start, true, FValues);
         for (const auto& value : FValues) {
@@ -349,10 +360,26 @@ private:
             }
             for (auto& event : events)
                 if (event.Type <= TNoteType::ntWhole) event.Stem = TStem::stNone;
+            if (FPart.Voices.size() - firstVoice > 1) PlaceRests(events, clef, index % 2 == 0);
         }
         if (!FPercussion)
             SetAccidentals(FPart, std::span<const TScoreVoice>(FPart.Voices.data() + firstVoice, FPart.Voices.size() - firstVoice),
                            slot.Key, FCarried[static_cast<std::size_t>(staff - 1)]);
+    }
+
+    // With two voices on a staff the rests of each stand clear of the other
+    // voice: the upper voice's by the top line, the lower's by the bottom one.
+    // A whole or half rest hangs from or sits on a line, so the upper voice's
+    // take the fourth line to stay inside the staff.
+    static void PlaceRests(std::span<TScoreEvent> events, std::string_view clef, bool upper) {
+        const int middle = clef == "F" ? 22 : 34;
+        for (auto& event : events) {
+            if (!event.IsRest() || event.Hidden) continue;
+            const bool hangsOrSits = event.MeasureRest || event.Type <= TNoteType::ntHalf;
+            const int place = middle + (upper ? (hangsOrSits ? 2 : 4) : -4);
+            event.RestStep = static_cast<std::int8_t>(place % 7);
+            event.RestOctave = static_cast<std::int8_t>(place / 7);
+        }
     }
 
     // A single line's stems point away from the note farthest from the middle
