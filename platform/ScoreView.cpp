@@ -17,8 +17,8 @@ namespace {
 // once; later pieces are larger, since each costs a fixed price besides its
 // measures. A piece of a large ensemble still gets a few measures, and dense
 // music fewer (the layout's cost grows with the notes).
-constexpr std::int64_t kFirstStaffMeasures = 48;
-constexpr std::int64_t kFirstNotes = 160;
+constexpr std::int64_t kFirstStaffMeasures = 32;
+constexpr std::int64_t kFirstNotes = 120;
 constexpr std::int64_t kStaffMeasures = 120;
 constexpr std::int64_t kNotes = 900;
 
@@ -78,6 +78,10 @@ void TScoreView::AbandonAll() {
 }
 
 void TScoreView::Show(const QByteArray& document) {
+    // The width and zoom the page had for the last score are most likely
+    // what it has now: the first piece starts without waiting to hear.
+    const double width = FWidth;
+    const double zoom = FZoom;
     Clear();
     FMeasuresPerSystem = 0;
     FWidth = 0;
@@ -97,8 +101,14 @@ void TScoreView::Show(const QByteArray& document) {
                                         {QStringLiteral("composer"), Utf8(heading.Composer)}}},
                            {QStringLiteral("numbers"), numbers},
                            {QStringLiteral("staves"), FCutter->StaffCount()}};
-    // The page answers with its width and zoom, and the layout starts then.
+    // The page answers with its width and zoom; a layout begun on the old
+    // ones is begun again if they differ.
     FRunScript(QStringLiteral("window.beginScore(") + Json(info) + QStringLiteral(");"));
+    if (width > 0) {
+        FViewTop = FViewBottom = 0;
+        StartLayout(width, zoom, 0);
+        Pump();
+    }
 }
 
 void TScoreView::ViewChanged(const QJsonObject& report) {
@@ -172,14 +182,15 @@ void TScoreView::Pump() {
     std::vector<std::size_t> order(FWorkers.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::stable_partition(order.begin(), order.end(), [this](std::size_t i) { return FWorkers[i].Engraver->IsReady(); });
-    std::size_t working = FSegments.empty() ? 1 : FWorkers.size();
+    // Counted before any is given work: an idle engraver ahead of a busy
+    // one in the order must not start a second piece beside the opening one.
+    const std::size_t allowed = FSegments.empty() ? 1 : FWorkers.size();
+    auto working = static_cast<std::size_t>(
+        std::count_if(FWorkers.begin(), FWorkers.end(), [](const TWorker& w) { return w.Job.has_value(); }));
     for (const std::size_t index : order) {
-        if (FWorkers[index].Job) {
-            if (working > 0) --working;
-            continue;
-        }
-        if (working == 0) break;
-        --working;
+        if (FWorkers[index].Job) continue;
+        if (working >= allowed) break;
+        ++working;
         const std::optional<TJob> job = NextJob();
         if (!job) break;
         TEngraveRequest request;

@@ -88,6 +88,12 @@ TEST_F(ScoreView, ALongScoreShowsItsFirstPieceBeforeTheRestAndEndsWhole) {
     EXPECT_EQ(Eval(QStringLiteral("document.querySelectorAll('#score .gap').length")).toInt(), 0);
     EXPECT_EQ(Eval(QStringLiteral("document.querySelector('#heading .title').textContent")).toString(),
               QStringLiteral("Long"));
+
+    // Another zoom lays the score out anew; the bar says so at once, not
+    // only when the first piece of the new layout is there.
+    Eval(QStringLiteral("window.__messages = []; window.setScoreZoom(0.8); 0"));
+    ASSERT_TRUE(WaitFor([&] { return Messages().contains(ReadyText); }, 120000));
+    EXPECT_EQ(Messages().value(0).toStdString(), "Строим партитуру…") << Messages().join('|').toStdString();
 }
 
 TEST_F(ScoreView, ANewScoreOrAClearLeavesNothingOfTheOneBeingDrawn) {
@@ -115,6 +121,16 @@ TEST_F(ScoreView, ANewScoreOrAClearLeavesNothingOfTheOneBeingDrawn) {
     WaitFor([] { return false; }, 3000);
     EXPECT_EQ(Eval(QStringLiteral("document.getElementById('score').childNodes.length")).toInt(), 0);
     EXPECT_EQ(Message(), QStringLiteral("Выберите нужные дорожки и нажмите «Показать партитуру»."));
+
+    // With several engravers at rest, the next score opens at its first
+    // measure: the others wait for the opening piece.
+    Show(QStringLiteral("old.musicxml"), LongScoreDocument(QStringLiteral("Old score"), Duo, 200));
+    ASSERT_TRUE(WaitFor([&] { return Pieces().size() >= 2; }, 120000));
+    FViewer.Host().ClearScore();
+    ASSERT_TRUE(WaitFor([&] { return FViewer.Host().ScoreView()->IsIdle(); }, 60000));
+    Show(QStringLiteral("next.musicxml"), LongScoreDocument(QStringLiteral("Next score"), Duo, 200));
+    ASSERT_TRUE(WaitFor([&] { return !Pieces().isEmpty(); }, 120000));
+    EXPECT_EQ(Pieces().at(0).toList().at(0).toInt(), 0) << ScoreText().left(200).toStdString();
 }
 
 TEST_F(ScoreView, ThePageSpeaksTheLanguageItIsTold) {
