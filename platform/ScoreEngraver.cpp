@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimer>
 #include <QUrl>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -12,6 +13,9 @@
 #include <QWebEngineView>
 
 #include <algorithm>
+#include <csignal>
+
+#include <sys/types.h>
 
 static void RegisterEngraverResources() {
     static const bool registered = [] {
@@ -194,17 +198,45 @@ void TScoreEngraver::Engrave(const TEngraveRequest& request, TDone done) {
     RunPending();
 }
 
+qint64 TScoreEngraver::RenderProcessPid() const { return FPage ? FPage->renderProcessPid() : 0; }
+
 void TScoreEngraver::Abandon() {
     ++FTicket;
     FDone = nullptr;
-    if (FRunning) {
+    if (!FRunning) return;
+    // A page dropped while its script runs leaves its render process behind
+    // for good, one more with every score left in the middle. The process is
+    // this engraver's alone (a profile of its own, one page at a time), so it
+    // is ended here, and the next page waits until it has gone: a page made
+    // at once could be placed in the dying process.
+    const qint64 pid = FPage ? FPage->renderProcessPid() : 0;
+    if (pid <= 0) {
         DropPage();
         CreatePage();
+        return;
     }
+    QPointer<QWebEnginePage> page = FPage.data();
+    page->disconnect(this);
+    FPage = nullptr;
+    FLoaded = false;
+    FRunning = false;
+    FEnding = page;
+    QWebEnginePage* const ending = page.data();
+    const auto gone = [this, page, ending] {
+        if (page) page->deleteLater();
+        if (FEnding.data() != ending) return;
+        FEnding = nullptr;
+        if (!FPage) CreatePage();
+        RunPending();
+    };
+    connect(page, &QWebEnginePage::renderProcessTerminated, this, gone);
+    // Should the end go unnoticed, the engraver does not wait for ever.
+    QTimer::singleShot(3000, this, gone);
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
 }
 
 void TScoreEngraver::RunPending() {
-    if (!FDone || FRunning) return;
+    if (!FDone || FRunning || FEnding) return;
     if (!FPage) CreatePage();
     if (!FLoaded) return;
     FRunning = true;

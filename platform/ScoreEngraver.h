@@ -83,6 +83,11 @@ public:
     // is cut short by starting the engraver afresh.
     void Abandon();
 
+    // The render process of the page in use (0 while there is none), and
+    // whether a layout runs in it now.
+    qint64 RenderProcessPid() const;
+    bool IsRunning() const { return FRunning; }
+
 private:
     void CreatePage();
     void DropPage();
@@ -92,6 +97,9 @@ private:
     QWebEngineProfile* FProfile = nullptr;
     QPointer<QWebEnginePage> FPage;
     QWebEngineView* FView = nullptr;
+    // A dropped page whose render process is being ended; no page is made
+    // until it has gone.
+    QPointer<QWebEnginePage> FEnding;
     bool FLoaded = false;
     bool FRunning = false;
     // Counts requests, so that a late answer to an abandoned one is known.

@@ -268,7 +268,7 @@ struct TMusicXmlPieceCutter::TImpl {
         return result;
     }
 
-    void AppendPart(std::string& out, std::size_t p, std::size_t begin, std::size_t end) const {
+    void AppendPart(std::string& out, std::size_t p, std::size_t begin, std::size_t end, bool opening) const {
         const std::string_view text(Text);
         const TPart& part = Parts[p];
         const TXmlElement& element = Tree.At(part.Element);
@@ -282,7 +282,7 @@ struct TMusicXmlPieceCutter::TImpl {
             const std::size_t gapBegin = i == 0 ? element.StartTagEnd : Tree.At(part.Measures[i - 1].Element).End;
             out.append(text.substr(gapBegin, Tree.At(measure.Element).Begin - gapBegin));
             if (i == begin && i > 0)
-                AppendOpeningMeasure(out, measure);
+                AppendOpeningMeasure(out, measure, opening);
             else
                 out.append(Tree.Source(measure.Element));
         }
@@ -293,12 +293,15 @@ struct TMusicXmlPieceCutter::TImpl {
     // The first measure of a piece that starts later in the score: its own
     // leading attributes merged into those in force before it, as one
     // <attributes> where the first of its own stood (or at its start, after
-    // any <print>).
-    void AppendOpeningMeasure(std::string& out, const TPartMeasure& measure) const {
+    // any <print>). A time signature carried into a piece that continues
+    // what is shown is not drawn again: a reader sees one only at the start
+    // and where it changes.
+    void AppendOpeningMeasure(std::string& out, const TPartMeasure& measure, bool opening) const {
         struct TChild {
             std::size_t Rank;
             std::string_view Number;
             std::string_view Source;
+            bool Hidden = false;
         };
         std::vector<TChild> children;
         TAttributeState state = *measure.Before;
@@ -308,7 +311,15 @@ struct TMusicXmlPieceCutter::TImpl {
                 if (!StaysInForce(Tree.At(child).Name))
                     children.push_back({AttributeRank(Tree.At(child).Name), {}, Tree.Source(child)});
         }
-        for (const TAttribute& held : state) children.push_back({AttributeRank(held.Name), held.Number, held.Source});
+        const auto ownChange = [&](std::string_view source) {
+            return std::any_of(measure.Leading.begin(), measure.Leading.end(), [&](std::int32_t attributes) {
+                const TXmlElement& own = Tree.At(attributes);
+                return source.data() >= Text.data() + own.Begin && source.data() < Text.data() + own.End;
+            });
+        };
+        for (const TAttribute& held : state)
+            children.push_back({AttributeRank(held.Name), held.Number, held.Source,
+                                !opening && held.Name == "time" && !ownChange(held.Source)});
         std::stable_sort(children.begin(), children.end(), [](const TChild& a, const TChild& b) {
             if (a.Rank != b.Rank) return a.Rank < b.Rank;
             return WholeNumber(a.Number).value_or(0) < WholeNumber(b.Number).value_or(0);
@@ -331,7 +342,15 @@ struct TMusicXmlPieceCutter::TImpl {
         out += "<attributes>";
         for (const TChild& child : children) {
             if (ownLine) out += lineBreak + "  ";
-            out.append(child.Source);
+            const std::string_view tag = child.Source.substr(0, child.Source.find('>'));
+            if (child.Hidden && tag.find("print-object") == std::string_view::npos) {
+                constexpr std::string_view name = "<time";
+                out.append(name);
+                out += " print-object=\"no\"";
+                out.append(child.Source.substr(name.size()));
+            } else {
+                out.append(child.Source);
+            }
         }
         out += lineBreak + "</attributes>";
 
@@ -406,7 +425,7 @@ TMusicXmlPiece TMusicXmlPieceCutter::Piece(std::size_t first, std::size_t end, b
     piece.FirstMeasure = first;
     piece.EndMeasure = end;
     piece.Xml = opening ? F->OpeningHeader : F->LaterHeader;
-    for (std::size_t p = 0; p < F->Parts.size(); ++p) F->AppendPart(piece.Xml, p, first, end);
+    for (std::size_t p = 0; p < F->Parts.size(); ++p) F->AppendPart(piece.Xml, p, first, end, opening);
     piece.Xml.append(std::string_view(F->Text).substr(F->Tree.At(F->Parts.back().Element).End));
     return piece;
 }

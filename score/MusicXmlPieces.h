@@ -68,7 +68,8 @@ public:
     std::size_t PieceEnd(std::size_t first, std::size_t limit, std::int64_t staffMeasures, std::int64_t notes) const;
 
     // The document of measures [first, end). The opening piece of what is
-    // drawn names the parts in full.
+    // drawn names the parts in full and shows the time signature; a later
+    // piece shows it only where it changes.
     TMusicXmlPiece Piece(std::size_t first, std::size_t end, bool opening) const;
 
 private:

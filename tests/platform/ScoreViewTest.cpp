@@ -5,14 +5,17 @@
 #include "TestScores.h"
 #include "WebEngineTestSupport.h"
 
+#include "ScoreEngraver.h"
 #include "ScoreView.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <optional>
 #include <sys/types.h>
 
 namespace korvalin::test {
@@ -205,6 +208,31 @@ TEST_F(ScoreView, APageWhoseRenderProcessDiedIsStartedAgainByTheNextScore) {
     ASSERT_TRUE(WaitForMessage(ReadyText));
     EXPECT_TRUE(ScoreText().contains(QStringLiteral("Second")));
     EXPECT_NE(FViewer.Page()->renderProcessPid(), pid);
+}
+
+// A piece left in the middle takes its render process with it, and the
+// engraver goes on with the next piece.
+TEST(ScoreEngraver, APieceLeftInTheMiddleLeavesNoRenderProcessBehind) {
+    TScoreEngraver engraver;
+    QList<QPair<QString, QString>> band;
+    for (int i = 1; i <= 24; ++i) band.append({QStringLiteral("Part %1").arg(i), QStringLiteral("P%1").arg(i)});
+    TEngraveRequest large;
+    large.Xml = LongScoreDocument(QStringLiteral("Large"), band, 120);
+    bool largeDone = false;
+    engraver.Engrave(large, [&](const TEngraving&) { largeDone = true; });
+    ASSERT_TRUE(WaitFor([&] { return engraver.IsRunning() && engraver.RenderProcessPid() > 0; }, 60000));
+    ASSERT_FALSE(largeDone);
+    const qint64 pid = engraver.RenderProcessPid();
+    engraver.Abandon();
+    EXPECT_TRUE(WaitFor([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)); }, 20000)) << pid;
+
+    TEngraveRequest small;
+    small.Xml = ScoreDocument(QStringLiteral("Small"), {QStringLiteral("Oboe")});
+    std::optional<TEngraving> result;
+    engraver.Engrave(small, [&](const TEngraving& engraving) { result = engraving; });
+    ASSERT_TRUE(WaitFor([&] { return result.has_value(); }, 60000));
+    EXPECT_TRUE(result->Ok) << result->Error.toStdString();
+    EXPECT_FALSE(largeDone);
 }
 
 }  // namespace

@@ -118,7 +118,8 @@ TEST(MusicXmlPieces, APieceThatStartsLaterCarriesWhatIsInForceThere) {
     const TReadPiece third(cutter.Piece(3, 5, false).Xml);
     EXPECT_EQ(third.Attributes(0, 0),
               (std::vector<std::string>{"<divisions>2</divisions>", "<key><fifths>-3</fifths><mode>minor</mode></key>",
-                                        "<time><beats>2</beats><beat-type>4</beat-type></time>", "<staves>2</staves>",
+                                        "<time print-object=\"no\"><beats>2</beats><beat-type>4</beat-type></time>",
+                                        "<staves>2</staves>",
                                         "<clef number=\"1\"><sign>G</sign><line>2</line></clef>",
                                         "<clef number=\"2\"><sign>G</sign><line>2</line></clef>",
                                         "<measure-style><slash type=\"start\"/></measure-style>"}));
@@ -131,8 +132,19 @@ TEST(MusicXmlPieces, APieceThatStartsLaterCarriesWhatIsInForceThere) {
     // A clef without a staff number is the first staff's.
     EXPECT_EQ(third.Attributes(1, 0),
               (std::vector<std::string>{"<divisions>1</divisions>", "<key><fifths>-3</fifths><mode>minor</mode></key>",
-                                        "<time><beats>2</beats><beat-type>4</beat-type></time>",
+                                        "<time print-object=\"no\"><beats>2</beats><beat-type>4</beat-type></time>",
                                         "<clef><sign>G</sign><line>2</line></clef>"}));
+    // The time signature is drawn where what is shown starts, and where it
+    // changes; a piece that merely continues does not draw it again.
+    EXPECT_EQ(TReadPiece(cutter.Piece(3, 5, true).Xml).Attributes(1, 0).at(2),
+              "<time><beats>2</beats><beat-type>4</beat-type></time>");
+    std::string changing(kScore);
+    const std::string divisions = "<attributes><divisions>4</divisions></attributes>";
+    changing.replace(changing.find(divisions), divisions.size(),
+                     "<attributes><divisions>4</divisions><time><beats>3</beats><beat-type>4</beat-type></time>"
+                     "</attributes>");
+    EXPECT_EQ(TReadPiece(TMusicXmlPieceCutter(changing).Piece(4, 5, false).Xml).Attributes(0, 0).at(2),
+              "<time><beats>3</beats><beat-type>4</beat-type></time>");
 
     // A piece from measure 4 has the new divisions and no slash style.
     const TReadPiece last(cutter.Piece(4, 5, false).Xml);
