@@ -287,6 +287,12 @@ private:
     }
 
     void Event(const TScorePart& part, const TScoreEvent& event, const TScoreVoice& voice) {
+        // A silence that is not to be seen moves the voice on without a rest:
+        // renderers draw a rest even where it says print-object="no".
+        if (event.IsRest() && event.Hidden) {
+            Forward(event.Duration, voice, part.Staves > 1);
+            return;
+        }
         if (event.IsRest()) {
             Note(part, event, voice, nullptr, false);
             return;
@@ -297,11 +303,18 @@ private:
 
     void Note(const TScorePart& part, const TScoreEvent& event, const TScoreVoice& voice, const TScoreHead* head,
               bool chord) {
-        if (event.Hidden) FOut.Lit("      <note print-object=\"no\">\r\n");
-        else FOut.Lit("      <note>\r\n");
+        FOut.Lit("      <note>\r\n");
         if (chord) FOut.Lit("        <chord/>\r\n");
         const bool unpitched = head != nullptr && head->Instrument >= 0 && !part.Instruments.empty();
-        if (head == nullptr) {
+        if (head == nullptr && event.RestStep >= 0) {
+            if (event.MeasureRest) FOut.Lit("        <rest measure=\"yes\">\r\n");
+            else FOut.Lit("        <rest>\r\n");
+            FOut.Lit("          <display-step>");
+            FOut.Put(kStepLetters[event.RestStep]);
+            FOut.Lit("</display-step>\r\n          <display-octave>");
+            FOut.Int(event.RestOctave);
+            FOut.Lit("</display-octave>\r\n        </rest>\r\n");
+        } else if (head == nullptr) {
             if (event.MeasureRest) FOut.Lit("        <rest measure=\"yes\"/>\r\n");
             else FOut.Lit("        <rest/>\r\n");
         } else if (unpitched) {

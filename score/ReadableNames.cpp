@@ -108,31 +108,42 @@ std::string ReadablePartName(const TMidiTrack& track) {
     return name.empty() ? clean(track.Name) : name;
 }
 
+namespace {
+
+constexpr std::string_view kRightHand[] = {"right hand", "right", "r.h.", "rh", "правая рука", "правая", "пр. р."};
+constexpr std::string_view kLeftHand[] = {"left hand", "left", "l.h.", "lh", "левая рука", "левая", "лев. р."};
+
+// The lower-case name without its hand word, or nothing when it has none.
+std::optional<std::string> WithoutHandWord(const std::string& lower, std::span<const std::string_view> words) {
+    for (const auto word : words) {
+        const auto at = lower.find(word);
+        if (at == std::string::npos) continue;
+        const bool startsWord = at == 0 || !std::isalpha(static_cast<unsigned char>(lower[at - 1]));
+        const std::size_t end = at + word.size();
+        const bool endsWord = end == lower.size() || !std::isalpha(static_cast<unsigned char>(lower[end]));
+        if (!startsWord || !endsWord) continue;
+        std::string rest = lower.substr(0, at) + lower.substr(end);
+        const auto isTrimmed = [](char c) { return c == ' ' || c == '-' || c == '(' || c == ')' || c == ','; };
+        while (!rest.empty() && isTrimmed(rest.front())) rest.erase(rest.begin());
+        while (!rest.empty() && isTrimmed(rest.back())) rest.pop_back();
+        return rest;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 bool AreTwoHands(std::string_view first, std::string_view second) {
-    static constexpr std::string_view kRight[] = {"right hand", "right", "r.h.", "rh", "правая рука", "правая", "пр. р."};
-    static constexpr std::string_view kLeft[] = {"left hand", "left", "l.h.", "lh", "левая рука", "левая", "лев. р."};
-    // The name without its hand word, or nothing when it has none.
-    const auto without = [](const std::string& lower, std::span<const std::string_view> words) -> std::optional<std::string> {
-        for (const auto word : words) {
-            const auto at = lower.find(word);
-            if (at == std::string::npos) continue;
-            const bool startsWord = at == 0 || !std::isalpha(static_cast<unsigned char>(lower[at - 1]));
-            const std::size_t end = at + word.size();
-            const bool endsWord = end == lower.size() || !std::isalpha(static_cast<unsigned char>(lower[end]));
-            if (!startsWord || !endsWord) continue;
-            std::string rest = lower.substr(0, at) + lower.substr(end);
-            const auto isTrimmed = [](char c) { return c == ' ' || c == '-' || c == '(' || c == ')' || c == ','; };
-            while (!rest.empty() && isTrimmed(rest.front())) rest.erase(rest.begin());
-            while (!rest.empty() && isTrimmed(rest.back())) rest.pop_back();
-            return rest;
-        }
-        return std::nullopt;
-    };
     const std::string a = LowercaseName(first), b = LowercaseName(second);
-    const auto rightOfA = without(a, kRight), leftOfB = without(b, kLeft);
+    const auto rightOfA = WithoutHandWord(a, kRightHand), leftOfB = WithoutHandWord(b, kLeftHand);
     if (rightOfA && leftOfB) return *rightOfA == *leftOfB;
-    const auto leftOfA = without(a, kLeft), rightOfB = without(b, kRight);
+    const auto leftOfA = WithoutHandWord(a, kLeftHand), rightOfB = WithoutHandWord(b, kRightHand);
     return leftOfA && rightOfB && *leftOfA == *rightOfB;
+}
+
+bool NamesOneHand(std::string_view name) {
+    const std::string lower = LowercaseName(name);
+    return WithoutHandWord(lower, kRightHand).has_value() || WithoutHandWord(lower, kLeftHand).has_value();
 }
 
 std::string PartAbbreviation(std::string_view name, TReadableStaves staves) {

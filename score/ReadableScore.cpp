@@ -367,6 +367,22 @@ private:
     }
 
     void AddRests(TLine& line, const TMeasureSlot& slot, TScoreTime from, TScoreTime to, bool hidden) {
+        std::size_t next = line.NextTuplet;
+        while (next < line.Tuplets.size() && line.Tuplets[next].End <= from) ++next;
+        const bool inTuplet = next < line.Tuplets.size() && line.Tuplets[next].Start < to;
+        if (hidden && !inTuplet) {
+            // Nothing is drawn, so the silence needs no values.
+            FBudget.Take(1);
+            TScoreEvent& rest = FPart.Events.emplace_back();
+            rest.Offset = from - slot.Start;
+            rest.Duration = to - from;
+            rest.HasType = false;
+            rest.Hidden = true;
+            rest.FirstHead = static_cast<std::uint32_t>(FPart.Heads.size());
+            return;
+        }
+        // A silence that reaches into a tuplet is part of its count: shown.
+        hidden = false;
         SplitValues(line, slot, from, to, true);
         for (const auto& value : FValues) {
             FBudget.Take(1);
@@ -377,7 +393,7 @@ private:
             rest.Dots = value.Dots;
             rest.Tuplet = value.Tuplet;
             // A rest inside a tuplet is part of its count and always shown.
-            rest.Hidden = hidden && value.Tuplet.Actual == 0;
+            rest.Hidden = false;
             rest.FirstHead = static_cast<std::uint32_t>(FPart.Heads.size());
         }
     }
@@ -436,6 +452,7 @@ private:
             }
             for (auto& event : events)
                 if (event.Type <= TNoteType::ntWhole) event.Stem = TStem::stNone;
+            if (FPart.Voices.size() - firstVoice > 1) PlaceRests(events, clef, index % 2 == 0);
         }
         if (!FPercussion)
             SetAccidentals(FPart, std::span<const TScoreVoice>(FPart.Voices.data() + firstVoice, FPart.Voices.size() - firstVoice),
@@ -455,6 +472,21 @@ private:
             }
             events[i].Tuplet.Bracket = bracket;
             i = j;
+        }
+    }
+
+    // With two voices on a staff the rests of each stand clear of the other
+    // voice: the upper voice's by the top line, the lower's by the bottom one.
+    // A whole or half rest hangs from or sits on a line, so the upper voice's
+    // take the fourth line to stay inside the staff.
+    static void PlaceRests(std::span<TScoreEvent> events, std::string_view clef, bool upper) {
+        const int middle = clef == "F" ? 22 : 34;
+        for (auto& event : events) {
+            if (!event.IsRest() || event.Hidden) continue;
+            const bool hangsOrSits = event.MeasureRest || event.Type <= TNoteType::ntHalf;
+            const int place = middle + (upper ? (hangsOrSits ? 2 : 4) : -4);
+            event.RestStep = static_cast<std::int8_t>(place % 7);
+            event.RestOctave = static_cast<std::int8_t>(place / 7);
         }
     }
 

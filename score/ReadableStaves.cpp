@@ -96,6 +96,9 @@ TReadableStaves ClassifyTrack(const TMidiTrack& track) {
     const double size = static_cast<double>(notes.size());
     if (static_cast<double>(high) >= 0.95 * size || static_cast<double>(low) >= 0.95 * size)
         return TReadableStaves::rsSingle;
+    // One hand on a track of its own reads on one staff, even where it reaches
+    // into the other clef: the other hand's track is its second staff.
+    if (NamesOneHand(track.Name)) return TReadableStaves::rsSingle;
     if (IsKeyboardProgram(track.ProgramNumber) || (track.ProgramNumber < 0 && NameSuggestsKeyboard(track)))
         return TReadableStaves::rsGrand;
     return ShareOfWideMoments(notes) >= 0.2 ? TReadableStaves::rsGrand : TReadableStaves::rsSingle;

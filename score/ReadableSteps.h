@@ -186,6 +186,8 @@ std::string ReadablePartName(const TMidiTrack& track);
 // Whether two parts are the right and the left hand of one instrument, by
 // their names ("Piano right" and "Piano left", "Piano RH" and "Piano LH").
 bool AreTwoHands(std::string_view first, std::string_view second);
+// Whether a track's name says it holds one hand of a keyboard ("Piano left").
+bool NamesOneHand(std::string_view name);
 // Lower case for Latin and Cyrillic letters, for matching names.
 std::string LowercaseName(std::string_view name);
 std::string PartAbbreviation(std::string_view name, TReadableStaves staves);

@@ -74,9 +74,13 @@ struct TScoreEvent {
     TNoteType Type = TNoteType::ntQuarter;
     std::uint8_t Dots = 0;
     bool MeasureRest = false;  // a rest that fills the whole measure, written without a value
-    bool Hidden = false;       // a rest that only keeps the voice's count (print-object="no")
+    bool Hidden = false;       // a rest that only keeps the voice's count, written as a <forward>
     bool HasType = true;
     TStem Stem = TStem::stNone;
+    // Where a rest sits, as the step (0 = C ... 6 = B) and octave of a note in
+    // its place; -1: where the renderer puts it.
+    std::int8_t RestStep = -1;
+    std::int8_t RestOctave = 0;
     std::array<TBeam, kBeamLevels> Beams{};
     TScoreTuplet Tuplet;
 

@@ -22,9 +22,11 @@ protected:
     void SetUp() override { ASSERT_TRUE(FViewer.StartAndWait()) << FViewer.Host().ErrorText().toStdString(); }
 
     // Renders the document and says what the page shows afterwards.
-    void ExpectRendered(const std::string& document, const std::string& what) {
+    // A long score may take a minute on a busy machine: `milliseconds` bounds the wait.
+    void ExpectRendered(const std::string& document, const std::string& what, int milliseconds = 30000) {
         const QString base64 = QString::fromLatin1(QByteArray::fromStdString(document).toBase64());
-        EXPECT_EQ(Await(FViewer.Page(), QStringLiteral("window.renderMusicXmlBase64('") + base64 + QStringLiteral("')")),
+        EXPECT_EQ(Await(FViewer.Page(), QStringLiteral("window.renderMusicXmlBase64('") + base64 + QStringLiteral("')"),
+                        milliseconds),
                   QVariant(true))
             << what;
         EXPECT_EQ(Eval(FViewer.Page(), QStringLiteral("document.getElementById('message').className")).toString(),
@@ -62,7 +64,7 @@ TEST_F(ReadableRender, APerformedPianoPieceRendersOnAGrandStaff) {
     options.Notation = TNotationMode::nmReadable;
     const std::string document = BuildMusicXmlText(midi, tracks, file.string(), 16, options);
     ASSERT_NE(document.find("<staves>2</staves>"), std::string::npos);
-    ExpectRendered(document, file.filename().string());
+    ExpectRendered(document, file.filename().string(), 100000);
 }
 
 }  // namespace

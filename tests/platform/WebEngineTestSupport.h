@@ -29,20 +29,24 @@ inline bool WaitFor(const std::function<bool()>& condition, int milliseconds = 3
 }
 
 // The value of a script expression, read back from the page.
-inline QVariant Eval(QWebEnginePage* page, const QString& script) {
+inline QVariant Eval(QWebEnginePage* page, const QString& script, int milliseconds = 30000) {
     std::optional<QVariant> result;
     page->runJavaScript(script, [&result](const QVariant& value) { result = value; });
-    EXPECT_TRUE(WaitFor([&] { return result.has_value(); })) << script.toStdString();
+    EXPECT_TRUE(WaitFor([&] { return result.has_value(); }, milliseconds)) << script.toStdString();
     return result.value_or(QVariant());
 }
 
-// The settled value of a script expression that may give a promise.
-inline QVariant Await(QWebEnginePage* page, const QString& expression) {
+// The settled value of a script expression that may give a promise. The
+// expression runs in a task of its own, so that starting it returns at once
+// however long its synchronous part takes; `milliseconds` bounds the wait.
+inline QVariant Await(QWebEnginePage* page, const QString& expression, int milliseconds = 30000) {
     Eval(page, QStringLiteral("window.__korvalinAwait = undefined;"
-                              "Promise.resolve().then(() => (") + expression +
+                              "new Promise(r => setTimeout(r, 0)).then(() => (") + expression +
                    QStringLiteral(")).then(v => { window.__korvalinAwait = { value: v }; },"
                                   " e => { window.__korvalinAwait = { error: String(e) }; }); 0"));
-    EXPECT_TRUE(WaitFor([&] { return Eval(page, QStringLiteral("window.__korvalinAwait !== undefined")).toBool(); }))
+    // The page answers nothing while the expression's synchronous part runs.
+    EXPECT_TRUE(WaitFor([&] { return Eval(page, QStringLiteral("window.__korvalinAwait !== undefined"), milliseconds).toBool(); },
+                        milliseconds))
         << expression.toStdString();
     const QVariantMap settled = Eval(page, QStringLiteral("window.__korvalinAwait")).toMap();
     EXPECT_FALSE(settled.contains(QStringLiteral("error"))) << settled.value(QStringLiteral("error")).toString().toStdString();

@@ -118,7 +118,7 @@ inline std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& 
         } else if (TagValue(line, "<actual-notes>", actual) || TagValue(line, "<normal-notes>", normal)) {
         } else if (line.find("<chord/>") != std::string_view::npos) {
             chord = true;
-        } else if (line.find("<rest/>") != std::string_view::npos) {
+        } else if (line.find("<rest") != std::string_view::npos) {
             rest = true;
         } else if (line.find("<backup>") != std::string_view::npos) {
             element = kBackup;
@@ -128,9 +128,19 @@ inline std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& 
             if (value <= 0) problem(where, "duration " + std::to_string(value));
             if (element == kNote) duration = value;
             else if (element == kBackup) pos -= value;
-            else if (element == kForward) pos += value;
+            else if (element == kForward) {
+                pos += value;
+                duration = value;
+            }
         } else if (TagValue(line, "<voice>", value)) {
             voice = value;
+            // A forward of a voice is that voice's own silence.
+            if (element == kForward) {
+                const auto it = voiceEnd.find(voice);
+                if (pos - duration != (it == voiceEnd.end() ? 0 : it->second))
+                    problem(where, "voice " + std::to_string(voice) + " moves on from the wrong place");
+                voiceEnd[voice] = pos;
+            }
         } else if (line.find("</note>") != std::string_view::npos) {
             if (!rest && !soundingPerPart.empty()) soundingPerPart.back() += duration;
             if (typeNumerator > 0) {

@@ -37,6 +37,9 @@ TEST(ReadableStaves, KeyboardsTakeTwoStavesWhenTheyPlayInBothClefs) {
     // A piano sound playing a melody, or one hand on a track of its own, keeps one staff.
     EXPECT_EQ(Staves(OneTrack("Melody", 0, {72, 74, 76, 77})), "single");
     EXPECT_EQ(Staves(OneTrack("Piano left", -1, {36, 43, 48, 52})), "single");
+    // A hand's track that reaches into the other clef still keeps one staff.
+    EXPECT_EQ(Staves(OneTrack("Piano right", 0, bothClefs)), "single");
+    EXPECT_EQ(Staves(OneTrack("Фортепиано, левая рука", -1, bothClefs)), "single");
     // Other instruments take two staves only when they sound far apart at once.
     EXPECT_EQ(Staves(OneTrack("Flute", 73, bothClefs)), "single");
 }
