@@ -382,7 +382,6 @@ private:
             return;
         }
         // A silence that reaches into a tuplet is part of its count: shown.
-        hidden = false;
         SplitValues(line, slot, from, to, true);
         for (const auto& value : FValues) {
             FBudget.Take(1);
