@@ -126,7 +126,9 @@ void SplitHands(std::vector<TPartNote>& notes, TScoreTime unitsPerQuarter) {
     std::vector<std::vector<TState>> states(slices.size());
     const double relaxQuarters = 16.0;
     for (std::size_t s = 0; s < slices.size(); ++s) {
-        const auto [first, last] = slices[s];
+        // Plain names, not a structured binding: the lambdas below capture them.
+        const std::size_t first = slices[s].first;
+        const std::size_t last = slices[s].second;
         const std::size_t n = last - first;
         const TScoreTime at = notes[first].Start;
         const auto pitch = [&](std::size_t k) { return static_cast<double>(notes[first + k].Pitch); };
@@ -187,7 +189,9 @@ void SplitHands(std::vector<TPartNote>& notes, TScoreTime unitsPerQuarter) {
     for (std::size_t k = 1; k < states.back().size(); ++k)
         if (states.back()[k].Cost < states.back()[choice].Cost) choice = k;
     for (std::size_t s = slices.size(); s-- > 0;) {
-        const auto [first, last] = slices[s];
+        // Plain names, not a structured binding: the lambdas below capture them.
+        const std::size_t first = slices[s].first;
+        const std::size_t last = slices[s].second;
         for (std::size_t i = first; i < last; ++i) notes[i].Staff = i - first < choice ? 2 : 1;
         choice = static_cast<std::size_t>(std::max(0, states[s][choice].Previous));
     }
