@@ -56,16 +56,21 @@ bool TScoreView::IsIdle() const {
            std::all_of(FWorkers.begin(), FWorkers.end(), [](const TWorker& w) { return w.Engraver->IsReady(); });
 }
 
-void TScoreView::Clear() {
-    ++FScore;
-    FCutter.reset();
-    FLayout = -1;
+// What was drawn or sent belongs to one layout of one score.
+void TScoreView::ForgetDrawn() {
     FSegments.clear();
     FNeed.clear();
     FSent.clear();
     FSentOrder.clear();
     FSentBytes = 0;
     FFinished = false;
+}
+
+void TScoreView::Clear() {
+    ++FScore;
+    FCutter.reset();
+    FLayout = -1;
+    ForgetDrawn();
     AbandonAll();
 }
 
@@ -136,12 +141,7 @@ void TScoreView::StartLayout(double width, double zoom, double anchor) {
     ++FLayout;
     FWidth = width;
     FZoom = zoom;
-    FSegments.clear();
-    FNeed.clear();
-    FSent.clear();
-    FSentOrder.clear();
-    FSentBytes = 0;
-    FFinished = false;
+    ForgetDrawn();
     // The new layout starts where the user looks: near the top, at the top,
     // so that its first lines break as the music does.
     FViewTop = anchor < 2 * std::max(1.0, FMeasuresPerSystem) ? 0 : anchor;

@@ -77,6 +77,7 @@ private:
     void Pump();
     std::optional<TJob> NextJob();
     void AbandonAll();
+    void ForgetDrawn();
     void StartLayout(double width, double zoom, double anchor);
     void Engraved(std::size_t worker, const TJob& job, const TEngraving& engraving);
     void SendPiece(const TJob& job, std::size_t end, const std::vector<TEngravedSystem>& systems);

@@ -18,16 +18,11 @@ namespace {
 using test::Conductor;
 using test::MidiBuilder;
 using test::NoteTrack;
+using test::Readable;
 using test::TNote;
 
 constexpr std::uint32_t kQ = 480;  // ticks per quarter note in every case
 
-std::string Readable(const MidiBuilder& midi, std::int32_t grid = 16) {
-    const TMidiFile file = test::LoadBytes(midi.Bytes());
-    TExportOptions options;
-    options.Notation = TNotationMode::nmReadable;
-    return BuildMusicXmlText(file, test::TracksWithNotes(file), "/scores/unused.musicxml", grid, options);
-}
 
 // Notes one after another from `start`, each (pitch, length in eighths).
 std::vector<TNote> Line(std::uint32_t start, const std::vector<std::pair<int, std::uint32_t>>& notes) {

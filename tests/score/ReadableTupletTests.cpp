@@ -17,16 +17,11 @@ namespace {
 using test::Conductor;
 using test::MidiBuilder;
 using test::NoteTrack;
+using test::Readable;
 using test::TNote;
 
 constexpr std::uint32_t kQ = 480;  // ticks per quarter note in every case
 
-std::string Readable(const MidiBuilder& midi, std::int32_t grid = 16) {
-    const TMidiFile file = test::LoadBytes(midi.Bytes());
-    TExportOptions options;
-    options.Notation = TNotationMode::nmReadable;
-    return BuildMusicXmlText(file, test::TracksWithNotes(file), "/scores/unused.musicxml", grid, options);
-}
 
 // `count` notes evenly over [start, start + span), each (pitch) in turn; a
 // pitch of 0 leaves its place silent.

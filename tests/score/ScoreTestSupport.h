@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "MidiBuilder.h"
+#include "MusicXmlExporter.h"
 #include "MidiParser.h"
 
 namespace korvalin::test {
@@ -119,6 +120,14 @@ inline void NoteTrack(MidiBuilder& midi, const std::string& name, const std::vec
 
 // Compares the whole document; on a difference names the first line that
 // differs and leaves the actual text beside the test binary for a diff.
+// The readable document of every track with notes.
+inline std::string Readable(const MidiBuilder& midi, std::int32_t grid = 16) {
+    const TMidiFile file = LoadBytes(midi.Bytes());
+    TExportOptions options;
+    options.Notation = TNotationMode::nmReadable;
+    return BuildMusicXmlText(file, TracksWithNotes(file), "/scores/unused.musicxml", grid, options);
+}
+
 inline void ExpectGolden(const std::string& name, const std::string& actual) {
     const std::string expected = ReadText(GoldenDir() / (name + ".musicxml"));
     ASSERT_FALSE(expected.empty()) << "golden file missing: " << name;
