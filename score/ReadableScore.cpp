@@ -106,7 +106,7 @@ public:
             if (FPart.Staves == 2) SplitHands(FNotes, quarter);
             const bool performed = PlayedOffTheGrid(track, scale.TicksPerStep);
             for (std::int32_t staff = 1; staff <= FPart.Staves; ++staff)
-                AssignVoices(FNotes, staff, scale.UnitsPerStep, quarter, performed);
+                AssignVoices(FNotes, staff, FMap, scale.UnitsPerStep, quarter, performed);
             FTuplets = PlaceTuplets(FNotes, FMap, scale, true);
             SpellNotes(FNotes, FMap);
         }

@@ -128,8 +128,8 @@ std::vector<std::string_view> ChooseClefs(const std::vector<TPartNote>& notes, s
 // shorten a note whose end only overlaps the next one as played. The notes of
 // a part `asPerformed` (its times off the grid) also reach to the next note of
 // their voice over a short silence, which was the player's, not the music's.
-void AssignVoices(std::vector<TPartNote>& notes, std::int32_t staff, TScoreTime step, TScoreTime unitsPerQuarter,
-                  bool asPerformed);
+void AssignVoices(std::vector<TPartNote>& notes, std::int32_t staff, const TMeasureMap& map, TScoreTime step,
+                  TScoreTime unitsPerQuarter, bool asPerformed);
 // Whether the track was played rather than entered: most of its notes start
 // or end away from the grid.
 bool PlayedOffTheGrid(const TMidiTrack& track, std::int64_t ticksPerStep);

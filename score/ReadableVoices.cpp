@@ -2,8 +2,12 @@
 // end nearly together are one chord; a note that only overlaps the next one
 // as played (legato) ends where the next begins; lines that really overlap
 // go into voices, the upper one first, and keep their voice while they last.
+// Two lines in different rhythms (triplets against straight eighths) meet on
+// every beat and part a moment later: there each goes on in its own rhythm,
+// and that, not the nearly equal ends, tells them apart.
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 
 #include "ReadableSteps.h"
@@ -24,9 +28,82 @@ struct TChord {
     bool Trimmed = false;        // ends where the staff's next chord begins
 };
 
+// A note or chord as a line sees it: its time and its middle pitch.
+struct TLineSpan {
+    TScoreTime Start = 0;
+    TScoreTime End = 0;
+    std::int32_t Pitch = 0;
+};
+
+// Where the lines of one staff go on: the onsets of its notes, by time.
+class TStaffOnsets {
+public:
+    TStaffOnsets(const std::vector<TPartNote>& notes, const std::vector<std::size_t>& staffNotes, TScoreTime step,
+                 TScoreTime unitsPerQuarter)
+        : FNotes(notes), FStaffNotes(staffNotes), FStep(step), FApart(unitsPerQuarter / 8) {}
+
+    // Whether a time is on the binary grid; the provisional places put an
+    // onset between its points only for a triplet.
+    bool OnGrid(TScoreTime at) const { return at % FStep == 0; }
+
+    // Whether `a` and `b`, starting together, are two lines in different
+    // rhythms (one in triplets, one straight): each goes on at an onset of its
+    // own, nearer to it in pitch than to the other, and ends nearer its own
+    // onset than the other's. The notes of a chord go on together, however
+    // loosely they are released, and so do lines in one rhythm.
+    bool Parting(const TLineSpan& a, const TLineSpan& b) const {
+        const TScoreTime first = NextOnset(a, b.Pitch);
+        const TScoreTime second = NextOnset(b, a.Pitch);
+        if (first < 0 || second < 0 || !Apart(first, second)) return false;
+        return std::abs(a.End - first) < std::abs(a.End - second) && std::abs(b.End - second) < std::abs(b.End - first);
+    }
+
+    // Whether `line`, overlapped by the onset of `other`, only sounds beside
+    // it: it goes on at an onset of its own in the other rhythm, a step of
+    // that rhythm on, and ends nearer that onset than the other's.
+    bool GoesOnBeside(const TLineSpan& line, const TLineSpan& other) const {
+        const TScoreTime own = NextOnset(line, other.Pitch);
+        return own >= 0 && Apart(own, other.Start) && Apart(line.Start, other.Start) &&
+               OnGrid(own - line.Start) == OnGrid(own) && std::abs(line.End - own) < std::abs(line.End - other.Start);
+    }
+
+private:
+    // Whether two onsets keep different rhythms, one on the binary grid and
+    // one off it, and lie apart as a triplet and a straight note do (a sixth
+    // of a beat); closer, they are one chord played a little spread.
+    bool Apart(TScoreTime first, TScoreTime second) const {
+        return OnGrid(first) != OnGrid(second) && std::abs(first - second) >= FApart;
+    }
+
+    // Where the line of `span` goes on: the first later onset nearer to it
+    // than to `away`, while the note lasts at least half the way there and
+    // overlaps it by a grid step at most; -1 for none.
+    TScoreTime NextOnset(const TLineSpan& span, std::int32_t away) const {
+        auto it = std::upper_bound(FStaffNotes.begin(), FStaffNotes.end(), span.Start,
+                                   [&](TScoreTime t, std::size_t n) { return t < FNotes[n].Start; });
+        // A dense cluster says nothing of lines; a few notes are enough to look at.
+        for (int seen = 0; it != FStaffNotes.end() && seen < kLooked; ++it, ++seen) {
+            const TPartNote& next = FNotes[*it];
+            if (next.Start - span.Start > 2 * (span.End - span.Start)) break;
+            if (std::abs(next.Pitch - span.Pitch) >= std::abs(next.Pitch - away)) continue;
+            return span.End - next.Start <= FStep ? next.Start : -1;
+        }
+        return -1;
+    }
+
+    static constexpr int kLooked = 16;
+
+    const std::vector<TPartNote>& FNotes;
+    const std::vector<std::size_t>& FStaffNotes;  // by start
+    TScoreTime FStep;
+    TScoreTime FApart;  // onsets this far apart or more were played apart
+};
+
+TLineSpan SpanOf(const TPartNote& note) { return {note.Start, note.End, note.Pitch}; }
+
 // Chords of one staff: by start, and among equal starts the highest first.
 std::vector<TChord> BuildChords(std::vector<TPartNote>& notes, const std::vector<std::size_t>& staffNotes,
-                                TScoreTime step) {
+                                TScoreTime step, const TStaffOnsets& onsets) {
     std::vector<TChord> chords;
     for (std::size_t i = 0; i < staffNotes.size();) {
         std::size_t j = i;
@@ -38,22 +115,32 @@ std::vector<TChord> BuildChords(std::vector<TPartNote>& notes, const std::vector
             return notes[a].End != notes[b].End ? notes[a].End > notes[b].End : notes[a].Pitch > notes[b].Pitch;
         });
         const std::size_t firstChord = chords.size();
+        // Notes of another line that end inside the window stay for a chord of their own.
+        std::vector<std::size_t> left;
         for (std::size_t k = 0; k < group.size();) {
             TChord chord;
             chord.Start = notes[group[k]].Start;
-            const TScoreTime longest = notes[group[k]].End;
+            const TPartNote& longest = notes[group[k]];
             std::size_t m = k;
-            while (m < group.size() && notes[group[m]].End >= longest - step) ++m;
-            chord.End = notes[group[m - 1]].End;
+            left.clear();
+            for (; m < group.size() && notes[group[m]].End >= longest.End - step; ++m) {
+                if (m > k && onsets.Parting(SpanOf(longest), SpanOf(notes[group[m]]))) {
+                    left.push_back(group[m]);
+                    continue;
+                }
+                chord.Notes.push_back(group[m]);
+            }
+            chord.End = notes[chord.Notes.back()].End;
             chord.Top = std::numeric_limits<std::int32_t>::min();
             chord.Bottom = std::numeric_limits<std::int32_t>::max();
-            for (std::size_t n = k; n < m; ++n) {
-                chord.Notes.push_back(group[n]);
-                chord.Top = std::max(chord.Top, notes[group[n]].Pitch);
-                chord.Bottom = std::min(chord.Bottom, notes[group[n]].Pitch);
+            for (const std::size_t n : chord.Notes) {
+                chord.Top = std::max(chord.Top, notes[n].Pitch);
+                chord.Bottom = std::min(chord.Bottom, notes[n].Pitch);
             }
             chords.push_back(std::move(chord));
-            k = m;
+            // What was left comes next, still longest first.
+            std::copy(left.begin(), left.end(), group.begin() + static_cast<std::ptrdiff_t>(m - left.size()));
+            k = m - left.size();
         }
         std::sort(chords.begin() + static_cast<std::ptrdiff_t>(firstChord), chords.end(),
                   [](const TChord& a, const TChord& b) { return a.Top > b.Top; });
@@ -64,16 +151,23 @@ std::vector<TChord> BuildChords(std::vector<TPartNote>& notes, const std::vector
 
 // A chord that reaches a little into the next onset was held over as played;
 // written, it ends where the next begins.
-void TrimLegatoOverlaps(std::vector<TChord>& chords, TScoreTime step, TScoreTime unitsPerQuarter) {
+// The next onset may be the other line's, in its own rhythm, while this one
+// goes on where it ends: then the two only sound together.
+void TrimLegatoOverlaps(std::vector<TChord>& chords, TScoreTime step, TScoreTime unitsPerQuarter,
+                        const TStaffOnsets& onsets) {
     for (std::size_t c = 0; c < chords.size(); ++c) {
         TChord& chord = chords[c];
         std::size_t n = c + 1;
         while (n < chords.size() && chords[n].Start == chord.Start) ++n;
         if (n >= chords.size() || chords[n].Start >= chord.End) continue;
-        const TScoreTime overlap = chord.End - chords[n].Start;
+        const TChord& next = chords[n];
+        if (onsets.GoesOnBeside({chord.Start, chord.End, (chord.Top + chord.Bottom) / 2},
+                                {next.Start, next.End, (next.Top + next.Bottom) / 2}))
+            continue;
+        const TScoreTime overlap = chord.End - next.Start;
         const TScoreTime tolerance = std::max(step, std::min(unitsPerQuarter, (chord.End - chord.Start) / 4));
         if (overlap <= tolerance) {
-            chord.End = chords[n].Start;
+            chord.End = next.Start;
             chord.Trimmed = true;
         }
     }
@@ -101,7 +195,8 @@ void CloseArticulationGaps(std::vector<TChord>& chords, TScoreTime step, TScoreT
 
 class TVoiceLayer {
 public:
-    explicit TVoiceLayer(std::vector<TChord>& chords) : FChords(chords) {}
+    TVoiceLayer(std::vector<TChord>& chords, const TMeasureMap& map, const TStaffOnsets& onsets)
+        : FChords(chords), FMap(map), FOnsets(onsets) {}
 
     void Place(std::size_t index) {
         TChord& chord = FChords[index];
@@ -171,13 +266,31 @@ private:
 
     // With nothing sounding, a line goes on in the voice it was in: the lower
     // voice keeps a line that continues straight on while the upper one rests.
-    std::int32_t ContinuingVoice(const TChord& chord) const {
+    // When both lines end here, the lower one goes on so only where it has run
+    // on without a break beside the upper one in another rhythm (straight
+    // notes against triplets), and only inside a measure: on a bar line a
+    // single line is the first voice again.
+    std::int32_t ContinuingVoice(const TChord& chord) {
         if (FLast.size() < 2 || FLast[1] < 0 || End(1) != chord.Start) return 0;
-        if (FLast[0] >= 0 && End(0) == chord.Start) return 0;
+        if (FLast[0] >= 0 && End(0) == chord.Start && !LowerLineGoesOn(chord.Start)) return 0;
         const TChord& lower = FChords[static_cast<std::size_t>(FLast[1])];
         if (FLast[0] < 0) return 1;
         const TChord& upper = FChords[static_cast<std::size_t>(FLast[0])];
         return std::abs(chord.Top - lower.Top) < std::abs(chord.Top - upper.Top) ? 1 : 0;
+    }
+
+    bool LowerLineGoesOn(TScoreTime at) {
+        const TChord& lower = FChords[static_cast<std::size_t>(FLast[1])];
+        if (lower.Previous < 0 || FChords[static_cast<std::size_t>(lower.Previous)].End != lower.Start) return false;
+        if (InTriplets(0) == InTriplets(1)) return false;
+        return FMap.Measures[FMap.IndexAt(at, FHint)].Start != at;
+    }
+
+    // Whether the voice's last two chords include one off the binary grid.
+    bool InTriplets(std::int32_t voice) const {
+        const TChord& last = FChords[static_cast<std::size_t>(FLast[static_cast<std::size_t>(voice)])];
+        if (!FOnsets.OnGrid(last.Start)) return true;
+        return last.Previous >= 0 && !FOnsets.OnGrid(FChords[static_cast<std::size_t>(last.Previous)].Start);
     }
 
     void Move(TChord& chord, std::int32_t from, std::int32_t to) {
@@ -198,6 +311,9 @@ private:
     }
 
     std::vector<TChord>& FChords;
+    const TMeasureMap& FMap;
+    const TStaffOnsets& FOnsets;
+    std::size_t FHint = 0;  // the measure of the last chord asked about
     std::vector<std::int32_t> FLast;  // per voice, its last chord; -1 for none
 };
 
@@ -214,8 +330,8 @@ bool PlayedOffTheGrid(const TMidiTrack& track, std::int64_t ticksPerStep) {
     return off * 5 > track.Notes().size();
 }
 
-void AssignVoices(std::vector<TPartNote>& notes, std::int32_t staff, TScoreTime step, TScoreTime unitsPerQuarter,
-                  bool asPerformed) {
+void AssignVoices(std::vector<TPartNote>& notes, std::int32_t staff, const TMeasureMap& map, TScoreTime step,
+                  TScoreTime unitsPerQuarter, bool asPerformed) {
     // The notes come by start and pitch; the staff's are taken highest first at each start.
     std::vector<std::size_t> staffNotes;
     for (std::size_t i = 0; i < notes.size(); ++i)
@@ -226,9 +342,10 @@ void AssignVoices(std::vector<TPartNote>& notes, std::int32_t staff, TScoreTime 
         std::reverse(staffNotes.begin() + static_cast<std::ptrdiff_t>(i), staffNotes.begin() + static_cast<std::ptrdiff_t>(j));
         i = j;
     }
-    std::vector<TChord> chords = BuildChords(notes, staffNotes, step);
-    TrimLegatoOverlaps(chords, step, unitsPerQuarter);
-    TVoiceLayer layer(chords);
+    const TStaffOnsets onsets(notes, staffNotes, step, unitsPerQuarter);
+    std::vector<TChord> chords = BuildChords(notes, staffNotes, step, onsets);
+    TrimLegatoOverlaps(chords, step, unitsPerQuarter, onsets);
+    TVoiceLayer layer(chords, map, onsets);
     for (std::size_t c = 0; c < chords.size(); ++c) layer.Place(c);
     if (asPerformed) CloseArticulationGaps(chords, step, unitsPerQuarter);
     for (const TChord& chord : chords)

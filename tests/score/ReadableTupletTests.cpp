@@ -85,6 +85,32 @@ TEST(ReadableTuplets, TripletsInOneHandAgainstStraightEighthsInTheOther) {
     test::ExpectGolden("readable_triplets_against_eighths", Readable(midi));
 }
 
+TEST(ReadableTuplets, TripletsInOneVoiceAgainstStraightEighthsOnOneStaff) {
+    MidiBuilder midi(1, kQ);
+    Conductor(midi, "Three against two on one staff");
+    // Bar 1: the upper line in triplets for three beats and silent on the
+    // fourth, the lower one in eighths throughout, both starting every beat
+    // together. Bar 2: both lines end in one chord.
+    const std::vector<TNote> notes =
+        Join({Even(0, kQ, {76, 77, 79}), Even(kQ, kQ, {81, 79, 77}), Even(2 * kQ, kQ, {76, 74, 76}),
+              Even(0, 4 * kQ, {67, 64, 67, 64, 65, 62, 65, 62}), {{64, 4 * kQ, 8 * kQ}, {72, 4 * kQ, 8 * kQ}}});
+    NoteTrack(midi, "Violin", notes);
+    test::ExpectGolden("readable_triplets_one_staff", Readable(midi));
+    test::ExpectGolden("readable_triplets_one_staff", Readable(midi, 8));
+    test::ExpectGolden("readable_triplets_one_staff", Readable(midi, 32));
+    // Played: every onset a few ticks early or late, every note let go a little early.
+    MidiBuilder played(1, kQ);
+    Conductor(played, "Three against two on one staff");
+    std::vector<TNote> uneven = notes;
+    const int offsets[] = {6, -8, 3, -5, 9, -2, 7, -9, 4, -6, 8, -4, 5, -7, 2, -3, 6, -5, 0};
+    for (std::size_t i = 0; i < uneven.size(); ++i) {
+        uneven[i].Start = static_cast<std::uint32_t>(static_cast<int>(uneven[i].Start) + offsets[i] + 10);
+        uneven[i].End = static_cast<std::uint32_t>(static_cast<int>(uneven[i].End) - 20 + offsets[(i + 1) % 19]);
+    }
+    NoteTrack(played, "Violin", uneven);
+    test::ExpectGolden("readable_triplets_one_staff", Readable(played));
+}
+
 TEST(ReadableTuplets, StraightAndSlightlyUnevenPlayingStaysPlain) {
     MidiBuilder midi(1, kQ);
     Conductor(midi, "Plain");
