@@ -280,7 +280,11 @@ QString TfrmMain::ReadableSummary(const korvalin::TConversionReport& report) con
         .arg(gridText)
         .arg(tuplets)
         .arg(moved)
-        .arg(largestText);
+        .arg(largestText) +
+           (report.PickupQuarters > 0.0
+                ? Localized(QStringLiteral(" · затакт (четвертей): %1"), QStringLiteral(" · pickup (quarters): %1"))
+                      .arg(QLocale(Localized(QStringLiteral("ru_RU"), QStringLiteral("en_US"))).toString(report.PickupQuarters))
+                : QString());
 }
 
 korvalin::TNotationMode TfrmMain::SelectedNotation() const {

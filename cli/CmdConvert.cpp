@@ -43,7 +43,11 @@ std::string ReportJson(const std::string& input, const std::string& output, cons
                          {"grid", "1/" + std::to_string(part.Grid)},
                          {"gridChosen", part.GridChosen ? "auto" : "given"}});
     }
-    const TJson document = {{"input", input}, {"output", output}, {"notation", "readable"}, {"parts", parts}};
+    const TJson document = {{"input", input},
+                            {"output", output},
+                            {"notation", "readable"},
+                            {"pickup", {{"quarters", report.PickupQuarters}, {"firstMeasureTick", report.FirstMeasureTick}}},
+                            {"parts", parts}};
     return document.dump(2, ' ', false, TJson::error_handler_t::replace) + "\n";
 }
 

@@ -17,11 +17,6 @@ constexpr int kNoBoundary = std::numeric_limits<int>::max();
 constexpr std::int32_t kLongestBeatType = 64;
 constexpr TScoreTime kTupletUnit = 3 * 5 * 7;
 
-bool IsReadableSignature(std::int32_t beats, std::int32_t beatType) {
-    return beats >= 1 && beats <= 99 && beatType >= 1 && beatType <= kLongestBeatType &&
-           (beatType & (beatType - 1)) == 0;
-}
-
 // The note value of `duration` units, plain or with one dot; false when there is none.
 bool Representable(TScoreTime unitsPerWhole, TScoreTime duration, TNoteType& type, std::uint8_t& dots) {
     for (int k = 0; k <= 8; ++k) {
@@ -188,6 +183,11 @@ std::pair<TScoreTime, TScoreTime> PartHolding(const std::vector<TScoreTime>& sta
 
 }  // namespace
 
+bool IsReadableSignature(std::int32_t beats, std::int32_t beatType) {
+    return beats >= 1 && beats <= 99 && beatType >= 1 && beatType <= kLongestBeatType &&
+           (beatType & (beatType - 1)) == 0;
+}
+
 TScoreTime TMeter::BeatAt(TScoreTime offset) const { return PartHolding(BeatStarts, Length, offset).first; }
 TScoreTime TMeter::BeatLengthAt(TScoreTime offset) const { return PartHolding(BeatStarts, Length, offset).second; }
 TScoreTime TMeter::GroupAt(TScoreTime offset) const { return PartHolding(GroupStarts, Length, offset).first; }
@@ -234,6 +234,23 @@ TMeter MakeMeter(std::int32_t beats, std::int32_t beatType, TScoreTime unitsPerW
     return meter;
 }
 
+TMeter PickupMeter(const TMeter& full, TScoreTime length) {
+    // The pickup is the end of a bar: its beats are the bar's, moved back by
+    // what is missing, and its start is where its first (maybe partial) beat begins.
+    TMeter meter = full;
+    meter.Length = length;
+    const TScoreTime missing = full.Length - length;
+    const auto shift = [&](const std::vector<TScoreTime>& starts) {
+        std::vector<TScoreTime> shifted{0};
+        for (const TScoreTime start : starts)
+            if (start > missing) shifted.push_back(start - missing);
+        return shifted;
+    };
+    meter.BeatStarts = shift(full.BeatStarts);
+    meter.GroupStarts = shift(full.GroupStarts);
+    return meter;
+}
+
 TUnitScale MakeUnitScale(const TMidiFile& midi, std::int32_t grid) {
     TUnitScale scale;
     TScoreTime units = Lcm(grid, 4);
@@ -262,7 +279,7 @@ std::size_t TMeasureMap::IndexAt(TScoreTime time, std::size_t& hint) const {
 }
 
 TMeasureMap BuildMeasureMap(const TMidiFile& midi, const TUnitScale& scale, TScoreTime scoreEnd,
-                            std::int64_t measureLimit) {
+                            std::int64_t measureLimit, const TMeasureStart& start) {
     TMeasureMap map;
     map.UnitsPerWhole = scale.UnitsPerWhole;
     struct TChange {
@@ -282,18 +299,34 @@ TMeasureMap BuildMeasureMap(const TMidiFile& midi, const TUnitScale& scale, TSco
         current = {midi.TimeNumerator, midi.TimeDenominator};
     std::size_t next = 0;
     TScoreTimeSignature written{0, 0};
-    TScoreTime position = 0;
-    while (map.Measures.empty() || position < scoreEnd) {
+    TScoreTime position = start.Start;
+    bool firstCut = false;  // the first bar is cut short by a change of meter inside it
+    const auto applyChanges = [&] {
         while (next < changes.size() && changes[next].At <= position) {
             current = {changes[next].Beats, changes[next].BeatType};
             ++next;
         }
+    };
+    if (start.PickupLength > 0) {
+        applyChanges();
+        TMeasureSlot& slot = map.Measures.emplace_back();
+        slot.Start = position;
+        slot.Length = start.PickupLength;
+        slot.Implicit = true;
+        slot.Time = written = current;
+        slot.TimeChanged = true;
+        slot.Meter = PickupMeter(MakeMeter(current.Beats, current.BeatType, scale.UnitsPerWhole), start.PickupLength);
+        position += start.PickupLength;
+    }
+    while (map.Measures.empty() || position < scoreEnd) {
+        applyChanges();
         TScoreTime length = current.Beats * scale.UnitsPerWhole / current.BeatType;
         TScoreTimeSignature time = current;
         if (next < changes.size() && changes[next].At < position + length) {
             // The file changes its meter inside a bar: the bar is cut there and
             // written with a signature of its own length, as a copyist would.
             length = changes[next].At - position;
+            firstCut = firstCut || map.Measures.empty();
             for (std::int32_t beatType = current.BeatType; beatType <= kLongestBeatType; beatType *= 2)
                 if (length * beatType % scale.UnitsPerWhole == 0) {
                     time = {static_cast<std::int32_t>(length * beatType / scale.UnitsPerWhole), beatType};
@@ -310,6 +343,25 @@ TMeasureMap BuildMeasureMap(const TMidiFile& midi, const TUnitScale& scale, TSco
         slot.Meter = MakeMeter(time.Beats, time.BeatType, scale.UnitsPerWhole);
         slot.Meter.Length = length;
         position += length;
+    }
+    // A file that writes its pickup as a bar of its own (1/4 before 4/4): the
+    // short bar is the pickup of the meter that follows, written from the start.
+    // A meter the file comes back to later is a meter of the piece, and a bar
+    // the file cuts short by changing meter inside it is that change: neither
+    // is a pickup.
+    const auto returnsLater = [&](const TScoreTimeSignature& time) {
+        return std::any_of(changes.begin(), changes.end(), [&](const TChange& change) {
+            return change.At >= map.Measures[1].Start && change.Beats == time.Beats && change.BeatType == time.BeatType;
+        });
+    };
+    if (start.PickupLength == 0 && !firstCut && map.Measures.size() >= 2 && map.Measures[0].Length < map.Measures[1].Length &&
+        map.Measures[1].TimeChanged && !returnsLater(map.Measures[0].Time)) {
+        TMeasureSlot& pickup = map.Measures[0];
+        TMeasureSlot& first = map.Measures[1];
+        pickup.Implicit = true;
+        pickup.Time = first.Time;
+        pickup.Meter = PickupMeter(first.Meter, pickup.Length);
+        first.TimeChanged = false;
     }
 
     // Keys: the file's first one from the start (or the estimated one), each

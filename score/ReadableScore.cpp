@@ -234,9 +234,11 @@ private:
     void FillMeasure(std::size_t m) {
         const TMeasureSlot& slot = FMap.Measures[m];
         TScoreMeasure& measure = FPart.Measures[m];
-        measure.Number = std::to_string(m + 1);
+        // A pickup is measure 0: the first full measure is the first counted.
+        measure.Number = std::to_string(FMap.Measures.front().Implicit ? m : m + 1);
         measure.Start = slot.Start;
         measure.Length = slot.Length;
+        measure.Implicit = slot.Implicit;
         if (m == 0) {
             measure.WriteDivisions = true;
             measure.WriteStaves = FPart.Staves > 1;
@@ -288,7 +290,9 @@ private:
     // A metronome mark by the beat of the opening meter: a dotted quarter in 6/8.
     TScoreTempo Tempo(const TMeasureSlot& slot, double bpm) const {
         TScoreTempo mark;
-        const TScoreTime beat = slot.Meter.Compound ? slot.Meter.BeatLengthAt(0) : FMap.UnitsPerWhole / 4;
+        // A pickup's first beat may be partial: the beat is the full meter's.
+        const TMeter meter = slot.Implicit ? MakeMeter(slot.Time.Beats, slot.Time.BeatType, FMap.UnitsPerWhole) : slot.Meter;
+        const TScoreTime beat = meter.Compound ? meter.BeatLengthAt(0) : FMap.UnitsPerWhole / 4;
         TNoteType type = TNoteType::ntQuarter;
         std::uint8_t dots = 0;
         for (int k = 0; k <= 8; ++k) {
@@ -318,7 +322,10 @@ private:
         voice.Number = (line.Staff - 1) * kVoicesPerStaff + line.Voice + 1;
         voice.Staff = line.Staff;
         voice.FirstEvent = static_cast<std::uint32_t>(FPart.Events.size());
-        if (!sounds) {
+        if (!sounds && slot.Implicit) {
+            // A silent pickup shows rests of its own length, not a whole bar's rest.
+            AddRests(line, slot, ms, me, false);
+        } else if (!sounds) {
             FBudget.Take(1);
             TScoreEvent& rest = FPart.Events.emplace_back();
             rest.Duration = slot.Length;
@@ -546,7 +553,13 @@ void BuildReadableScore(TScore& score, const TMidiFile& midi, std::span<const TM
     const TUnitScale scale = MakeUnitScale(midi, grid);
     // Every measure of every part holds at least one note or rest.
     const std::int64_t measureLimit = budget.Limit() / static_cast<std::int64_t>(tracks.size());
-    const TMeasureMap map = BuildMeasureMap(midi, scale, scale.FromTick(scoreEndTick), measureLimit);
+    const TMeasureStart start = FindMeasureStart(midi, tracks, scale);
+    const TMeasureMap map = BuildMeasureMap(midi, scale, scale.FromTick(scoreEndTick), measureLimit, start);
+    if (options.Report != nullptr) {
+        const TMeasureSlot& first = map.Measures.front();
+        options.Report->FirstMeasureTick = first.Start / scale.UnitsPerStep * scale.TicksPerStep;
+        if (first.Implicit) options.Report->PickupQuarters = static_cast<double>(first.Length) * 4.0 / static_cast<double>(scale.UnitsPerWhole);
+    }
     score.UnitsPerQuarter = scale.UnitsPerWhole / 4;
     score.KeepUnitAsDivisions = false;
     score.Parts.reserve(tracks.size());

@@ -64,6 +64,7 @@ TMeter MakeMeter(std::int32_t beats, std::int32_t beatType, TScoreTime unitsPerW
 struct TMeasureSlot {
     TScoreTime Start = 0;
     TScoreTime Length = 0;
+    bool Implicit = false;  // a pickup: shorter than its signature, not counted
     TScoreTimeSignature Time;
     bool TimeChanged = false;  // the signature is written here
     TScoreKey Key;
@@ -101,11 +102,30 @@ struct TWrittenValue {
     TScoreTuplet Tuplet;  // inside a tuplet: its ratio
 };
 
+// Where the measures begin: the first one at `Start`, and when it is a pickup
+// (a short first measure), the regular bar lines `PickupLength` later.
+struct TMeasureStart {
+    TScoreTime Start = 0;
+    TScoreTime PickupLength = 0;  // 0: the first measure is a full one
+};
+
 // Meter and measures (ReadableMeter.cpp)
+bool IsReadableSignature(std::int32_t beats, std::int32_t beatType);
 TUnitScale MakeUnitScale(const TMidiFile& midi, std::int32_t grid);
-// Refuses the score when it would take more than `measureLimit` measures.
+// Refuses the score when it would take more than `measureLimit` measures. A
+// file that writes its pickup as a short bar of its own signature (1/4 before
+// 4/4) gets an implicit first measure in the following meter.
 TMeasureMap BuildMeasureMap(const TMidiFile& midi, const TUnitScale& scale, TScoreTime scoreEnd,
-                            std::int64_t measureLimit);
+                            std::int64_t measureLimit, const TMeasureStart& start = {});
+// The meter of a pickup `length` long: the end of a bar of `full`.
+TMeter PickupMeter(const TMeter& full, TScoreTime length);
+
+// Pickup (ReadablePickup.cpp): where the bar lines fall. The file's own, unless
+// the music clearly starts with an incomplete bar: then the first measure is a
+// pickup and the bar lines fall where the music's accents are. Music played
+// freely, off the grid, keeps the file's bar lines.
+TMeasureStart FindMeasureStart(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
+                               const TUnitScale& scale);
 // Cuts [start, end) of one measure into values that show the beat.
 void SplitIntoValues(const TMeter& meter, TScoreTime start, TScoreTime end, bool rest,
                      std::vector<TWrittenValue>& out);

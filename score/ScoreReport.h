@@ -27,6 +27,8 @@ struct TPartReport {
 
 struct TConversionReport {
     std::vector<TPartReport> Parts;
+    double PickupQuarters = 0.0;     // the length of the opening pickup; 0: none
+    std::int64_t FirstMeasureTick = 0;  // where the first measure begins in the file
 };
 
 // "eighth triplet", "quarter triplet", "sextuplet", ... for a tuplet's ratio and value.

@@ -129,6 +129,7 @@ TEST_F(CliConvert, AutomaticGridAndReportSayWhatReadableNotationDid) {
     EXPECT_EQ(part["gridChosen"], "auto");
     EXPECT_EQ(part["voicesPerStaff"], nlohmann::json::array({1}));
     EXPECT_EQ(part["staves"], 1);
+    EXPECT_EQ(json["pickup"], nlohmann::json({{"quarters", 0.0}, {"firstMeasureTick", 0}}));
     // The literal transcription keeps its three grids; a report of it is not offered.
     EXPECT_EQ(Run({"convert", input, Target("x.musicxml"), "--grid", "auto"}), 2);
     EXPECT_EQ(Run({"convert", input, Target("x.musicxml"), "--report", Target("x.json")}), 2);

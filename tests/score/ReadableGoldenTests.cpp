@@ -135,5 +135,16 @@ TEST(ReadableGolden, DrumsGoOnAPercussionStaffHandsUpFeetDown) {
     test::ExpectGolden("readable_drums", Readable(midi));
 }
 
+TEST(ReadableGolden, PickupOfOneBeatMovesTheBarLinesToTheAccents) {
+    // The file starts its tune at once, with bar lines of its own every four
+    // beats from there; the long notes and the bass fall a beat later.
+    MidiBuilder midi(1, kQ);
+    Conductor(midi, "Pickup");
+    NoteTrack(midi, "Flute", Line(0, {{67, 2}, {72, 4}, {76, 4}, {74, 6}, {71, 1}, {72, 1}, {76, 4}, {79, 4},
+                                      {72, 4}, {71, 4}, {72, 6}}));
+    NoteTrack(midi, "Cello", Line(kQ, {{48, 8}, {43, 8}, {48, 8}, {53, 8}, {48, 6}}));
+    test::ExpectGolden("readable_pickup", Readable(midi));
+}
+
 }  // namespace
 }  // namespace korvalin

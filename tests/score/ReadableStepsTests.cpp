@@ -1,5 +1,6 @@
-// Decisions of the readable notation that shape a whole part: how many staves
-// a track takes, and which two tracks are the hands of one piano.
+// Decisions of the readable notation that shape a whole part or the whole
+// score: how many staves a track takes, which two tracks are the hands of one
+// piano, and whether the music starts with a pickup.
 
 #include <gtest/gtest.h>
 
@@ -71,6 +72,62 @@ TEST(ReadableParts, TheTwoHandsOfOnePianoAreFoundByTheirNames) {
     EXPECT_FALSE(AreTwoHands("Piano right", "Organ left"));
     EXPECT_FALSE(AreTwoHands("Piano right", "Piano right"));
     EXPECT_FALSE(AreTwoHands("Bright lights", "Cleft stick"));  // the words inside other words
+}
+
+// The first measure of a readable score: its number and whether it is a pickup.
+std::string FirstMeasure(const std::string& doc) {
+    const auto at = doc.find("<measure ");
+    return doc.substr(at, doc.find('>', at) - at + 1);
+}
+
+TEST(ReadablePickup, ALateStartOfAtMostHalfABarIsAPickupButMusicAfterARestIsNot) {
+    // 3/4: two beats of silence, then a one-beat upbeat.
+    test::MidiBuilder waltz(1, 480);
+    test::Conductor(waltz, "Waltz", 500000, 3, 2);
+    test::NoteTrack(waltz, "Violin", {{67, 960, 1440}, {72, 1440, 2400}, {76, 2400, 2880}, {74, 2880, 4320}});
+    const std::string pickup = test::Readable(waltz);
+    EXPECT_EQ(FirstMeasure(pickup), "<measure number=\"0\" implicit=\"yes\">");
+    EXPECT_NE(pickup.find("<measure number=\"1\">"), std::string::npos);
+    EXPECT_NE(pickup.find("<beats>3</beats>"), std::string::npos);
+
+    // 2/4: an eighth rest and three eighths before the long note is a bar that
+    // starts with a rest, as the file has it.
+    test::MidiBuilder motto(1, 480);
+    test::Conductor(motto, "Motto", 500000, 2, 2);
+    test::NoteTrack(motto, "Violin", {{67, 240, 480}, {67, 480, 720}, {67, 720, 960}, {63, 960, 2880}});
+    EXPECT_EQ(FirstMeasure(test::Readable(motto)), "<measure number=\"1\">");
+}
+
+TEST(ReadablePickup, AShortOpeningBarOfItsOwnMeterIsThePickupOfTheNextMeter) {
+    test::MidiBuilder midi(1, 480);
+    midi.Track().Name("Upbeat").Tempo(0, 500000).TimeSig(0, 1, 2).KeySig(0, 0, false).TimeSig(480, 4, 2).End();
+    test::NoteTrack(midi, "Oboe", {{67, 0, 480}, {72, 480, 1440}, {76, 1440, 2400}, {72, 2400, 4320}});
+    const std::string doc = test::Readable(midi);
+    EXPECT_EQ(FirstMeasure(doc), "<measure number=\"0\" implicit=\"yes\">");
+    EXPECT_EQ(doc.find("<beats>1</beats>"), std::string::npos) << "the pickup is written in the meter it leads into";
+    EXPECT_NE(doc.find("<beats>4</beats>"), std::string::npos);
+}
+
+TEST(ReadablePickup, BarLinesStayWhereTheMusicAgreesWithThemOrWasPlayedFreely) {
+    // Long notes and the bass on the file's own downbeats.
+    test::MidiBuilder square(1, 480);
+    test::Conductor(square, "Square");
+    test::NoteTrack(square, "Flute", {{72, 0, 960}, {74, 960, 1200}, {76, 1200, 1440}, {77, 1440, 1920}, {79, 1920, 3840},
+                                      {77, 3840, 4800}, {76, 4800, 5760}, {72, 5760, 9600}});
+    test::NoteTrack(square, "Cello", {{48, 0, 1920}, {43, 1920, 3840}, {48, 3840, 5760}, {48, 5760, 9600}});
+    EXPECT_EQ(FirstMeasure(test::Readable(square)), "<measure number=\"1\">");
+
+    // A one-beat upbeat after three beats of silence, but played by hand: the
+    // silence before it is the recording's, not the music's.
+    test::MidiBuilder played(1, 480);
+    test::Conductor(played, "Played");
+    std::vector<test::TNote> notes;
+    const int offsets[] = {37, -41, 29, -33, 45, -27, 39, -35};
+    for (int i = 0; i < 8; ++i)
+        notes.push_back({72 + i, static_cast<std::uint32_t>(1440 + i * 480 + offsets[i]),
+                         static_cast<std::uint32_t>(1440 + i * 480 + 400 + offsets[i])});
+    test::NoteTrack(played, "Piano", notes);
+    EXPECT_EQ(FirstMeasure(test::Readable(played)), "<measure number=\"1\">");
 }
 
 }  // namespace
