@@ -52,6 +52,7 @@ public:
     // onset than the other's. The notes of a chord go on together, however
     // loosely they are released, and so do lines in one rhythm.
     bool Parting(const TLineSpan& a, const TLineSpan& b) const {
+        if (a.End == b.End) return false;  // neither could end nearer its own onset
         const TScoreTime first = NextOnset(a, b.Pitch);
         const TScoreTime second = NextOnset(b, a.Pitch);
         if (first < 0 || second < 0 || !Apart(first, second)) return false;
