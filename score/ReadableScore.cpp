@@ -99,7 +99,7 @@ public:
         const TScoreTime quarter = scale.UnitsPerWhole / 4;
         if (FPercussion) {
             MapDrums(FNotes, FPart, partNumber);
-            FTuplets = PlaceTuplets(FNotes, FMap, scale, false);
+            FTuplets = PlaceTuplets(FNotes, FMap, scale, false, false);
             SetDrumDurations(FNotes, FMap);
             FitEndsToTuplets(FNotes, FTuplets);
         } else {
@@ -107,7 +107,7 @@ public:
             const bool performed = PlayedOffTheGrid(track, scale.TicksPerStep);
             for (std::int32_t staff = 1; staff <= FPart.Staves; ++staff)
                 AssignVoices(FNotes, staff, FMap, scale.UnitsPerStep, quarter, performed);
-            FTuplets = PlaceTuplets(FNotes, FMap, scale, true);
+            FTuplets = PlaceTuplets(FNotes, FMap, scale, true, performed);
             SpellNotes(FNotes, FMap);
         }
         if (report != nullptr) Report(track, scale, *report);

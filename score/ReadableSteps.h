@@ -175,9 +175,10 @@ void PlaceProvisionally(const TMidiNote& note, const TUnitScale& scale, TPartNot
 // Moves the notes of every voice, beat by beat, from the binary grid onto a
 // tuplet grid where that explains the played onsets and ends clearly better;
 // returns the tuplets, by staff, voice and time. Keeps the notes' order. A
-// drum's ends say nothing (`withEnds` false).
+// drum's ends say nothing (`withEnds` false). A part played freely
+// (`asPerformed`) needs clearer evidence for a tuplet.
 std::vector<TTupletSpan> PlaceTuplets(std::vector<TPartNote>& notes, const TMeasureMap& map,
-                                      const TUnitScale& scale, bool withEnds);
+                                      const TUnitScale& scale, bool withEnds, bool asPerformed);
 // Moves an end that falls inside a tuplet of its voice (by staff, voice and
 // time in `spans`) back onto the tuplet's points.
 void FitEndsToTuplets(std::vector<TPartNote>& notes, std::span<const TTupletSpan> spans);

@@ -87,10 +87,16 @@ struct TWindow {
 // are plain, whatever the ends say.
 constexpr double kPlainOnsets = 0.04;
 
-double Cost(const TPoints& points, const TWindow& window, const TReading& reading, bool onsetsOnly = false) {
+// A free performance is uneven by rubato far more often than by tuplets: a
+// tuplet must explain its beat this many times more clearly there.
+constexpr double kPerformedPenaltyScale = 2.0;
+
+// `penaltyScale` weighs the readings' own penalties.
+double Cost(const TPoints& points, const TWindow& window, const TReading& reading, double penaltyScale,
+            bool onsetsOnly = false) {
     const double part = static_cast<double>(window.Length) / window.Parts;
     const auto beat = static_cast<double>(window.Beat);
-    double cost = reading.Penalty;
+    double cost = reading.Penalty * penaltyScale;
     std::int64_t previous = -1;
     for (const double at : points.Onsets) {
         const std::int64_t k = Snap(at, part, window.Parts, true);
@@ -137,7 +143,7 @@ struct TBeatInput {
 };
 
 std::vector<std::int32_t> ChooseReadings(const std::vector<TBeatInput>& beats, TScoreTime step,
-                                         TScoreTime unitsPerWhole, bool compound) {
+                                         TScoreTime unitsPerWhole, bool compound, double penaltyScale) {
     const std::size_t n = beats.size();
     std::vector<double> single(n, 0.0);
     std::vector<std::int32_t> singleChoice(n, 0);
@@ -147,11 +153,11 @@ std::vector<std::int32_t> ChooseReadings(const std::vector<TBeatInput>& beats, T
         TWindow window;
         const bool plain = !compound && WindowOf(kReadings[0], beat.Length, step, unitsPerWhole, window);
         if (!plain || beat.Points.Onsets.empty()) continue;  // nothing to decide
-        single[b] = Cost(beat.Points, window, kReadings[0]);
-        if (Cost(beat.Points, window, kReadings[0], true) <= kPlainOnsets) continue;
+        single[b] = Cost(beat.Points, window, kReadings[0], penaltyScale);
+        if (Cost(beat.Points, window, kReadings[0], penaltyScale, true) <= kPlainOnsets) continue;
         for (std::size_t r = 1; r < kReadings.size(); ++r) {
             if (r == kPairReading || !WindowOf(kReadings[r], beat.Length, step, unitsPerWhole, window)) continue;
-            const double cost = Cost(beat.Points, window, kReadings[r]);
+            const double cost = Cost(beat.Points, window, kReadings[r], penaltyScale);
             if (cost < single[b]) {
                 single[b] = cost;
                 singleChoice[b] = static_cast<std::int32_t>(r);
@@ -162,7 +168,7 @@ std::vector<std::int32_t> ChooseReadings(const std::vector<TBeatInput>& beats, T
             TPoints both = beat.Points;
             for (const double at : beats[b + 1].Points.Onsets) both.Onsets.push_back(at + static_cast<double>(beat.Length));
             for (const double at : beats[b + 1].Points.Ends) both.Ends.push_back(at + static_cast<double>(beat.Length));
-            pair[b] = Cost(both, window, kReadings[kPairReading]);
+            pair[b] = Cost(both, window, kReadings[kPairReading], penaltyScale);
         }
     }
     // The cheapest way through the measure, by single beats and pairs.
@@ -216,8 +222,10 @@ void Cluster(const std::vector<double>& sorted, double beat, std::vector<double>
 
 class TTupletPlacer {
 public:
-    TTupletPlacer(std::vector<TPartNote>& notes, const TMeasureMap& map, const TUnitScale& scale, bool withEnds)
+    TTupletPlacer(std::vector<TPartNote>& notes, const TMeasureMap& map, const TUnitScale& scale, bool withEnds,
+                  bool asPerformed)
         : FNotes(notes), FMap(map), FScale(scale), FWithEnds(withEnds),
+          FPenaltyScale(asPerformed ? kPerformedPenaltyScale : 1.0),
           FUnitsPerTick(static_cast<double>(scale.UnitsPerStep) / static_cast<double>(scale.TicksPerStep)) {}
 
     std::vector<TTupletSpan> Place() {
@@ -372,7 +380,7 @@ private:
                            beatEnds.end());
             if (!FWithEnds) beatEnds.clear();
         }
-        const std::vector<std::int32_t> chosen = ChooseReadings(FBeats, FScale.UnitsPerStep, FMap.UnitsPerWhole, false);
+        const std::vector<std::int32_t> chosen = ChooseReadings(FBeats, FScale.UnitsPerStep, FMap.UnitsPerWhole, false, FPenaltyScale);
         for (std::size_t b = 0; b < FBeats.size(); ++b) {
             if (chosen[b] <= 0) continue;
             const TReading& reading = kReadings[static_cast<std::size_t>(chosen[b])];
@@ -406,6 +414,7 @@ private:
     const TMeasureMap& FMap;
     const TUnitScale& FScale;
     bool FWithEnds;
+    double FPenaltyScale;
     double FUnitsPerTick;
     std::vector<TBeatInput> FBeats;
     std::vector<TTupletSpan> FSpans;
@@ -450,8 +459,8 @@ void FitEndsToTuplets(std::vector<TPartNote>& notes, std::span<const TTupletSpan
 }
 
 std::vector<TTupletSpan> PlaceTuplets(std::vector<TPartNote>& notes, const TMeasureMap& map, const TUnitScale& scale,
-                                      bool withEnds) {
-    return TTupletPlacer(notes, map, scale, withEnds).Place();
+                                      bool withEnds, bool asPerformed) {
+    return TTupletPlacer(notes, map, scale, withEnds, asPerformed).Place();
 }
 
 bool SplitTupletValues(const TTupletSpan& span, TScoreTime measureStart, TScoreTime start, TScoreTime end,
@@ -537,7 +546,7 @@ std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, 
                 Cluster(places, static_cast<double>(beat.Length), beat.Points.Onsets, chordOf);
                 fit.Onsets += beat.Points.Onsets.size();
             }
-            const std::vector<std::int32_t> chosen = ChooseReadings(beats, step, map.UnitsPerWhole, meter.Compound);
+            const std::vector<std::int32_t> chosen = ChooseReadings(beats, step, map.UnitsPerWhole, meter.Compound, 1.0);
             for (std::size_t b = 0; b < beats.size(); ++b) {
                 if (chosen[b] < 0) continue;
                 const TReading& reading = kReadings[static_cast<std::size_t>(chosen[b])];
