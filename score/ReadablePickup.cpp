@@ -155,8 +155,13 @@ TMeasureStart FindMeasureStart(const TMidiFile& midi, std::span<const TMidiTrack
     // Both the onsets and the long notes must point to the same bar lines,
     // clearly better than the file's, over enough music.
     const std::size_t best = bestShift(longOnsets);
+    // Notes are placed on the file's beats and their triplets before the
+    // measures are known: bar lines move by whole beats (in compound meters,
+    // by their thirds), never by part of one.
+    const TScoreTime movable = meter.Compound ? meter.BeatLengthAt(0) / 3 : scale.UnitsPerWhole / 4;
     TScoreTime phase = 0;
-    if (best != 0 && longNotes >= kFewestLongNotes && bestShift(onsets) == best &&
+    if (best != 0 && static_cast<TScoreTime>(best) * step % movable == 0 && longNotes >= kFewestLongNotes &&
+        bestShift(onsets) == best &&
         fit(longOnsets, best) >= kLongNotesClearlyBetter * fit(longOnsets, 0) &&
         fit(onsets, best) >= kOnsetsBetter * fit(onsets, 0)) {
         // Bar lines that move must move for the whole piece, and on enough music.
