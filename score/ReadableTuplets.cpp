@@ -11,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <span>
 
@@ -499,12 +500,18 @@ bool SplitTupletValues(const TTupletSpan& span, TScoreTime measureStart, TScoreT
     return true;
 }
 
+// A part longer than this many measures is judged on a sample of them.
+constexpr std::size_t kMostMeasuresWeighed = 2048;
+
 std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, std::int64_t ppqn,
                                std::int64_t tolerance) {
     std::vector<std::int64_t> onsets;
     onsets.reserve(track.Notes().size());
     for (const auto& note : track.Notes()) onsets.push_back(note.StartTick);
-    std::sort(onsets.begin(), onsets.end());
+    SortNearlySorted(onsets, std::less<>());
+    // A long part is judged on measures spread evenly over it: how it was
+    // played shows as well in every few of its measures as in all of them.
+    const std::size_t stride = map.Measures.size() / kMostMeasuresWeighed + 1;
     const double unitsPerTick = static_cast<double>(map.UnitsPerWhole) / (4.0 * static_cast<double>(ppqn));
     const double tolerated = static_cast<double>(tolerance) * unitsPerTick;
     std::vector<TGridFit> fits;
@@ -521,7 +528,15 @@ std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, 
             // The measure of the onset as the grid places it.
             const auto placed = static_cast<TScoreTime>(std::llround(static_cast<double>(onsets[i]) * unitsPerTick /
                                                                      static_cast<double>(step))) * step;
-            const TMeasureSlot& slot = map.Measures[map.IndexAt(placed, hint)];
+            const std::size_t measure = map.IndexAt(placed, hint);
+            const TMeasureSlot& slot = map.Measures[measure];
+            if (measure % stride != 0) {
+                const TScoreTime end = slot.Start + slot.Length;
+                do ++i;
+                while (i < onsets.size() && static_cast<TScoreTime>(std::llround(static_cast<double>(onsets[i]) * unitsPerTick /
+                                                                                 static_cast<double>(step))) * step < end);
+                continue;
+            }
             const TMeter& meter = slot.Meter;
             beats.resize(meter.BeatStarts.size());
             for (std::size_t b = 0; b < beats.size(); ++b) {
