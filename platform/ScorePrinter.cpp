@@ -5,6 +5,7 @@
 #include <QLocale>
 #include <QPagedPaintDevice>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QSvgGenerator>
 #include <QSvgRenderer>
 
@@ -69,7 +70,7 @@ void PaintSystem(QPainter& painter, const TEngravedSystem& system, double width,
     painter.save();
     painter.translate(x, y);
     painter.scale(scale, scale);
-    QSvgRenderer drawing(system.Svg.toUtf8());
+    QSvgRenderer drawing(SvgWithPlainColours(system.Svg));
     drawing.render(&painter, QRectF(0, 0, width, system.Height));
     // The texts go in as text, so that a PDF can be searched and copied from.
     for (const TSystemText& text : system.Texts) {
@@ -85,6 +86,35 @@ void PaintSystem(QPainter& painter, const TEngravedSystem& system, double width,
 }
 
 }  // namespace
+
+QByteArray SvgWithPlainColours(const QString& svg) {
+    // fill="#rrggbbaa" or stroke as attributes, fill:#rrggbbaa or stroke in a style.
+    static const QRegularExpression colour(QStringLiteral(
+        "(fill|stroke)(?:=\"#([0-9a-fA-F]{6})([0-9a-fA-F]{2})\"|(\\s*:\\s*)#([0-9a-fA-F]{6})([0-9a-fA-F]{2})(?![0-9a-fA-F]))"));
+    QString plain;
+    plain.reserve(svg.size());
+    qsizetype done = 0;
+    for (auto it = colour.globalMatch(svg); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        plain += QStringView(svg).mid(done, match.capturedStart() - done);
+        done = match.capturedEnd();
+        const QString property = match.captured(1);
+        const bool attribute = match.capturedLength(2) > 0;
+        const QString rgb = attribute ? match.captured(2) : match.captured(5);
+        const int alpha = (attribute ? match.captured(3) : match.captured(6)).toInt(nullptr, 16);
+        const QString value = alpha == 0 ? QStringLiteral("none") : QLatin1Char('#') + rgb;
+        const QString opacity = QString::number(alpha / 255.0, 'g', 3);
+        const bool partial = alpha != 0 && alpha != 255;
+        if (attribute)
+            plain += QStringLiteral("%1=\"%2\"").arg(property, value) +
+                     (partial ? QStringLiteral(" %1-opacity=\"%2\"").arg(property, opacity) : QString());
+        else
+            plain += property + match.captured(4) + value +
+                     (partial ? QStringLiteral(";%1-opacity:%2").arg(property, opacity) : QString());
+    }
+    plain += QStringView(svg).mid(done);
+    return plain.toUtf8();
+}
 
 QPageLayout DefaultPageLayout() {
     const QPageSize size(QLocale().measurementSystem() == QLocale::ImperialUSSystem ? QPageSize::Letter

@@ -66,6 +66,12 @@ private:
     QList<QByteArray> FPages;
 };
 
+// The score library hides what only keeps the staves of a system aligned (a
+// clef change drawn on the other staves too) by a colour with an alpha part,
+// "#12345600", which Qt's SVG renderer does not read and paints black. The
+// drawing with every such colour as a plain colour and an opacity.
+QByteArray SvgWithPlainColours(const QString& svg);
+
 // The paper for a new print: A4, or Letter where the locale measures in
 // inches; portrait, with margins of 15 millimetres.
 QPageLayout DefaultPageLayout();
