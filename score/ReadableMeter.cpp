@@ -17,6 +17,11 @@ constexpr int kNoBoundary = std::numeric_limits<int>::max();
 constexpr std::int32_t kLongestBeatType = 64;
 constexpr TScoreTime kTupletUnit = 3 * 5 * 7;
 
+bool IsReadableSignature(std::int32_t beats, std::int32_t beatType) {
+    return beats >= 1 && beats <= 99 && beatType >= 1 && beatType <= kLongestBeatType &&
+           (beatType & (beatType - 1)) == 0;
+}
+
 // The note value of `duration` units, plain or with one dot; false when there is none.
 bool Representable(TScoreTime unitsPerWhole, TScoreTime duration, TNoteType& type, std::uint8_t& dots) {
     for (int k = 0; k <= 8; ++k) {
@@ -183,11 +188,6 @@ std::pair<TScoreTime, TScoreTime> PartHolding(const std::vector<TScoreTime>& sta
 
 }  // namespace
 
-bool IsReadableSignature(std::int32_t beats, std::int32_t beatType) {
-    return beats >= 1 && beats <= 99 && beatType >= 1 && beatType <= kLongestBeatType &&
-           (beatType & (beatType - 1)) == 0;
-}
-
 TScoreTime TMeter::BeatAt(TScoreTime offset) const { return PartHolding(BeatStarts, Length, offset).first; }
 TScoreTime TMeter::BeatLengthAt(TScoreTime offset) const { return PartHolding(BeatStarts, Length, offset).second; }
 TScoreTime TMeter::GroupAt(TScoreTime offset) const { return PartHolding(GroupStarts, Length, offset).first; }
@@ -266,6 +266,23 @@ TUnitScale MakeUnitScale(const TMidiFile& midi, std::int32_t grid) {
     return scale;
 }
 
+std::vector<TMeterChange> ReadableMeterChanges(const TMidiFile& midi, const TUnitScale& scale) {
+    // The loader keeps them by tick, and rounding to the grid keeps that order.
+    std::vector<TMeterChange> changes;
+    for (const auto& change : midi.TimeSignatureChanges)
+        if (IsReadableSignature(change.Numerator, change.Denominator))
+            changes.push_back({scale.FromTick(QuantizeTick(change.Tick, scale.TicksPerStep)),
+                               {change.Numerator, change.Denominator}});
+    return changes;
+}
+
+TScoreTimeSignature OpeningSignature(const TMidiFile& midi, std::span<const TMeterChange> changes) {
+    // Without a signature at the start, MIDI's own default: 4/4.
+    if (changes.empty() && IsReadableSignature(midi.TimeNumerator, midi.TimeDenominator))
+        return {midi.TimeNumerator, midi.TimeDenominator};
+    return {4, 4};
+}
+
 std::size_t TMeasureMap::IndexAt(TScoreTime time) const {
     const auto it = std::upper_bound(Measures.begin(), Measures.end(), time,
                                      [](TScoreTime t, const TMeasureSlot& m) { return t < m.Start; });
@@ -282,28 +299,15 @@ TMeasureMap BuildMeasureMap(const TMidiFile& midi, const TUnitScale& scale, TSco
                             std::int64_t measureLimit, const TMeasureStart& start) {
     TMeasureMap map;
     map.UnitsPerWhole = scale.UnitsPerWhole;
-    struct TChange {
-        TScoreTime At;
-        std::int32_t Beats;
-        std::int32_t BeatType;
-    };
-    std::vector<TChange> changes;
-    for (const auto& change : midi.TimeSignatureChanges)
-        if (IsReadableSignature(change.Numerator, change.Denominator))
-            changes.push_back({scale.FromTick(QuantizeTick(change.Tick, scale.TicksPerStep)), change.Numerator,
-                               change.Denominator});
-
-    // Without a signature at the start, MIDI's own default: 4/4.
-    TScoreTimeSignature current{4, 4};
-    if (changes.empty() && IsReadableSignature(midi.TimeNumerator, midi.TimeDenominator))
-        current = {midi.TimeNumerator, midi.TimeDenominator};
+    const std::vector<TMeterChange> changes = ReadableMeterChanges(midi, scale);
+    TScoreTimeSignature current = OpeningSignature(midi, changes);
     std::size_t next = 0;
     TScoreTimeSignature written{0, 0};
     TScoreTime position = start.Start;
     bool firstCut = false;  // the first bar is cut short by a change of meter inside it
     const auto applyChanges = [&] {
         while (next < changes.size() && changes[next].At <= position) {
-            current = {changes[next].Beats, changes[next].BeatType};
+            current = changes[next].Time;
             ++next;
         }
     };
@@ -350,8 +354,9 @@ TMeasureMap BuildMeasureMap(const TMidiFile& midi, const TUnitScale& scale, TSco
     // the file cuts short by changing meter inside it is that change: neither
     // is a pickup.
     const auto returnsLater = [&](const TScoreTimeSignature& time) {
-        return std::any_of(changes.begin(), changes.end(), [&](const TChange& change) {
-            return change.At >= map.Measures[1].Start && change.Beats == time.Beats && change.BeatType == time.BeatType;
+        return std::any_of(changes.begin(), changes.end(), [&](const TMeterChange& change) {
+            return change.At >= map.Measures[1].Start && change.Time.Beats == time.Beats &&
+                   change.Time.BeatType == time.BeatType;
         });
     };
     if (start.PickupLength == 0 && !firstCut && map.Measures.size() >= 2 && map.Measures[0].Length < map.Measures[1].Length &&

@@ -78,27 +78,16 @@ TMeasureStart FindMeasureStart(const TMidiFile& midi, std::span<const TMidiTrack
             ++notes;
             if (!OnSomeGrid(note.StartTick, midi.PPQN, scale.TicksPerStep)) ++free;
         }
-    if (notes == 0 || free * kFreeShareDivisor > notes || !OnSomeGrid(firstTick, midi.PPQN, scale.TicksPerStep))
-        return {};
-    // An upbeat off the binary grid (a triplet's last note) is not placed here.
+    if (notes == 0 || free * kFreeShareDivisor > notes) return {};
+    // A first note off the binary grid (a triplet's last note, or played freely) is not placed here.
     const std::int64_t firstOnGrid = QuantizeTick(firstTick, scale.TicksPerStep);
     if (std::llabs(firstOnGrid - firstTick) * 10 > scale.TicksPerStep) return {};
     const TScoreTime first = scale.FromTick(firstOnGrid);
 
     // The bar lines of the file around the first note: from the last change of
     // meter at or before it, in that meter, up to the next change.
-    struct TChange {
-        TScoreTime At;
-        TScoreTimeSignature Time;
-    };
-    std::vector<TChange> changes;
-    for (const auto& change : midi.TimeSignatureChanges)
-        if (IsReadableSignature(change.Numerator, change.Denominator))
-            changes.push_back({scale.FromTick(QuantizeTick(change.Tick, scale.TicksPerStep)), {change.Numerator, change.Denominator}});
-    std::stable_sort(changes.begin(), changes.end(), [](const TChange& a, const TChange& b) { return a.At < b.At; });
-    TScoreTimeSignature time{4, 4};
-    if (changes.empty() && IsReadableSignature(midi.TimeNumerator, midi.TimeDenominator))
-        time = {midi.TimeNumerator, midi.TimeDenominator};
+    const std::vector<TMeterChange> changes = ReadableMeterChanges(midi, scale);
+    TScoreTimeSignature time = OpeningSignature(midi, changes);
     TScoreTime origin = 0;
     std::size_t next = 0;
     for (; next < changes.size() && changes[next].At <= first; ++next) {
@@ -155,19 +144,20 @@ TMeasureStart FindMeasureStart(const TMidiFile& midi, std::span<const TMidiTrack
     // Both the onsets and the long notes must point to the same bar lines,
     // clearly better than the file's, over enough music.
     const std::size_t best = bestShift(longOnsets);
+    const std::size_t bestForOnsets = bestShift(onsets);
     // Notes are placed on the file's beats and their triplets before the
     // measures are known: bar lines move by whole beats (in compound meters,
     // by their thirds), never by part of one.
     const TScoreTime movable = meter.Compound ? meter.BeatLengthAt(0) / 3 : scale.UnitsPerWhole / 4;
     TScoreTime phase = 0;
     if (best != 0 && static_cast<TScoreTime>(best) * step % movable == 0 && longNotes >= kFewestLongNotes &&
-        bestShift(onsets) == best &&
+        bestForOnsets == best &&
         fit(longOnsets, best) >= kLongNotesClearlyBetter * fit(longOnsets, 0) &&
         fit(onsets, best) >= kOnsetsBetter * fit(onsets, 0)) {
         // Bar lines that move must move for the whole piece, and on enough music.
         if (limit != std::numeric_limits<TScoreTime>::max() || last - first < kFewestBars * length) return {};
         phase = static_cast<TScoreTime>(best) * step;
-    } else if (fit(onsets, bestShift(onsets)) >= kOnsetsDisagree * fit(onsets, 0)) {
+    } else if (fit(onsets, bestForOnsets) >= kOnsetsDisagree * fit(onsets, 0)) {
         return {};  // the music's accents disagree with the file's bar lines, but not clearly enough to move them
     }
     const TScoreTime bar = origin + phase + FloorDiv(first - origin - phase, length) * length;

@@ -109,9 +109,18 @@ struct TMeasureStart {
     TScoreTime PickupLength = 0;  // 0: the first measure is a full one
 };
 
+// A change of meter where the readable measures take it: on the grid.
+struct TMeterChange {
+    TScoreTime At = 0;
+    TScoreTimeSignature Time;
+};
+
 // Meter and measures (ReadableMeter.cpp)
-bool IsReadableSignature(std::int32_t beats, std::int32_t beatType);
 TUnitScale MakeUnitScale(const TMidiFile& midi, std::int32_t grid);
+// The file's changes of meter that can be written, in time order.
+std::vector<TMeterChange> ReadableMeterChanges(const TMidiFile& midi, const TUnitScale& scale);
+// The meter before the first of `changes`.
+TScoreTimeSignature OpeningSignature(const TMidiFile& midi, std::span<const TMeterChange> changes);
 // Refuses the score when it would take more than `measureLimit` measures. A
 // file that writes its pickup as a short bar of its own signature (1/4 before
 // 4/4) gets an implicit first measure in the following meter.

@@ -523,18 +523,18 @@ std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, 
         const TScoreTime step = map.UnitsPerWhole / grid;
         TGridFit& fit = fits.emplace_back();
         fit.Grid = grid;
+        // Where the binary grid places an onset.
+        const auto placed = [&](std::int64_t tick) {
+            return static_cast<TScoreTime>(std::llround(static_cast<double>(tick) * unitsPerTick / static_cast<double>(step))) *
+                   step;
+        };
         std::size_t hint = 0;
         for (std::size_t i = 0; i < onsets.size();) {
-            // The measure of the onset as the grid places it.
-            const auto placed = static_cast<TScoreTime>(std::llround(static_cast<double>(onsets[i]) * unitsPerTick /
-                                                                     static_cast<double>(step))) * step;
-            const std::size_t measure = map.IndexAt(placed, hint);
+            const std::size_t measure = map.IndexAt(placed(onsets[i]), hint);
             const TMeasureSlot& slot = map.Measures[measure];
             if (measure % stride != 0) {
-                const TScoreTime end = slot.Start + slot.Length;
                 do ++i;
-                while (i < onsets.size() && static_cast<TScoreTime>(std::llround(static_cast<double>(onsets[i]) * unitsPerTick /
-                                                                                 static_cast<double>(step))) * step < end);
+                while (i < onsets.size() && placed(onsets[i]) < slot.Start + slot.Length);
                 continue;
             }
             const TMeter& meter = slot.Meter;
@@ -548,7 +548,7 @@ std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, 
             std::size_t j = i;
             for (; j < onsets.size(); ++j) {
                 const double at = static_cast<double>(onsets[j]) * unitsPerTick;
-                const auto binary = static_cast<TScoreTime>(std::llround(at / static_cast<double>(step))) * step;
+                const TScoreTime binary = placed(onsets[j]);
                 if (binary >= slot.Start + slot.Length) break;
                 const TScoreTime offset = std::max<TScoreTime>(0, binary - slot.Start);
                 const auto b = static_cast<std::size_t>(
