@@ -16,6 +16,9 @@ namespace {
 constexpr int kNoBoundary = std::numeric_limits<int>::max();
 constexpr std::int32_t kLongestBeatType = 64;
 constexpr TScoreTime kTupletUnit = 3 * 5 * 7;
+// The share of a piece's bars in which the meter of a short opening bar may
+// come back and the bar still be taken for a pickup.
+constexpr double kPickupMeterReturns = 0.25;
 
 bool IsReadableSignature(std::int32_t beats, std::int32_t beatType) {
     return beats >= 1 && beats <= 99 && beatType >= 1 && beatType <= kLongestBeatType &&
@@ -350,14 +353,15 @@ TMeasureMap BuildMeasureMap(const TMidiFile& midi, const TUnitScale& scale, TSco
     }
     // A file that writes its pickup as a bar of its own (1/4 before 4/4): the
     // short bar is the pickup of the meter that follows, written from the start.
-    // A meter the file comes back to later is a meter of the piece, and a bar
+    // A meter the file keeps coming back to is a meter of the piece, and a bar
     // the file cuts short by changing meter inside it is that change: neither
-    // is a pickup.
+    // is a pickup. A played-out repeat brings the short bar back now and then
+    // (the section's last bar and its upbeat again): still the pickup's meter.
     const auto returnsLater = [&](const TScoreTimeSignature& time) {
-        return std::any_of(changes.begin(), changes.end(), [&](const TMeterChange& change) {
-            return change.At >= map.Measures[1].Start && change.Time.Beats == time.Beats &&
-                   change.Time.BeatType == time.BeatType;
-        });
+        std::size_t again = 0;
+        for (std::size_t m = 1; m < map.Measures.size(); ++m)
+            if (map.Measures[m].Time.Beats == time.Beats && map.Measures[m].Time.BeatType == time.BeatType) ++again;
+        return static_cast<double>(again) > kPickupMeterReturns * static_cast<double>(map.Measures.size());
     };
     if (start.PickupLength == 0 && !firstCut && map.Measures.size() >= 2 && map.Measures[0].Length < map.Measures[1].Length &&
         map.Measures[1].TimeChanged && !returnsLater(map.Measures[0].Time)) {

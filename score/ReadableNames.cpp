@@ -1,7 +1,9 @@
 // Names of the readable notation: the part name as shown, and the short form
 // written on the systems after the first.
 
+#include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <string>
@@ -144,6 +146,16 @@ bool AreTwoHands(std::string_view first, std::string_view second) {
 bool NamesOneHand(std::string_view name) {
     const std::string lower = LowercaseName(name);
     return WithoutHandWord(lower, kRightHand).has_value() || WithoutHandWord(lower, kLeftHand).has_value();
+}
+
+bool NamesAnInstrument(std::string_view name) {
+    static constexpr std::string_view kKeyboards[] = {"Hpd.", "Cemb.", "Pno.", "Klav.", "Org.", "Cel.", "Acc.",
+                                                      "Hp.",  "Ф-но",  "Клав.", "Орг.", "Арф.", "Акк.", "Баян"};
+    const std::string lower = LowercaseName(name);
+    for (const auto& entry : kAbbreviations)
+        if (lower.find(entry.Word) != std::string::npos)
+            return std::find(std::begin(kKeyboards), std::end(kKeyboards), entry.Short) == std::end(kKeyboards);
+    return false;
 }
 
 std::string PartAbbreviation(std::string_view name, TReadableStaves staves) {

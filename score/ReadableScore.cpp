@@ -29,7 +29,9 @@ TReadableStaves StavesOf(const TMidiTrack& track) {
 // The track's notes on the grid, in score units, by start and then pitch.
 // One key sounds once at a time in writing: a repeated note at the same
 // moment is kept once (the longer), and a note still held when its key is
-// struck again ends there.
+// struck again ends there. Two voices meeting on one key strike it twice at
+// once, and the file keeps the first strike with no length: that is a
+// unison, both notes are written, the first as long as the second.
 std::vector<TPartNote> QuantisedNotes(const TMidiTrack& track, const TUnitScale& scale) {
     std::vector<TPartNote> notes;
     notes.reserve(track.Notes().size());
@@ -44,15 +46,28 @@ std::vector<TPartNote> QuantisedNotes(const TMidiTrack& track, const TUnitScale&
     });
     std::array<std::int64_t, 128> lastOfKey;
     lastOfKey.fill(-1);
+    std::vector<std::pair<std::size_t, std::size_t>> unisons;  // (the note, the one it sounds with), as kept
     std::size_t kept = 0;
     for (std::size_t i = 0; i < notes.size(); ++i) {
         const auto key = static_cast<std::size_t>(notes[i].Pitch);
         if (lastOfKey[key] >= 0) {
-            TPartNote& held = notes[static_cast<std::size_t>(lastOfKey[key])];
-            if (held.Start != notes[i].Start) held.End = std::min(held.End, notes[i].Start);
-            // Strikes played apart that the grid puts together stay, for the
-            // tuplets to part again; what they leave together is one note.
-            else if (std::llabs(held.RawStart - notes[i].RawStart) * 32 < scale.TicksPerStep) continue;
+            const auto heldAt = static_cast<std::size_t>(lastOfKey[key]);
+            TPartNote& held = notes[heldAt];
+            if (held.Start != notes[i].Start) {
+                held.End = std::min(held.End, notes[i].Start);
+                for (auto it = unisons.rbegin(); it != unisons.rend() && it->second == heldAt; ++it)
+                    notes[it->first].End = held.End;
+            } else if (notes[i].RawStart == held.RawStart &&
+                       (notes[i].RawEnd == notes[i].RawStart) != (held.RawEnd == held.RawStart)) {
+                (held.RawEnd == held.RawStart ? held : notes[i]).End = std::max(held.End, notes[i].End);
+                unisons.emplace_back(kept, heldAt);
+                notes[kept++] = notes[i];
+                continue;
+            } else if (std::llabs(held.RawStart - notes[i].RawStart) * 32 < scale.TicksPerStep) {
+                // Strikes played apart that the grid puts together stay, for the
+                // tuplets to part again; what they leave together is one note.
+                continue;
+            }
         }
         lastOfKey[key] = static_cast<std::int64_t>(kept);
         notes[kept++] = notes[i];
@@ -87,10 +102,11 @@ public:
         : FPart(part), FMap(map), FBudget(budget) {}
 
     // `tempos` (the first part's): the tempo of the file and each change, by place.
-    void Build(const TMidiTrack& track, const TUnitScale& scale, std::int32_t partNumber,
-               const std::vector<std::pair<TScoreTime, double>>* tempos, TPartReport* report) {
+    // `staves` as the score's plan has it; `homeClef` the clef a single staff
+    // leans to ("G" or "F"; empty: its notes choose).
+    void Build(const TMidiTrack& track, TReadableStaves staves, std::string_view homeClef, const TUnitScale& scale,
+               std::int32_t partNumber, const std::vector<std::pair<TScoreTime, double>>* tempos, TPartReport* report) {
         FTempos = tempos;
-        const TReadableStaves staves = StavesOf(track);
         FPercussion = staves == TReadableStaves::rsPercussion;
         FPart.Name = ReadablePartName(track);
         FPart.Abbreviation = PartAbbreviation(FPart.Name, staves);
@@ -111,7 +127,7 @@ public:
             SpellNotes(FNotes, FMap);
         }
         if (report != nullptr) Report(track, scale, *report);
-        ChooseAllClefs(track);
+        ChooseAllClefs(track, homeClef);
         BuildLines();
         FCarried.assign(static_cast<std::size_t>(FPart.Staves), {});
         FPart.Measures.resize(FMap.Measures.size());
@@ -143,7 +159,7 @@ private:
         }
     }
 
-    void ChooseAllClefs(const TMidiTrack& track) {
+    void ChooseAllClefs(const TMidiTrack& track, std::string_view homeClef) {
         FClefs.assign(static_cast<std::size_t>(FPart.Staves), {});
         if (FPercussion) {
             FClefs[0].assign(FMap.Measures.size(), "percussion");
@@ -153,7 +169,7 @@ private:
         } else if (track.ClefMode == TClefMode::cmTreble || track.ClefMode == TClefMode::cmBass) {
             FClefs[0].assign(FMap.Measures.size(), track.ClefMode == TClefMode::cmBass ? "F" : "G");
         } else {
-            FClefs[0] = ChooseClefs(FNotes, 1, FMap, "");
+            FClefs[0] = ChooseClefs(FNotes, 1, FMap, homeClef);
         }
     }
 
@@ -567,6 +583,24 @@ void BuildReadableScore(TScore& score, const TMidiFile& midi, std::span<const TM
     for (const auto& change : midi.TempoChanges)
         if (change.Tick > 0 && change.Microseconds > 0)
             tempos.emplace_back(scale.FromTick(QuantizeTick(change.Tick, scale.TicksPerStep)), 60'000'000.0 / change.Microseconds);
+    // Each track takes the staves it needs alone, except that the two hands
+    // of one keyboard kept on two tracks read as one instrument: a staff
+    // each, braced, the right hand's leaning to the treble clef.
+    std::vector<TReadableStaves> staves(tracks.size());
+    std::vector<std::string_view> homeClefs(tracks.size());
+    for (std::size_t p = 0; p < tracks.size(); ++p) staves[p] = StavesOf(*tracks[p]);
+    for (std::size_t p = 0; p + 1 < tracks.size(); ++p) {
+        const auto pitched = [](TReadableStaves s) { return s != TReadableStaves::rsPercussion; };
+        if (!pitched(staves[p]) || !pitched(staves[p + 1])) continue;
+        if (!PlayedAsTwoHands(*tracks[p], *tracks[p + 1]) &&
+            !AreTwoHands(ReadablePartName(*tracks[p]), ReadablePartName(*tracks[p + 1])))
+            continue;
+        staves[p] = staves[p + 1] = TReadableStaves::rsSingle;
+        homeClefs[p] = "G";
+        homeClefs[p + 1] = "F";
+        score.PartGroups.push_back({p, p + 1, "brace"});
+        ++p;
+    }
     for (std::size_t p = 0; p < tracks.size(); ++p) {
         TUnitScale partScale = scale;
         if (options.AutoGrid) {
@@ -581,17 +615,8 @@ void BuildReadableScore(TScore& score, const TMidiFile& midi, std::span<const TM
         }
         TScorePart& part = score.Parts.emplace_back();
         TReadablePart(part, map, budget)
-            .Build(*tracks[p], partScale, static_cast<std::int32_t>(p) + 1, p == 0 ? &tempos : nullptr, report);
-    }
-    // The two hands of a piano kept on two tracks read as one instrument.
-    for (std::size_t p = 0; p + 1 < score.Parts.size(); ++p) {
-        const TScorePart& first = score.Parts[p];
-        const TScorePart& second = score.Parts[p + 1];
-        if (first.Staves == 1 && second.Staves == 1 && first.Instruments.empty() && second.Instruments.empty() &&
-            AreTwoHands(first.Name, second.Name)) {
-            score.PartGroups.push_back({p, p + 1, "brace"});
-            ++p;
-        }
+            .Build(*tracks[p], staves[p], homeClefs[p], partScale, static_cast<std::int32_t>(p) + 1,
+                   p == 0 ? &tempos : nullptr, report);
     }
 }
 

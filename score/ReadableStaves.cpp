@@ -15,6 +15,13 @@
 namespace korvalin {
 namespace {
 
+// Where the clefs meet: G3 and up sit well in the treble clef, G4 and down in the bass clef.
+constexpr std::size_t kTrebleFloor = 55, kBassCeiling = 67;
+// Two tracks read as the two hands of one keyboard when the upper's middle
+// note lies this many semitones above the lower's, this share of each sits in
+// its own clef, and they play together over this share of the shorter one.
+constexpr double kHandsApart = 7.0, kHandInItsClef = 0.7, kHandsTogether = 0.5;
+
 // General MIDI programs written on two staves: pianos, celesta, organs,
 // accordions and the harp.
 bool IsKeyboardProgram(std::int32_t program) {
@@ -79,7 +86,74 @@ double ReadingCost(const TPartNote& note, std::string_view clef) {
     return lines + (lines > 2 ? 2.0 * (lines - 2) : 0.0);
 }
 
+// Where a track sits and when it plays, for telling the two hands of one
+// keyboard apart from two instruments.
+struct TTrackSpread {
+    double Median = 0;
+    double TrebleShare = 0;  // of notes from G3 up
+    double BassShare = 0;    // of notes up to G4
+    std::int64_t First = 0, Last = 0;
+    bool Pitched = false;
+};
+
+TTrackSpread SpreadOf(const TMidiTrack& track) {
+    TTrackSpread spread;
+    const auto& notes = track.Notes();
+    if (notes.empty()) return spread;
+    std::array<std::size_t, 128> count{};
+    std::size_t drums = 0;
+    spread.First = std::numeric_limits<std::int64_t>::max();
+    spread.Last = std::numeric_limits<std::int64_t>::min();
+    for (const auto& note : notes) {
+        ++count[static_cast<std::size_t>(note.Pitch & 127)];
+        drums += note.Channel == 9 ? 1 : 0;
+        spread.First = std::min(spread.First, note.StartTick);
+        spread.Last = std::max(spread.Last, std::max(note.EndTick, note.StartTick));
+    }
+    const double size = static_cast<double>(notes.size());
+    std::size_t seen = 0, high = 0, low = 0;
+    bool medianFound = false;
+    for (std::size_t p = 0; p < count.size(); ++p) {
+        seen += count[p];
+        if (!medianFound && static_cast<double>(seen) * 2 >= size) {
+            spread.Median = static_cast<double>(p);
+            medianFound = true;
+        }
+        high += p >= kTrebleFloor ? count[p] : 0;
+        low += p <= kBassCeiling ? count[p] : 0;
+    }
+    spread.TrebleShare = static_cast<double>(high) / size;
+    spread.BassShare = static_cast<double>(low) / size;
+    spread.Pitched = drums * 2 <= notes.size();
+    return spread;
+}
+
+// A track may be one hand of a keyboard when its sound is a keyboard's: a
+// keyboard program, or none at all (General MIDI then plays a piano) unless
+// its name says it is another instrument.
+bool MayBeAHand(const TMidiTrack& track) {
+    if (track.ProgramNumber >= 0) return IsKeyboardProgram(track.ProgramNumber);
+    return NameSuggestsKeyboard(track) || !NamesAnInstrument(track.Name);
+}
+
 }  // namespace
+
+bool PlayedAsTwoHands(const TMidiTrack& upper, const TMidiTrack& lower) {
+    if (upper.Notes().empty() || lower.Notes().empty()) return false;
+    if (AreTwoHands(upper.Name, lower.Name)) return true;
+    if (!MayBeAHand(upper) || !MayBeAHand(lower)) return false;
+    // Two hands play one sound: two different programs are two instruments.
+    if (upper.ProgramNumber >= 0 && lower.ProgramNumber >= 0 && upper.ProgramNumber != lower.ProgramNumber) return false;
+    const TTrackSpread high = SpreadOf(upper), low = SpreadOf(lower);
+    if (!high.Pitched || !low.Pitched) return false;
+    // The right hand sits mostly in the treble clef and the left in the bass,
+    // a fifth or more apart, and both play through most of the same stretch.
+    if (high.Median < low.Median + kHandsApart || high.TrebleShare < kHandInItsClef || low.BassShare < kHandInItsClef)
+        return false;
+    const std::int64_t shared = std::min(high.Last, low.Last) - std::max(high.First, low.First);
+    const std::int64_t shorter = std::min(high.Last - high.First, low.Last - low.First);
+    return shorter > 0 && static_cast<double>(shared) >= kHandsTogether * static_cast<double>(shorter);
+}
 
 TReadableStaves ClassifyTrack(const TMidiTrack& track) {
     const auto& notes = track.Notes();

@@ -146,6 +146,9 @@ void SetBeams(const TMeter& meter, std::span<TScoreEvent> events);
 
 // Staves (ReadableStaves.cpp)
 TReadableStaves ClassifyTrack(const TMidiTrack& track);
+// Whether two tracks, in this order, are the right and the left hand of one
+// keyboard: by their names, or by their sound, range and time together.
+bool PlayedAsTwoHands(const TMidiTrack& upper, const TMidiTrack& lower);
 // Gives every note a hand: 1 for the right, 2 for the left.
 void SplitHands(std::vector<TPartNote>& notes, TScoreTime unitsPerQuarter);
 // The clef of each measure of one staff ("G" or "F"), changing only for a
@@ -218,6 +221,8 @@ std::string ReadablePartName(const TMidiTrack& track);
 bool AreTwoHands(std::string_view first, std::string_view second);
 // Whether a track's name says it holds one hand of a keyboard ("Piano left").
 bool NamesOneHand(std::string_view name);
+// Whether a track's name names an instrument other than a keyboard ("Flute", "Bass").
+bool NamesAnInstrument(std::string_view name);
 // Lower case for Latin and Cyrillic letters, for matching names.
 std::string LowercaseName(std::string_view name);
 std::string PartAbbreviation(std::string_view name, TReadableStaves staves);

@@ -125,7 +125,11 @@ std::vector<TChord> BuildChords(std::vector<TPartNote>& notes, const std::vector
             std::size_t m = k;
             left.clear();
             for (; m < group.size() && notes[group[m]].End >= longest.End - step; ++m) {
-                if (m > k && onsets.Parting(SpanOf(longest), SpanOf(notes[group[m]]))) {
+                // One key struck twice at once (a unison of two voices) is two chords.
+                const bool unison = std::any_of(chord.Notes.begin(), chord.Notes.end(), [&](std::size_t n) {
+                    return notes[n].Pitch == notes[group[m]].Pitch;
+                });
+                if (m > k && (unison || onsets.Parting(SpanOf(longest), SpanOf(notes[group[m]])))) {
                     left.push_back(group[m]);
                     continue;
                 }

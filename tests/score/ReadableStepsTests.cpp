@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "MidiBuilder.h"
+#include "MusicXmlChecks.h"
 #include "ReadableScore.h"
 #include "ReadableSteps.h"
 #include "ScoreTestSupport.h"
@@ -64,6 +65,84 @@ TEST(ReadableStaves, WidelySpreadChordsTakeTwoStavesAndDrumsTheirOwn) {
     EXPECT_EQ(Staves(kit), "percussion");
 }
 
+// Two tracks of quarters, the second starting `lateQuarters` after the first.
+TMidiFile TwoTracks(const std::string& upperName, int upperProgram, const std::vector<int>& upper,
+                    const std::string& lowerName, int lowerProgram, const std::vector<int>& lower, int lateQuarters = 0) {
+    MidiBuilder midi(1, 480);
+    const auto add = [&](const std::string& name, int program, const std::vector<int>& pitches, int late) {
+        auto& track = midi.Track().Name(name);
+        if (program >= 0) track.Program(0, 0, program);
+        std::uint32_t delta = static_cast<std::uint32_t>(late) * 480;
+        for (const int pitch : pitches) {
+            track.Note(delta, 480, 0, pitch);
+            delta = 0;
+        }
+        track.End();
+    };
+    add(upperName, upperProgram, upper, 0);
+    add(lowerName, lowerProgram, lower, lateQuarters);
+    return test::LoadBytes(midi.Bytes());
+}
+
+bool TwoHands(const TMidiFile& file) { return PlayedAsTwoHands(*file.Tracks()[0], *file.Tracks()[1]); }
+
+TEST(ReadableStaves, TwoTracksPlayingAsTheHandsOfOneKeyboardTakeAStaffEachBraced) {
+    // The right hand dips into the bass clef: alone, its piano track would take a grand staff.
+    const std::vector<int> right = {72, 76, 79, 53, 50, 76, 74, 72}, left = {48, 43, 36, 41, 45, 40, 43, 48};
+    const TMidiFile piano = TwoTracks("", 0, right, "", -1, left);
+    EXPECT_EQ(Staves(piano), "grand");
+    ASSERT_TRUE(TwoHands(piano));
+    const auto tracks = test::TracksWithNotes(piano);
+    TExportOptions readable;
+    readable.Notation = TNotationMode::nmReadable;
+    const TScore score = BuildScore(piano, tracks, "hands.mid", 16, readable);
+    ASSERT_EQ(score.Parts.size(), 2u);
+    EXPECT_EQ(score.Parts[0].Staves, 1);
+    EXPECT_EQ(score.Parts[1].Staves, 1);
+    ASSERT_EQ(score.PartGroups.size(), 1u);
+    EXPECT_EQ(score.PartGroups[0].Symbol, "brace");
+
+    // Not two hands: the left hand's track first, another instrument by name
+    // or by program, or a right hand that lives in the bass clef.
+    EXPECT_FALSE(TwoHands(TwoTracks("", -1, left, "", 0, right)));
+    EXPECT_FALSE(TwoHands(TwoTracks("Flute", -1, right, "", -1, left)));
+    EXPECT_FALSE(TwoHands(TwoTracks("", 0, right, "", 48, left)));
+    EXPECT_FALSE(TwoHands(TwoTracks("", 0, right, "Cello", -1, left)));
+    EXPECT_TRUE(TwoHands(TwoTracks("Organ", 19, right, "", 19, left)));
+    EXPECT_FALSE(TwoHands(TwoTracks("", 0, {72, 76, 53, 50, 48, 76, 74, 72}, "", 0, left)));  // 5 of 8 in the treble
+}
+
+TEST(ReadableStaves, TwoHandsAreAFifthApartAndPlayTogetherForHalfTheShorterTrack) {
+    const std::vector<int> g4(8, 67), c4(8, 60), cSharp4(8, 61);
+    EXPECT_TRUE(TwoHands(TwoTracks("", 0, g4, "", 0, c4)));
+    EXPECT_FALSE(TwoHands(TwoTracks("", 0, g4, "", 0, cSharp4)));  // a fourth apart: two lines
+    EXPECT_TRUE(TwoHands(TwoTracks("", 0, g4, "", 0, c4, 4)));      // together for half
+    EXPECT_FALSE(TwoHands(TwoTracks("", 0, g4, "", 0, c4, 5)));     // for three eighths
+}
+
+TEST(ReadableVoices, AKeyStruckByTwoVoicesAtOnceIsWrittenTwice) {
+    // An upper voice holds G4 for a half while a lower voice strikes it for a
+    // quarter with it and moves to E4: the file plays the key twice at once.
+    test::MidiBuilder midi(1, 480);
+    test::Conductor(midi, "Unison");
+    midi.Track()
+        .Name("Organ")
+        .NoteOn(0, 0, 67, 80)
+        .NoteOn(0, 0, 67, 80)
+        .NoteOff(480, 0, 67)
+        .NoteOn(0, 0, 64, 80)
+        .NoteOff(480, 0, 67)
+        .NoteOff(0, 0, 64)
+        .Note(0, 960, 0, 65)
+        .End();
+    std::vector<std::vector<test::TPlacedOnset>> placed;
+    test::NoteOnsets(test::Readable(midi), &placed, 0.0);
+    ASSERT_EQ(placed.size(), 1u);
+    int g4AtTheStart = 0;
+    for (const auto& onset : placed[0]) g4AtTheStart += onset.At == 0.0 && onset.Pitch == 67 ? 1 : 0;
+    EXPECT_EQ(g4AtTheStart, 2);
+}
+
 TEST(ReadableParts, TheTwoHandsOfOnePianoAreFoundByTheirNames) {
     EXPECT_TRUE(AreTwoHands("Piano right", "Piano left"));
     EXPECT_TRUE(AreTwoHands("Piano RH", "Piano LH"));
@@ -106,6 +185,38 @@ TEST(ReadablePickup, AShortOpeningBarOfItsOwnMeterIsThePickupOfTheNextMeter) {
     EXPECT_EQ(FirstMeasure(doc), "<measure number=\"0\" implicit=\"yes\">");
     EXPECT_EQ(doc.find("<beats>1</beats>"), std::string::npos) << "the pickup is written in the meter it leads into";
     EXPECT_NE(doc.find("<beats>4</beats>"), std::string::npos);
+}
+
+// A tune of quarters to `endTick` under the given meter changes (tick, beats in quarters).
+std::string ReadableUnderMeters(const std::vector<std::pair<std::uint32_t, int>>& meters, std::uint32_t endTick) {
+    test::MidiBuilder midi(1, 480);
+    auto& conductor = midi.Track().Name("Minuet").Tempo(0, 500000);
+    std::uint32_t last = 0;
+    for (const auto& [tick, beats] : meters) {
+        conductor.TimeSig(tick - last, beats, 2);
+        last = tick;
+    }
+    conductor.End();
+    std::vector<test::TNote> notes;
+    for (std::uint32_t at = 0; at < endTick; at += 480) notes.push_back({67 + static_cast<int>(at / 480 % 5), at, at + 480});
+    test::NoteTrack(midi, "Oboe", notes);
+    return test::Readable(midi);
+}
+
+TEST(ReadablePickup, AShortOpeningBarComingBackOnlyWithARepeatPlayedOutIsStillThePickup) {
+    // 1/4, six bars of 2/4, the section's last beat and the upbeat again (1/4, 1/4), six more bars.
+    const std::string repeated = ReadableUnderMeters({{0, 1}, {480, 2}, {6240, 1}, {6720, 1}, {7200, 2}}, 12960);
+    EXPECT_EQ(FirstMeasure(repeated), "<measure number=\"0\" implicit=\"yes\">");
+    EXPECT_LT(repeated.find("<beats>2</beats>"), repeated.find("<beats>1</beats>"));
+    // A bar of one beat every other bar is a meter of the piece, from the first bar on.
+    std::vector<std::pair<std::uint32_t, int>> alternating;
+    for (std::uint32_t bar = 0; bar < 8; ++bar) {
+        alternating.emplace_back(bar * 1440, 1);
+        alternating.emplace_back(bar * 1440 + 480, 2);
+    }
+    const std::string mixed = ReadableUnderMeters(alternating, 8 * 1440);
+    EXPECT_EQ(FirstMeasure(mixed), "<measure number=\"1\">");
+    EXPECT_LT(mixed.find("<beats>1</beats>"), mixed.find("<beats>2</beats>"));
 }
 
 TEST(ReadablePickup, BarLinesStayWhereTheMusicAgreesWithThemOrWasPlayedFreely) {
