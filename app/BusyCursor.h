@@ -1,3 +1,5 @@
+// The hourglass cursor over a long command, as a scope guard.
+
 #pragma once
 
 #include <QApplication>

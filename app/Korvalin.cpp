@@ -1,3 +1,6 @@
+// The program's entry: the command line (--help, --version, a file to open),
+// the application object and the main window.
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,3 +1,6 @@
+// The main window's creation and destruction, how its commands are guarded,
+// and the one way its messages, questions and file dialogs are shown.
+
 #include "MainForm.h"
 #include "BusyCursor.h"
 #include "FileIO.h"

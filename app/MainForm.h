@@ -1,3 +1,6 @@
+// TfrmMain, the main window: its controls, its command handlers and the
+// state they share. The handlers are spread over the MainForm*.cpp files by concern.
+
 #pragma once
 
 #include <QByteArray>

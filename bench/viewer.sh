@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Times the score viewer and the printed pages in the real web engine, as the
-# issue of the piece-by-piece viewer asks (figures, never assertions):
+# Times the score viewer and the printed pages in the real web engine, the
+# figures by which the piece-by-piece viewer is judged (never assertions):
 #   1. Show score to the first piece drawn, for every file of the corpus;
 #   2. the whole Tchaikovsky drawn in pieces, and drawn at once as the viewer
 #      did before (the reference), in the same run;

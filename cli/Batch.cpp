@@ -1,3 +1,6 @@
+// Finding the MIDI files of a batch, the worker threads that share them out,
+// and the terminal output several threads write at once.
+
 #include "Batch.h"
 
 #include <unistd.h>

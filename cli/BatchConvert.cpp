@@ -1,3 +1,6 @@
+// convert --out-dir: every file of a collection converted on its own thread,
+// its outcome written to the JSON-lines report.
+
 #include "BatchConvert.h"
 
 #include <chrono>

@@ -1,3 +1,5 @@
+// Converting a whole collection of MIDI files at once.
+
 #pragma once
 
 #include <optional>

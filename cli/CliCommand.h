@@ -1,3 +1,6 @@
+// How a command of korvalin-cli is declared: its usage, its parser, what runs
+// it, and the usage error that main reports with exit status 2.
+
 #pragma once
 
 #include <functional>

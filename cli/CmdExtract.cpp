@@ -1,3 +1,6 @@
+// korvalin-cli extract: one track of a file saved alone as a new MIDI file,
+// the window's one-part playback file.
+
 #include <charconv>
 #include <iostream>
 #include <memory>

@@ -1,3 +1,6 @@
+// korvalin-cli transpose: the window's new key and tempo as a command,
+// written as a new MIDI file.
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>

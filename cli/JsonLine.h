@@ -1,3 +1,5 @@
+// One JSON object per line, for the tool's machine-readable output.
+
 #pragma once
 
 #include <string>

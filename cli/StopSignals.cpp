@@ -1,3 +1,6 @@
+// The thread that waits for Ctrl+C and its kin, so that a command can
+// remove what it has half written before the signal ends the process.
+
 #include "StopSignals.h"
 
 #include <poll.h>

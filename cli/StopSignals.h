@@ -1,3 +1,5 @@
+// Stopping cleanly on SIGINT, SIGTERM and SIGHUP.
+
 #pragma once
 
 #include <csignal>

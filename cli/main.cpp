@@ -1,3 +1,6 @@
+// korvalin-cli: parses the command line, runs the chosen command and turns
+// what it throws into a message and an exit status.
+
 #include <algorithm>
 #include <exception>
 #include <iostream>

@@ -1,3 +1,6 @@
+// Reading whole files and writing them atomically: a temporary file in the
+// target's folder, flushed, then renamed over the target.
+
 #include "FileIO.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// File input and output for the whole program: whole-file reads, atomic
+// writes, and the file-system error that carries the system's reason.
+
 #pragma once
 
 #include <cstdint>

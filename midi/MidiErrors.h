@@ -1,3 +1,5 @@
+// The errors of the MIDI rewriters, besides the loader's own EMidiError.
+
 #pragma once
 
 #include <stdexcept>

@@ -1,3 +1,6 @@
+// The loader: a Standard MIDI File read into tracks of paired notes with the
+// file's tempo, meter, key and texts; anything malformed is refused with a message.
+
 #include "MidiParser.h"
 
 #include <algorithm>

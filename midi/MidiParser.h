@@ -1,3 +1,5 @@
+// The MIDI model (TMidiFile, its tracks and notes) and its loader.
+
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,6 @@
+// The copy of a file that playback opens, every track starting a little late
+// so that the synthesizer is ready for the first note.
+
 #include "MidiPlaybackPreparer.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Preparing a MIDI file for playback.
+
 #pragma once
 
 #include <cstddef>

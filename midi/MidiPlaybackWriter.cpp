@@ -1,3 +1,6 @@
+// The file that plays one part alone: the conductor track and that track's
+// notes, rebuilt from the model.
+
 #include "MidiPlaybackWriter.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Writing a MIDI file that plays one track of the model alone.
+
 #pragma once
 
 #include <cstdint>

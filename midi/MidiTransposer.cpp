@@ -1,3 +1,6 @@
+// The rewriter: a MIDI file copied event by event with its notes and key
+// signatures moved to a new key and its tempo events set to a new tempo.
+
 #include "MidiTransposer.h"
 
 #include <algorithm>

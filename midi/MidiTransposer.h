@@ -1,3 +1,5 @@
+// Moving a MIDI file to a new key and tempo.
+
 #pragma once
 
 #include <cstddef>

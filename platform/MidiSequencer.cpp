@@ -1,3 +1,6 @@
+// Playback through FluidSynth's player and synthesizer, with the end of each
+// play reported back on the window's thread.
+
 #include "MidiSequencer.h"
 
 #include <fluidsynth.h>

@@ -1,3 +1,5 @@
+// The MIDI sequencer the window plays through.
+
 #pragma once
 
 #include <QElapsedTimer>

@@ -1,3 +1,6 @@
+// Finding or making a folder nobody but the user can reach, checked on open
+// handles so that it cannot be swapped under us.
+
 #include "PrivateFolder.h"
 
 #include "FileIO.h"

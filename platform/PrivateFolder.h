@@ -1,3 +1,5 @@
+// The program's private folder and private files.
+
 #pragma once
 
 #include <QString>

@@ -1,3 +1,6 @@
+// The hidden page that lays out score pieces with the score library, and
+// what it hands back: each system's drawing and its measures.
+
 #include "ScoreEngraver.h"
 
 #include <QFile>

@@ -1,3 +1,5 @@
+// Laying out score pieces in a hidden web page of their own.
+
 #pragma once
 
 #include <QByteArray>

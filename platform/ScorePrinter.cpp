@@ -1,3 +1,6 @@
+// Printed pages: the score laid out at the paper's width, a piece at a time,
+// and its systems placed on pages under the score's heading.
+
 #include "ScorePrinter.h"
 
 #include <QBuffer>

@@ -1,3 +1,5 @@
+// Putting a score on paper: the printer, where its pages go, and the paper.
+
 #pragma once
 
 #include <QByteArray>

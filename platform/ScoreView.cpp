@@ -1,3 +1,6 @@
+// The score shown a piece at a time: which pieces to lay out first, how
+// large, and keeping the page in step as the user scrolls and zooms.
+
 #include "ScoreView.h"
 
 #include <QJsonArray>

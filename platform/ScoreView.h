@@ -1,3 +1,5 @@
+// The viewer's side of a long score shown in pieces.
+
 #pragma once
 
 #include <QByteArray>

@@ -1,3 +1,6 @@
+// The score viewer in Qt WebEngine: the page's folder and profile, the
+// scripts it runs, its messages, and MIDI files dropped onto it.
+
 #include "WebViewHost.h"
 
 #include "FileIO.h"

@@ -1,3 +1,5 @@
+// The window's host of the embedded score viewer.
+
 #pragma once
 
 #include <QObject>

@@ -1,3 +1,6 @@
+// The as-played notation: chords cut at the bar lines only and written with
+// the largest values first. Its output is pinned byte for byte by the goldens.
+
 #include "LiteralScore.h"
 
 #include <algorithm>
@@ -16,7 +19,7 @@ namespace korvalin {
 namespace {
 
 // One written note value.
-struct TDurationSpec {
+struct TNoteValue {
     std::int64_t Duration = 0;
     TNoteType Type = TNoteType::ntQuarter;
     bool Dotted = false;
@@ -24,9 +27,9 @@ struct TDurationSpec {
 
 // Plain and single-dotted values from the whole note down, largest first; a
 // dotted value is 3q div n, and values that come out at 0 ticks are left out.
-std::vector<TDurationSpec> BuildDurationTable(std::int32_t ppqn) {
+std::vector<TNoteValue> BuildDurationTable(std::int32_t ppqn) {
     const std::int64_t q = ppqn;
-    const TDurationSpec rows[] = {
+    const TNoteValue rows[] = {
         {4 * q, TNoteType::ntWhole, false},       {3 * q, TNoteType::ntHalf, true},
         {2 * q, TNoteType::ntHalf, false},        {3 * q / 2, TNoteType::ntQuarter, true},
         {q, TNoteType::ntQuarter, false},         {3 * q / 4, TNoteType::ntEighth, true},
@@ -34,7 +37,7 @@ std::vector<TDurationSpec> BuildDurationTable(std::int32_t ppqn) {
         {q / 4, TNoteType::nt16th, false},        {3 * q / 16, TNoteType::nt32nd, true},
         {q / 8, TNoteType::nt32nd, false},        {q / 16, TNoteType::nt64th, false},
     };
-    std::vector<TDurationSpec> table;
+    std::vector<TNoteValue> table;
     for (const auto& row : rows)
         if (row.Duration > 0) table.push_back(row);
     return table;
@@ -42,10 +45,10 @@ std::vector<TDurationSpec> BuildDurationTable(std::int32_t ppqn) {
 
 // The largest value that fits; a remainder shorter than every value is written
 // as the last value with the true remaining length.
-TDurationSpec PickDuration(const std::vector<TDurationSpec>& table, std::int64_t remaining) {
+TNoteValue PickDuration(const std::vector<TNoteValue>& table, std::int64_t remaining) {
     for (const auto& row : table)
         if (row.Duration <= remaining) return row;
-    TDurationSpec last = table.back();
+    TNoteValue last = table.back();
     last.Duration = remaining;
     return last;
 }
@@ -156,13 +159,13 @@ private:
     }
 
     // A note, chord or rest of one written value; its heads follow it.
-    TScoreEvent& AddEvent(std::int64_t offset, const TDurationSpec& spec, std::size_t heads) {
+    TScoreEvent& AddEvent(std::int64_t offset, const TNoteValue& value, std::size_t heads) {
         FBudget.Take(heads == 0 ? 1 : static_cast<std::int64_t>(heads));
         TScoreEvent& event = FPart.Events.emplace_back();
         event.Offset = offset;
-        event.Duration = spec.Duration;
-        event.Type = spec.Type;
-        event.Dots = spec.Dotted ? 1 : 0;
+        event.Duration = value.Duration;
+        event.Type = value.Type;
+        event.Dots = value.Dotted ? 1 : 0;
         event.FirstHead = static_cast<std::uint32_t>(FPart.Heads.size());
         event.HeadCount = static_cast<std::uint32_t>(heads);
         return event;
@@ -170,10 +173,10 @@ private:
 
     void AddRests(std::int64_t offset, std::int64_t length) {
         while (length > 0) {
-            const TDurationSpec spec = PickDuration(FTable, length);
-            AddEvent(offset, spec, 0);
-            offset += spec.Duration;
-            length -= spec.Duration;
+            const TNoteValue value = PickDuration(FTable, length);
+            AddEvent(offset, value, 0);
+            offset += value.Duration;
+            length -= value.Duration;
         }
     }
 
@@ -185,11 +188,11 @@ private:
         std::int64_t offset = segStart - ms;
         bool first = true;
         while (remaining > 0) {
-            const TDurationSpec spec = PickDuration(FTable, remaining);
-            const bool more = remaining > spec.Duration;
+            const TNoteValue value = PickDuration(FTable, remaining);
+            const bool more = remaining > value.Duration;
             const bool tieStop = event.StartTick < segStart || !first;
             const bool tieStart = event.EndTick > segEnd || more;
-            AddEvent(offset, spec, pitches.size());
+            AddEvent(offset, value, pitches.size());
             for (const std::int32_t pitch : pitches) {
                 const TSpelledPitch spelled = SpellPitchWithSharps(pitch);
                 TScoreHead& head = FPart.Heads.emplace_back();
@@ -200,8 +203,8 @@ private:
                 head.TieStart = tieStart;
                 head.TieStop = tieStop;
             }
-            offset += spec.Duration;
-            remaining -= spec.Duration;
+            offset += value.Duration;
+            remaining -= value.Duration;
             first = false;
         }
     }
@@ -211,7 +214,7 @@ private:
     const std::vector<TVoice>& FVoices;
     std::int64_t FMeasureLength;
     TNoteElementBudget& FBudget;
-    std::vector<TDurationSpec> FTable;
+    std::vector<TNoteValue> FTable;
     TVoiceSchedule FSchedule;
     std::vector<std::size_t> FScratch;
 };

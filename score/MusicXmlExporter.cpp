@@ -1,3 +1,6 @@
+// The exporter's entry: checks the request, builds the score model in the
+// chosen notation, and writes the document or its file.
+
 #include "MusicXmlExporter.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Turning chosen tracks of a MIDI file into a MusicXML 4.0 score.
+
 #pragma once
 
 #include <cstdint>

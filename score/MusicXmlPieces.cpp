@@ -1,3 +1,6 @@
+// Cutting a MusicXML score into pieces of whole measures, each a complete
+// document that carries the attributes in force where it starts.
+
 #include "MusicXmlPieces.h"
 
 #include <algorithm>

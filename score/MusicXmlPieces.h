@@ -1,3 +1,5 @@
+// A long score cut into pieces that the score library can draw one by one.
+
 #pragma once
 
 #include <cstddef>

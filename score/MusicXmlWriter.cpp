@@ -1,3 +1,6 @@
+// The score model written as MusicXML text: divisions, attributes,
+// directions, notes, rests, beams and tuplets, in the order the format wants.
+
 #include "MusicXmlWriter.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// Readable notation, whole: the measure map of the score, then each part
+// through the steps of ReadableSteps.h and into measures of written values.
+
 #include "ReadableScore.h"
 
 #include <algorithm>

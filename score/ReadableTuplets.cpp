@@ -73,7 +73,7 @@ struct TPoints {
 
 // The point of the window `reading` puts a place on: the nearest, the
 // window's end (the next beat) included.
-std::int64_t Snap(double at, double part, std::int32_t parts, bool /*onset*/) {
+std::int64_t Snap(double at, double part, std::int32_t parts) {
     const auto k = static_cast<std::int64_t>(std::llround(at / part));
     return std::clamp<std::int64_t>(k, 0, parts);
 }
@@ -100,7 +100,7 @@ double Cost(const TPoints& points, const TWindow& window, const TReading& readin
     double cost = reading.Penalty * penaltyScale;
     std::int64_t previous = -1;
     for (const double at : points.Onsets) {
-        const std::int64_t k = Snap(at, part, window.Parts, true);
+        const std::int64_t k = Snap(at, part, window.Parts);
         const double error = std::abs(at - static_cast<double>(k) * part);
         // A tuplet must place every onset close to its own points: a free
         // performance near no grid is not read as one.
@@ -112,7 +112,7 @@ double Cost(const TPoints& points, const TWindow& window, const TReading& readin
     }
     if (onsetsOnly) return cost;
     for (const double at : points.Ends)
-        cost += kEndWeight * std::abs(at - static_cast<double>(Snap(at, part, window.Parts, false)) * part) / beat;
+        cost += kEndWeight * std::abs(at - static_cast<double>(Snap(at, part, window.Parts)) * part) / beat;
     return cost;
 }
 
@@ -308,7 +308,7 @@ private:
             } else if (const TTupletSpan* span = SpanHolding(spans, target); span != nullptr) {
                 const TScoreTime part = (span->End - span->Start) / span->Actual;
                 const double at = ends[k] - static_cast<double>(span->Start);
-                note.End = span->Start + Snap(at, static_cast<double>(part), span->Actual, false) * part;
+                note.End = span->Start + Snap(at, static_cast<double>(part), span->Actual) * part;
             } else if (moved[k]) {
                 const TScoreTime step = FScale.UnitsPerStep;
                 note.End = (note.End + step / 2) / step * step;
@@ -394,7 +394,7 @@ private:
                 const double shift = static_cast<double>(FBeats[w].Start - FBeats[b].Start);
                 for (std::size_t i = 0; i < byBeat[w].size(); ++i) {
                     const double at = FBeats[w].Points.Onsets[chordOf[w][i]] + shift;
-                    placed.emplace_back(line[byBeat[w][i]], start + Snap(at, static_cast<double>(part), window.Parts, true) * part);
+                    placed.emplace_back(line[byBeat[w][i]], start + Snap(at, static_cast<double>(part), window.Parts) * part);
                 }
             }
             // At the very end of the score there is no next beat to move to: plain it stays.
@@ -576,7 +576,7 @@ std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, 
                     const double shift = static_cast<double>(beats[w].Start - beats[b].Start);
                     for (const double onset : beats[w].Points.Onsets) {
                         const double at = onset + shift;
-                        const double moved = std::abs(at - static_cast<double>(Snap(at, part, window.Parts, true)) * part);
+                        const double moved = std::abs(at - static_cast<double>(Snap(at, part, window.Parts)) * part);
                         if (moved > tolerated) ++fit.Moved;
                         if (moved * 2 > tolerated) ++fit.Near;
                     }

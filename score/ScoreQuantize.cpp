@@ -1,3 +1,6 @@
+// The as-played quantisation: note starts and ends on the grid, notes of the
+// same span gathered into chords.
+
 #include "ScoreQuantize.h"
 
 #include <algorithm>

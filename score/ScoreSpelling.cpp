@@ -1,3 +1,5 @@
+// The as-played notation's pitch names (sharps only) and its one clef per part.
+
 #include "ScoreSpelling.h"
 
 namespace korvalin {

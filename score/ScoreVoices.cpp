@@ -1,3 +1,5 @@
+// The as-played voices: each chord into the first voice free when it starts.
+
 #include "ScoreVoices.h"
 
 #include <algorithm>

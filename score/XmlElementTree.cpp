@@ -1,3 +1,6 @@
+// A small reader of well-formed XML that records where each element's tags
+// lie, for cutting a document apart without rewriting it.
+
 #include "XmlElementTree.h"
 
 #include <charconv>

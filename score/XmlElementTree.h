@@ -1,3 +1,5 @@
+// The elements of an XML text located by byte offsets.
+
 #pragma once
 
 #include <cstddef>

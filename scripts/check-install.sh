@@ -2,7 +2,8 @@
 # Installs a build tree into a temporary DESTDIR and checks what a desktop
 # gets: the files, the desktop entry and the AppStream metainfo by their
 # validators, nothing that points into the source or build folder; then builds
-# the Debian package from the same tree and lists it. Leaves nothing behind.
+# the Debian package from the same tree, lists it and checks its license
+# file. Leaves nothing behind.
 # Usage: check-install.sh BUILD_DIR
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -21,6 +22,7 @@ expected=(
   share/metainfo/$id.metainfo.xml
   share/icons/hicolor/scalable/apps/$id.svg
   share/man/man1/korvalin.1 share/man/man1/korvalin-cli.1
+  share/doc/korvalin/copyright
 )
 for size in 16 32 48 64 128 256; do expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png"); done
 for file in "${expected[@]}"; do [ -f "$tree/$file" ] || fail "not installed: $file"; done
@@ -57,6 +59,11 @@ dpkg-deb -c "$deb" | tee "$work/contents.txt"
 for file in "${expected[@]}"; do
   grep -qF "./usr/$file" "$work/contents.txt" || fail "the package lacks /usr/$file"
 done
+# The license file as the package carries it: its stanzas parse, every license
+# named has its text, and it names the score library the viewer's lock pins.
+dpkg-deb -x "$deb" "$work/unpacked"
+python3 "$root/scripts/check-copyright.py" "$work/unpacked/usr/share/doc/korvalin/copyright" \
+  "$root/viewer/package-lock.json" || fail "the package's copyright file is not in order"
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "Depends: $depends"
 for wanted in "timgm6mb-soundfont | fluid-soundfont-gm" libqt6webenginecore6 libfluidsynth libc6; do

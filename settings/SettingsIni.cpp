@@ -1,3 +1,6 @@
+// Reading, editing and saving a Windows-style ini file line by line, so that
+// only what the program changes is changed.
+
 #include "SettingsIni.h"
 
 #include "FileIO.h"

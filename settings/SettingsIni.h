@@ -1,3 +1,5 @@
+// The settings file, an ini file kept as its own lines.
+
 #pragma once
 
 #include <optional>

@@ -1,27 +1,12 @@
 // The engraver: lays out one piece of a score with the score library and
 // hands back each system as a drawing of its own, with the measures it holds.
 // It runs in a page of its own, never shown, so that a long layout never holds
-// up the page the user is looking at.
+// up the page the user is looking at. decodeBase64Utf8 and errorText come
+// from shared.js, which the build puts at the head of this script.
 'use strict';
 (function () {
   // The library measures in units of ten pixels at zoom 1.
   const unitInPixels = 10;
-
-  function decodeBase64Utf8(value) {
-    const binary = window.atob(value);
-    const bytes = new Uint8Array(binary.length);
-    for (let i = 0; i < binary.length; i++) {
-      bytes[i] = binary.charCodeAt(i);
-    }
-    return new TextDecoder('utf-8').decode(bytes);
-  }
-
-  function errorText(error) {
-    if (error && typeof error.message === 'string' && error.message !== '') {
-      return error.message;
-    }
-    return String(error);
-  }
 
   function createRenderer(container) {
     const renderer = new opensheetmusicdisplay.OpenSheetMusicDisplay(container, {
