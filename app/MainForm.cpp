@@ -97,6 +97,7 @@ void TfrmMain::ConnectHandlers() {
     connect(cbClef, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { cbClefChange(); }); });
     connect(cbNotation, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { cbNotationChange(); }); });
     ConnectViewerCommands();
+    ConnectAudioCommands();
 
     // A button whose command is not part of the window yet is never offered.
     for (QPushButton* button : findChildren<QPushButton*>())
@@ -118,7 +119,8 @@ void TfrmMain::FormCreate() {
     cbClef->setCurrentIndex(0);
     LoadNotationSetting();
     for (QPushButton* button :
-         {btnExport, btnPreview, btnOpenExternal, btnPlayAll, btnPlayTrack, btnStop, btnPrint, btnSavePdf})
+         {btnExport, btnPreview, btnOpenExternal, btnPlayAll, btnPlayTrack, btnStop, btnPrint, btnSavePdf,
+          btnSaveAudio})
         SetCommandEnabled(button, false);
     pnlTrackSettings->setEnabled(false);
     ApplyLanguage();

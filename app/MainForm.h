@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -272,6 +273,31 @@ public:
     void btnPlayTransposedClick();
     void btnStopClick();
 
+    // --- Audio files and the SoundFont (MainFormAudio.cpp) ---
+    QPushButton* btnSaveAudio = nullptr;
+    QPushButton* btnSoundFont = nullptr;
+    QAction* actSaveAudioOriginal = nullptr;
+    QAction* actSaveAudioTransposed = nullptr;
+    TFileDialog AudioSaveDialog;
+    TFileDialog SoundFontDialog;
+    // Connects both buttons, makes their menus and reads the stored SoundFont.
+    void ConnectAudioCommands();
+    void ApplyAudioLanguage();
+    void UpdateAudioButtons();
+    void btnSaveAudioClick();
+    // Writes what the play buttons play (the original file, or with the new
+    // key and tempo) to an audio file the user names; the name's extension
+    // picks WAV, FLAC or Ogg Vorbis.
+    void SaveAudio(bool withNewSettings);
+    void btnSoundFontClick();
+    void BuildSoundFontMenu();
+    void OtherSoundFontClick();
+    // Checks a SoundFont and takes it for playback and audio files, storing
+    // the choice; a file that is not a usable SoundFont changes nothing.
+    bool ChooseSoundFont(const QString& fileName);
+    // The SoundFont in use: the chosen one, else the system's default.
+    QString SoundFontFile() const;
+
 protected:
     enum class TMessageKind { mkError, mkInformation };
 
@@ -348,6 +374,15 @@ protected:
     // button; error is set on failure.
     TPrintOutcome RunPrintJob(korvalin::TPageSink& sink, const QPageLayout& layout, QString& error);
     void UpdatePrintButtons();
+
+    // The user's SoundFont; empty for the system's default.
+    QString FSoundFontFile;
+    QMenu* FSaveAudioMenu = nullptr;
+    QMenu* FSoundFontMenu = nullptr;
+    enum class TAudioOutcome { aoDone, aoCancelled, aoFailed };
+    // Renders on a thread of its own behind a progress dialog with a Cancel
+    // button (object name AudioProgress); error is set on failure.
+    TAudioOutcome RunAudioJob(std::vector<std::uint8_t> midi, const QString& fileName, QString& error);
 
 private:
     void CreateControls();

@@ -389,6 +389,14 @@ void TfrmMain::CreateControls() {
     lblCopyright->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lblCopyright->setText(QStringLiteral("© 2026 Velthane & contributors · Korvalin " KORVALIN_VERSION));
     status->addWidget(lblStatus, 1);
+    // Audio files and the SoundFont: commands of the whole window, there
+    // before any file is open and for files whose key is unknown.
+    btnSaveAudio = NewControl<QPushButton>(pnlStatus, "btnSaveAudio");
+    btnSoundFont = NewControl<QPushButton>(pnlStatus, "btnSoundFont");
+    for (QPushButton* button : {btnSaveAudio, btnSoundFont}) {
+        button->setFixedHeight(24);
+        status->addWidget(button);
+    }
     status->addWidget(lblCopyright);
     root->addWidget(pnlStatus);
 

@@ -174,7 +174,11 @@ void TfrmMain::btnSaveMidiClick() {
 // ---------------------------------------------------------------------------
 // Playback
 
-korvalin::TSequencerOptions TfrmMain::SequencerOptions() const { return {}; }
+korvalin::TSequencerOptions TfrmMain::SequencerOptions() const {
+    korvalin::TSequencerOptions options;
+    options.SoundFontFile = FSoundFontFile;
+    return options;
+}
 
 QString TfrmMain::MciErrorText(int code) {
     const QString text = MidiSequencer::ErrorText(code);

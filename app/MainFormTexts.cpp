@@ -128,6 +128,7 @@ void TfrmMain::ApplyLanguage() {
     btnCollapseViewer->setText(Localized(QStringLiteral("Свернуть"), QStringLiteral("Collapse")));
     btnPrint->setText(Localized(QStringLiteral("Печать…"), QStringLiteral("Print…")));
     btnSavePdf->setText(Localized(QStringLiteral("Сохранить PDF…"), QStringLiteral("Save PDF…")));
+    ApplyAudioLanguage();
 
     {
         const int clefIndex = cbClef->currentIndex();

@@ -37,6 +37,19 @@ TMidiTrack& TrackByIndex(const TMidiFile& midi, std::int32_t index, std::string_
 
 }  // namespace
 
+std::vector<std::int32_t> ParseTrackList(const std::vector<std::string>& texts, std::string_view option) {
+    std::vector<std::int32_t> indexes;
+    for (std::string_view rest : texts) {
+        while (true) {
+            const auto comma = rest.find(',');
+            indexes.push_back(ParseTrackIndex(rest.substr(0, comma), option));
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
+        }
+    }
+    return indexes;
+}
+
 void TConvertOptions::AddTo(CLI::App& parser) {
     parser.add_option("--grid", FGridText,
                       "quantisation grid: 8, 16 or 32 (default 16); with --notation readable also auto, each "
@@ -76,15 +89,7 @@ void TConvertOptions::Resolve() {
 
     FTracks.reset();
     if (FTracksOption != nullptr && FTracksOption->count() > 0) {
-        FTracks.emplace();
-        for (std::string_view rest : FTrackTexts) {
-            while (true) {
-                const auto comma = rest.find(',');
-                FTracks->push_back(ParseTrackIndex(rest.substr(0, comma), "--tracks"));
-                if (comma == std::string_view::npos) break;
-                rest.remove_prefix(comma + 1);
-            }
-        }
+        FTracks = ParseTrackList(FTrackTexts, "--tracks");
     }
     FClefs.clear();
     for (const std::string& text : FClefTexts) {

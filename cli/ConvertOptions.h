@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -24,6 +25,10 @@ struct TConvertedScore {
     std::int64_t Measures = 0;  // of each part; a partwise score's parts are equally long
     std::int64_t Notes = 0;     // the notes of the chosen tracks
 };
+
+// Track numbers given as "I,J,..." (one option or several): EUsageError,
+// naming the option, for anything that is not a number.
+std::vector<std::int32_t> ParseTrackList(const std::vector<std::string>& texts, std::string_view option);
 
 class TConvertOptions {
 public:

@@ -58,6 +58,9 @@ public:
     TAtomicFile& operator=(const TAtomicFile&) = delete;
 
     void Write(std::string_view piece);
+    // Where the pieces go, for an encoder that opens the file by its name: it
+    // must write into this file in place, never replace it.
+    const std::string& TempName() const { return FTempName; }
     // Flushes the file to the disk and renames it over the target.
     void Commit();
 

@@ -370,4 +370,21 @@ void SaveNotationMode(const std::string& fileName, std::string_view mode) {
     ini.SaveToFile(fileName);
 }
 
+std::string LoadSoundFontFile(const std::string& fileName) noexcept {
+    try {
+        TIniFile ini;
+        ini.LoadFromFile(fileName);
+        return ini.ReadString(PlaybackSection, "SoundFont", "");
+    } catch (...) {
+        return {};
+    }
+}
+
+void SaveSoundFontFile(const std::string& fileName, std::string_view soundFont) {
+    TIniFile ini;
+    ini.LoadFromFile(fileName);
+    ini.WriteString(PlaybackSection, "SoundFont", soundFont);
+    ini.SaveToFile(fileName);
+}
+
 }  // namespace korvalin

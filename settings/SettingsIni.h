@@ -89,6 +89,7 @@ struct TRecentEntry {
 inline constexpr int MaxRecentFiles = 10;
 inline constexpr std::string_view NotationSection = "Notation";
 inline constexpr std::string_view RecentSection = "Recent";
+inline constexpr std::string_view PlaybackSection = "Playback";
 
 // The settings file below the roaming application-data folder:
 // roamingFolder/Velthane/Korvalin/settings.ini, or that path relative to the
@@ -115,5 +116,14 @@ std::string LoadNotationMode(const std::string& fileName) noexcept;
 // history included) as it was. Throws EFileError or EIniError on failure,
 // leaving the file on disk as it was.
 void SaveNotationMode(const std::string& fileName, std::string_view mode);
+
+// The SoundFont file the user chose, from the key SoundFont of the section
+// "Playback"; empty (the system's default) when none is stored or the file
+// cannot be read. Nothing is thrown.
+std::string LoadSoundFontFile(const std::string& fileName) noexcept;
+
+// Stores the chosen SoundFont (empty: the default), keeping the rest of the
+// file. Throws EFileError or EIniError, leaving the file as it was.
+void SaveSoundFontFile(const std::string& fileName, std::string_view soundFont);
 
 }  // namespace korvalin

@@ -116,6 +116,20 @@ TEST_F(SettingsFile, FailedSaveThrowsAndLeavesTheFileAsItWas) {
     EXPECT_EQ(Get(), utf16);
 }
 
+TEST_F(SettingsFile, TheSoundFontIsStoredBesideTheRestAndEmptyMeansTheDefault) {
+    EXPECT_EQ(LoadSoundFontFile(FFile), "");
+    SaveRecentEntries(FFile, std::vector<TRecentEntry>{{"/a.mid", false}});
+    SaveSoundFontFile(FFile, "/home/u/My Sounds/piano.sf2");
+    EXPECT_EQ(LoadSoundFontFile(FFile), "/home/u/My Sounds/piano.sf2");
+    EXPECT_EQ(LoadRecentEntries(FFile), (std::vector<TRecentEntry>{{"/a.mid", false}}));
+    SaveSoundFontFile(FFile, "");
+    EXPECT_EQ(LoadSoundFontFile(FFile), "");
+    // A path the ini file cannot hold is refused, and the stored one stays.
+    SaveSoundFontFile(FFile, "/b.sf2");
+    EXPECT_THROW(SaveSoundFontFile(FFile, "/x\n.sf2"), EIniError);
+    EXPECT_EQ(LoadSoundFontFile(FFile), "/b.sf2");
+}
+
 TEST(IniFile, SettingsPathJoinsWithOneSeparator) {
     EXPECT_EQ(SettingsFilePath("/home/u/.config/"), "/home/u/.config/Velthane/Korvalin/settings.ini");
     EXPECT_EQ(SettingsFilePath("/"), "/Velthane/Korvalin/settings.ini");
