@@ -34,7 +34,10 @@ constexpr double kPlaceTolerance = 0.06;  // of a beat
 // Beats a stretch when the meter is judged stretch by stretch (two, three and
 // four divide it), and the price of moving the bar line, in mean accents.
 constexpr std::size_t kStretch = 24;
-constexpr double kMovePrice = 2.0;
+constexpr double kSkipPrice = 2.0;
+// A held beat found twice costs more: taking it wrongly puts a whole passage
+// half a beat off.
+constexpr double kHeldPrice = 4.0;
 
 using TChroma = std::array<double, 12>;
 
@@ -128,7 +131,6 @@ std::vector<double> CountBeats(const std::vector<double>& accents, std::size_t p
                                std::optional<std::size_t> forcedDownbeat) {
     const std::size_t states = 2 * perBar;
     const std::size_t count = accents.size();
-    const double price = kMovePrice * mean;
     constexpr double kNone = -1e300;
     std::vector<double> score(states, kNone), next(states);
     std::vector<std::vector<std::uint8_t>> from(count, std::vector<std::uint8_t>(states, 0));
@@ -140,7 +142,7 @@ std::vector<double> CountBeats(const std::vector<double>& accents, std::size_t p
     // The piece may open anywhere in a bar, but on a whole beat.
     for (std::size_t state = 0; state < states; state += 2) score[state] = earn(0, state);
     const std::size_t steps[] = {2, 1, 4};
-    const double prices[] = {0.0, price, price};
+    const double prices[] = {0.0, kHeldPrice * mean, kSkipPrice * mean};
     for (std::size_t b = 1; b < count; ++b) {
         std::fill(next.begin(), next.end(), kNone);
         for (std::size_t state = 0; state < states; ++state) {

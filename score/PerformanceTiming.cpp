@@ -106,11 +106,31 @@ bool FollowsItsGrid(const TMidiFile& midi, std::span<const TMidiTrack* const> tr
         const std::int64_t r = ((tick % grid) + grid) % grid;
         return std::min(r, grid - r) <= tolerance;
     };
-    std::size_t onsets = 0, free = 0;
+    // A sequencer may place every note a little after the grid (a fixed
+    // delay): the grid is taken where most onsets fall around it.
+    std::vector<std::size_t> residues(static_cast<std::size_t>(step), 0);
+    std::size_t onsets = 0;
     for (const TMidiTrack* track : tracks)
         for (const auto& note : track->Notes()) {
+            ++residues[static_cast<std::size_t>(((note.StartTick % step) + step) % step)];
             ++onsets;
-            if (!near(note.StartTick, step) && !(ppqn % 6 == 0 && near(note.StartTick, ppqn / 6))) ++free;
+        }
+    std::int64_t offset = 0;
+    std::size_t best = 0;
+    for (std::int64_t o = 0; o < step; ++o) {
+        std::size_t around = 0;
+        for (std::int64_t d = -tolerance; d <= tolerance; ++d)
+            around += residues[static_cast<std::size_t>(((o + d) % step + step) % step)];
+        if (around > best) {
+            best = around;
+            offset = o;
+        }
+    }
+    std::size_t free = 0;
+    for (const TMidiTrack* track : tracks)
+        for (const auto& note : track->Notes()) {
+            const std::int64_t tick = note.StartTick - offset;
+            if (!near(tick, step) && !(ppqn % 6 == 0 && near(tick, ppqn / 6))) ++free;
         }
     return static_cast<double>(free) <= kFreeShare * static_cast<double>(onsets);
 }
