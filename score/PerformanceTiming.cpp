@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -19,6 +20,8 @@ namespace {
 constexpr std::int32_t kDrumChannel = 9;  // 0-based: General MIDI's channel 10
 // More than this share of the onsets off every grid of the file: played freely.
 constexpr double kFreeShare = 0.25;
+// The points of the beat an entered score uses, tuplets included.
+constexpr std::size_t kFewPointsOfTheBeat = 32;
 // Notes that start this close together are one onset.
 constexpr double kTogether = 0.035;
 constexpr std::int32_t kPpqn = 480;
@@ -132,7 +135,18 @@ bool FollowsItsGrid(const TMidiFile& midi, std::span<const TMidiTrack* const> tr
             const std::int64_t tick = note.StartTick - offset;
             if (!near(tick, step) && !(ppqn % 6 == 0 && near(tick, ppqn / 6))) ++free;
         }
-    return static_cast<double>(free) <= kFreeShare * static_cast<double>(onsets);
+    if (static_cast<double>(free) <= kFreeShare * static_cast<double>(onsets)) return true;
+    // Quintuplets, septuplets and the like lie off those grids, but an entered
+    // score still places its onsets on a few points of the beat only, where a
+    // performance spreads them over all of them.
+    std::vector<std::size_t> inBeat(static_cast<std::size_t>(ppqn), 0);
+    for (const TMidiTrack* track : tracks)
+        for (const auto& note : track->Notes()) ++inBeat[static_cast<std::size_t>(((note.StartTick % ppqn) + ppqn) % ppqn)];
+    const std::size_t points = std::min(inBeat.size(), kFewPointsOfTheBeat);
+    std::partial_sort(inBeat.begin(), inBeat.begin() + static_cast<std::ptrdiff_t>(points), inBeat.end(), std::greater<>());
+    std::size_t onFew = 0;
+    for (std::size_t k = 0; k < points; ++k) onFew += inBeat[k];
+    return static_cast<double>(onsets - onFew) <= kFreeShare * static_cast<double>(onsets);
 }
 
 std::vector<TPlayedNote> NotesInSeconds(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks) {

@@ -240,7 +240,10 @@ TEST(PerformanceStageOnAGrid, AFileOnItsGridKeepsItsOwnTiming) {
     MidiBuilder midi(1, 480);
     test::Conductor(midi, "Entered", 500000, 3, 2, 1);
     std::vector<TNote> notes;
-    for (std::uint32_t beat = 0; beat < 48; ++beat) notes.push_back({60 + static_cast<int>(beat % 5), beat * 480 + (beat % 3 == 1 ? 160u : 0u), beat * 480 + 400});
+    // Beats of quintuplets, off every binary and triplet grid, but on five points of the beat.
+    for (std::uint32_t beat = 0; beat < 48; ++beat)
+        for (std::uint32_t k = 0; k < (beat % 2 == 0 ? 5u : 1u); ++k)
+            notes.push_back({60 + static_cast<int>((beat + k) % 5), beat * 480 + k * 96, beat * 480 + k * 96 + 90});
     test::NoteTrack(midi, "Piano", notes);
     const TMidiFile file = test::LoadBytes(midi.Bytes());
     const auto tracks = test::TracksWithNotes(file);
