@@ -32,6 +32,7 @@ constexpr double kWindowStep = 2.0;
 constexpr double kLocalSlowest = 1.45;
 constexpr double kLocalFastest = 0.7;
 constexpr double kLocalOctaves = 0.25;
+constexpr std::size_t kMostWindows = 2000;
 // How strongly the beats keep to the local period (Ellis's "tightness").
 constexpr double kTightness = 60.0;
 // A beat counts as confirmed by a note this close to it.
@@ -98,10 +99,11 @@ double BestLag(const std::vector<double>& strength, std::size_t minLag, std::siz
 // window near it, smoothed so that one odd window does not pull the beat.
 std::vector<double> LocalPeriods(const std::vector<double>& envelope, double hop, double givenPeriod) {
     const std::size_t frames = envelope.size();
-    const auto minLag = static_cast<std::size_t>(kShortestBeat / hop);
+    const auto minLag = std::max<std::size_t>(1, static_cast<std::size_t>(kShortestBeat / hop));
     const auto maxLag = static_cast<std::size_t>(kLongestBeat / hop);
     const auto window = std::max<std::size_t>(static_cast<std::size_t>(kWindow / hop), 2 * maxLag + 1);
-    const auto step = std::max<std::size_t>(1, static_cast<std::size_t>(kWindowStep / hop));
+    // A very long file is judged on fewer windows, so its cost stays bounded.
+    const auto step = std::max<std::size_t>({1, static_cast<std::size_t>(kWindowStep / hop), frames / kMostWindows});
     std::vector<std::vector<double>> windows;
     std::vector<double> whole(2 * maxLag + 1, 0.0);
     for (std::size_t from = 0; from < frames; from += step) {

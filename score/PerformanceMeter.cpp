@@ -133,7 +133,7 @@ std::vector<double> CountBeats(const std::vector<double>& accents, std::size_t p
     const std::size_t count = accents.size();
     constexpr double kNone = -1e300;
     std::vector<double> score(states, kNone), next(states);
-    std::vector<std::vector<std::uint8_t>> from(count, std::vector<std::uint8_t>(states, 0));
+    std::vector<std::uint8_t> from(count * states, 0);  // by beat, then state
     const auto earn = [&](std::size_t b, std::size_t state) {
         double value = state == 0 ? accents[b] - mean : 0.0;
         if (forcedDownbeat && b == *forcedDownbeat) value += state == 0 ? 1e6 : 0.0;
@@ -152,7 +152,7 @@ std::vector<double> CountBeats(const std::vector<double>& accents, std::size_t p
                 const double value = score[state] - prices[k];
                 if (value > next[to]) {
                     next[to] = value;
-                    from[b][to] = static_cast<std::uint8_t>(state * 3 + k);
+                    from[b * states + to] = static_cast<std::uint8_t>(state * 3 + k);
                 }
             }
         }
@@ -166,8 +166,8 @@ std::vector<double> CountBeats(const std::vector<double>& accents, std::size_t p
     for (std::size_t b = count; b-- > 0;) {
         path[b] = state;
         if (b == 0) break;
-        step[b] = steps[from[b][state] % 3];
-        state = from[b][state] / 3;
+        step[b] = steps[from[b * states + state] % 3];
+        state = from[b * states + state] / 3;
     }
     // Half counts from the first beat, then 0 at the first downbeat.
     std::vector<double> counts(count, 0.0);
