@@ -1,5 +1,6 @@
 // korvalin-cli convert: the window's Export as a command, for one file or many.
 
+#include <cmath>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -43,11 +44,22 @@ std::string ReportJson(const std::string& input, const std::string& output, cons
                          {"grid", "1/" + std::to_string(part.Grid)},
                          {"gridChosen", part.GridChosen ? "auto" : "given"}});
     }
-    const TJson document = {{"input", input},
-                            {"output", output},
-                            {"notation", "readable"},
-                            {"pickup", {{"quarters", report.PickupQuarters}, {"firstMeasureTick", report.FirstMeasureTick}}},
-                            {"parts", parts}};
+    TJson document = {{"input", input},
+                      {"output", output},
+                      {"notation", "readable"},
+                      {"pickup", {{"quarters", report.PickupQuarters}, {"firstMeasureTick", report.FirstMeasureTick}}},
+                      {"parts", parts}};
+    // A file played freely: what was found in it, and the beats it was written on.
+    if (const TPerformanceReport& found = report.Performance; found.Used) {
+        document["performance"] = {{"meter", found.Meter},
+                                   {"key", KeyNameFromFifths(found.KeyFifths, found.KeyMinor)},
+                                   {"keyFifths", found.KeyFifths},
+                                   {"keyChanges", found.KeyChanges},
+                                   {"tempo", {{"slowest", found.SlowestBpm}, {"fastest", found.FastestBpm}}},
+                                   {"confidence", found.Confidence},
+                                   {"firstDownbeatSeconds", found.FirstDownbeatSeconds},
+                                   {"beatSeconds", found.BeatSeconds}};
+    }
     return document.dump(2, ' ', false, TJson::error_handler_t::replace) + "\n";
 }
 
@@ -74,6 +86,12 @@ int RunConvert(const CLI::App& parser, TConvertArguments& args) {
     const TStopSignals stopSignals([&] { registry.Close(); });
     WriteFileAtomically(args.Files[1], score.Text, &registry);
     if (withReport) WriteFileAtomically(args.Report, ReportJson(args.Files[0], args.Files[1], report), &registry);
+    if (report.Performance.Used) {
+        const TPerformanceReport& found = report.Performance;
+        std::cout << "Played freely: " << found.Meter << ", " << KeyNameFromFifths(found.KeyFifths, found.KeyMinor) << ", "
+                  << WholeTempo(found.SlowestBpm) << "-" << WholeTempo(found.FastestBpm) << " beats a minute, confidence "
+                  << std::lround(found.Confidence * 100.0) << "%\n";
+    }
     if (args.Options.ExportOptions().AutoGrid) {
         // The grid each part was given, as the window's status line says it.
         for (std::size_t p = 0; p < report.Parts.size(); ++p)
@@ -105,7 +123,8 @@ TCommandRunner DefineConvert(CLI::App& parser) {
 const CommandRegistrar registrar(
     {"convert",
      "convert IN.mid OUT.musicxml [--grid 8|16|32|auto] [--notation literal|readable] [--tracks I,J,...] "
-     "[--clef I=auto|treble|bass]... [--name I=TEXT]... [--report FILE.json]\n"
+     "[--clef I=auto|treble|bass]... [--name I=TEXT]... [--timing auto|file] [--meter N/D] "
+     "[--first-beat SECONDS[:BPM]] [--report FILE.json]\n"
      "convert --out-dir DIR [--jobs N] [--recursive] [--report FILE.jsonl] [convert's options] IN...",
      "Converts a MIDI file into a MusicXML 4.0 score, as the window's Export does; with --out-dir, many files at "
      "once, each exactly as it would be alone. A file that fails does not stop the others; the exit status is then 1.",

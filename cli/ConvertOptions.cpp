@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <optional>
 #include <string_view>
 
 #include "CliCommand.h"
@@ -33,6 +35,38 @@ TMidiTrack& TrackByIndex(const TMidiFile& midi, std::int32_t index, std::string_
     for (const auto& track : midi.Tracks())
         if (track->Index == index) return *track;
     throw EUsageError(std::string(option) + ": the file has no track " + std::to_string(index));
+}
+
+// A number of the whole text, or nothing.
+std::optional<double> ParseNumber(std::string_view text) {
+    double value = 0.0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+// "3/4", "6/8": a meter a score can write.
+void ParseMeter(std::string_view text, TPerformanceOptions& out) {
+    const auto slash = text.find('/');
+    const auto beats = ParseNumber(text.substr(0, slash));
+    const auto type = slash == std::string_view::npos ? std::nullopt : ParseNumber(text.substr(slash + 1));
+    const bool power = type && (*type == 1 || *type == 2 || *type == 4 || *type == 8 || *type == 16 || *type == 32);
+    if (!beats || !power || *beats != std::floor(*beats) || *beats < 1 || *beats > 32)
+        throw EUsageError("--meter must be a time signature such as 3/4 or 6/8");
+    out.MeterBeats = static_cast<std::int32_t>(*beats);
+    out.MeterBeatType = static_cast<std::int32_t>(*type);
+}
+
+// "12.5" or "12.5:96": the first downbeat in seconds and the tempo there.
+void ParseFirstBeat(std::string_view text, TPerformanceOptions& out) {
+    const auto colon = text.find(':');
+    const auto seconds = ParseNumber(text.substr(0, colon));
+    const auto bpm = colon == std::string_view::npos ? std::optional<double>(0.0) : ParseNumber(text.substr(colon + 1));
+    if (!seconds || *seconds < 0 || !bpm || (colon != std::string_view::npos && (*bpm < 20 || *bpm > 400)))
+        throw EUsageError("--first-beat must be SECONDS or SECONDS:BPM (a tempo of 20 to 400)");
+    out.FirstBeatSeconds = *seconds;
+    out.FirstBeatBpm = *bpm;
 }
 
 }  // namespace
@@ -72,6 +106,20 @@ void TConvertOptions::AddTo(CLI::App& parser) {
     parser.add_option("--name", FNameTexts, "the part name of track I (repeatable)")
         ->type_name("I=TEXT")
         ->allow_extra_args(false);
+    parser.add_option("--timing", FTimingText,
+                      "with --notation readable: auto (the default) finds the beat, the bar lines, the meter and "
+                      "the key of a file played freely, off its own grid; file keeps the file's own tick timing")
+        ->type_name("auto|file")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    parser.add_option("--meter", FMeterText,
+                      "with --notation readable: the meter of a file played freely, instead of the one found")
+        ->type_name("N/D")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    parser.add_option("--first-beat", FFirstBeatText,
+                      "with --notation readable: where the first downbeat of a file played freely sounds, in "
+                      "seconds, and optionally the tempo there in beats a minute")
+        ->type_name("SECONDS[:BPM]")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
 void TConvertOptions::Resolve() {
@@ -86,6 +134,16 @@ void TConvertOptions::Resolve() {
     // The literal transcription is exact on the grid it is given.
     if (FExport.AutoGrid && FExport.Notation != TNotationMode::nmReadable)
         throw EUsageError("--grid auto needs --notation readable");
+    FExport.Performance = {};
+    if (FTimingText == "file") FExport.Performance.Timing = TPerformanceTiming::ptFile;
+    else if (FTimingText != "auto") throw EUsageError("--timing must be auto or file");
+    if (!FMeterText.empty()) ParseMeter(FMeterText, FExport.Performance);
+    if (!FFirstBeatText.empty()) ParseFirstBeat(FFirstBeatText, FExport.Performance);
+    const bool corrected = FExport.Performance.HasCorrection();
+    if ((corrected || FTimingText != "auto") && FExport.Notation != TNotationMode::nmReadable)
+        throw EUsageError("--timing, --meter and --first-beat need --notation readable");
+    if (corrected && FExport.Performance.Timing == TPerformanceTiming::ptFile)
+        throw EUsageError("--meter and --first-beat correct the timing found in the file: not with --timing file");
 
     FTracks.reset();
     if (FTracksOption != nullptr && FTracksOption->count() > 0) {

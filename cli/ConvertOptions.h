@@ -32,7 +32,8 @@ std::vector<std::int32_t> ParseTrackList(const std::vector<std::string>& texts, 
 
 class TConvertOptions {
 public:
-    // Declares --grid, --notation, --tracks, --clef and --name on a command's parser.
+    // Declares --grid, --notation, --tracks, --clef, --name, --timing, --meter and
+    // --first-beat on a command's parser.
     void AddTo(CLI::App& parser);
     // Checks what the options say on their own, before any file is read;
     // throws EUsageError with the option's own message.
@@ -61,6 +62,9 @@ private:
     std::vector<std::string> FClefTexts;
     std::vector<std::string> FNameTexts;
     CLI::Option* FTracksOption = nullptr;
+    std::string FTimingText = "auto";
+    std::string FMeterText;
+    std::string FFirstBeatText;
 
     // Resolved.
     std::int32_t FGrid = 16;

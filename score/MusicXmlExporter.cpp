@@ -10,6 +10,7 @@
 #include "FileIO.h"
 #include "LiteralScore.h"
 #include "MusicXmlWriter.h"
+#include "PerformanceStage.h"
 #include "ReadableScore.h"
 #include "ScoreQuantize.h"
 #include "TextBuffer.h"
@@ -39,6 +40,21 @@ std::int32_t FinestAutoGrid(std::int32_t ppqn, std::int32_t given) {
     return given;
 }
 
+void ReportPerformance(const TRetimedPerformance& performance, TConversionReport& report) {
+    const TPerformanceAnalysis& analysis = performance.Analysis;
+    TPerformanceReport& out = report.Performance;
+    out.Used = true;
+    out.Meter = std::to_string(analysis.Meter.Beats) + "/" + std::to_string(analysis.Meter.BeatType);
+    out.KeyFifths = analysis.Keys.front().Fifths;
+    out.KeyMinor = analysis.Keys.front().Minor;
+    out.KeyChanges = static_cast<std::int32_t>(analysis.Keys.size()) - 1;
+    out.SlowestBpm = analysis.SlowestBpm;
+    out.FastestBpm = analysis.FastestBpm;
+    out.Confidence = analysis.Confidence;
+    out.BeatSeconds = analysis.Beats.Times;
+    out.FirstDownbeatSeconds = analysis.Beats.Times[analysis.Meter.FirstDownbeat];
+}
+
 }  // namespace
 
 TScore BuildScore(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks, std::string_view fileName,
@@ -63,6 +79,15 @@ TScore BuildScore(const TMidiFile& midi, std::span<const TMidiTrack* const> trac
         for (const std::int32_t coarser : {8, 16})
             if (coarser < grid && std::int64_t{midi.PPQN} * 4 % coarser == 0)
                 scoreEnd = std::max(scoreEnd, QuantizedScoreEnd(tracks, std::int64_t{midi.PPQN} * 4 / coarser));
+    if (options.Notation == TNotationMode::nmReadable && options.Performance.Timing == TPerformanceTiming::ptAuto) {
+        // A file played freely is written on the beats found in it.
+        if (const auto performance = PreparePerformance(midi, tracks, options.Performance)) {
+            if (options.Report != nullptr) ReportPerformance(*performance, *options.Report);
+            TExportOptions retimed = options;
+            retimed.Performance.Timing = TPerformanceTiming::ptFile;
+            return BuildScore(performance->File, performance->Parts, fileName, grid, retimed);
+        }
+    }
     TNoteElementBudget budget(options.MaxNoteElements);
     TScore score;
     score.Title = midi.Title.empty() ? std::string(TitleFromFileName(fileName)) : midi.Title;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "MidiParser.h"
+#include "PerformanceOptions.h"
 #include "ScoreBudget.h"
 #include "ScoreModel.h"
 #include "ScoreReport.h"
@@ -32,6 +33,9 @@ struct TExportOptions {
     bool AutoGrid = false;
     // Readable notation only: filled with what it did, part by part.
     TConversionReport* Report = nullptr;
+    // Readable notation only: whether a file played freely is first read for
+    // its beat, meter and key, and the user's corrections to what is found.
+    TPerformanceOptions Performance;
 };
 
 // The score model of `tracks` (one part each, in the order given), after the

@@ -25,10 +25,25 @@ struct TPartReport {
     bool GridChosen = false;    // the automatic grid chose it
 };
 
+// What the performance stage found in a file played freely.
+struct TPerformanceReport {
+    bool Used = false;           // false: the file's own timing was kept
+    std::string Meter;           // "3/4"
+    std::int32_t KeyFifths = 0;  // of the opening key
+    bool KeyMinor = false;
+    std::int32_t KeyChanges = 0;
+    double SlowestBpm = 0.0;     // of the counted beat
+    double FastestBpm = 0.0;
+    double Confidence = 0.0;     // 0..1
+    double FirstDownbeatSeconds = 0.0;
+    std::vector<double> BeatSeconds;  // the tempo curve: every beat's time
+};
+
 struct TConversionReport {
     std::vector<TPartReport> Parts;
     double PickupQuarters = 0.0;     // the length of the opening pickup; 0: none
     std::int64_t FirstMeasureTick = 0;  // where the first measure begins in the file
+    TPerformanceReport Performance;
 };
 
 // "eighth triplet", "quarter triplet", "sextuplet", ... for a tuplet's ratio and value.

@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -135,6 +136,66 @@ TEST_F(CliConvert, AutomaticGridAndReportSayWhatReadableNotationDid) {
     EXPECT_EQ(Run({"convert", input, Target("x.musicxml"), "--report", Target("x.json")}), 2);
     EXPECT_FALSE(fs::exists(Target("x.musicxml")));
     EXPECT_FALSE(fs::exists(Target("x.json")));
+}
+
+TEST_F(CliConvert, AFilePlayedFreelyIsReportedWithItsTempoCurveAndCanBeCorrected) {
+    // A waltz played without a click under the default tempo: a low note on
+    // each downbeat, a chord on the other beats, the beat drifting slowly.
+    MidiBuilder midi(1, 480);
+    midi.Track().Name("Played").Tempo(0, 500000).TimeSig(0, 4, 2).End();
+    auto& piano = midi.Track().Name("Piano");
+    std::uint32_t last = 0;
+    double seconds = 0.5;
+    for (int beat = 0; beat < 96; ++beat) {
+        const auto tick = static_cast<std::uint32_t>(seconds * 960 + (beat * 7 % 5) * 9);
+        const int root = 43 + (beat / 3) % 4 * 2;
+        const std::uint32_t length = beat % 3 == 0 ? 460 : 300;
+        piano.NoteOn(tick - last, 0, beat % 3 == 0 ? root : root + 16, beat % 3 == 0 ? 100 : 70)
+            .NoteOn(0, 0, root + 24, 70)
+            .NoteOff(length, 0, beat % 3 == 0 ? root : root + 16)
+            .NoteOff(0, 0, root + 24);
+        last = tick + length;
+        seconds += 0.62 + 0.06 * std::sin(beat / 9.0);
+    }
+    piano.End();
+    const std::string input = Target("waltz.mid");
+    WriteFileAtomically(input, midi.Bytes());
+    const std::string out = Target("waltz.musicxml");
+    const std::string report = Target("waltz.json");
+    ASSERT_EQ(Run({"convert", input, out, "--notation", "readable", "--grid", "auto", "--report", report}), 0) << FErr;
+    const auto found = nlohmann::json::parse(ReadText(report))["performance"];
+    ASSERT_TRUE(found.is_object());
+    EXPECT_EQ(found["meter"], "3/4");
+    EXPECT_GE(found["beatSeconds"].size(), 90u);
+    EXPECT_GT(found["tempo"]["fastest"].get<double>(), found["tempo"]["slowest"].get<double>());
+
+    // The meter corrected: the same beats, other bars.
+    ASSERT_EQ(Run({"convert", input, out, "--notation", "readable", "--meter", "2/4", "--report", report}), 0) << FErr;
+    const auto corrected = nlohmann::json::parse(ReadText(report))["performance"];
+    EXPECT_EQ(corrected["meter"], "2/4");
+    EXPECT_EQ(corrected["beatSeconds"], found["beatSeconds"]);
+    EXPECT_NE(ReadText(out).find("<beats>2</beats>"), std::string::npos);
+
+    // The file's own timing, as asked: no performance, the exporter's document on the file's ticks.
+    ASSERT_EQ(Run({"convert", input, out, "--notation", "readable", "--timing", "file", "--report", report}), 0) << FErr;
+    EXPECT_FALSE(nlohmann::json::parse(ReadText(report)).contains("performance"));
+    TMidiFile file;
+    file.LoadFromFile(input);
+    TExportOptions options;
+    options.Notation = TNotationMode::nmReadable;
+    options.Performance.Timing = TPerformanceTiming::ptFile;
+    EXPECT_EQ(ReadText(out), BuildMusicXmlText(file, std::vector<const TMidiTrack*>{file.Tracks()[1].get()}, out, 16, options));
+
+    const std::string none = Target("none.musicxml");
+    for (const std::vector<std::string>& wrong :
+         {std::vector<std::string>{"--meter", "3/5"}, {"--meter", "x"}, {"--first-beat", "-1"}, {"--first-beat", "2:5"},
+          {"--timing", "free"}, {"--timing", "file", "--meter", "3/4"}}) {
+        std::vector<std::string> args = {"convert", input, none, "--notation", "readable"};
+        args.insert(args.end(), wrong.begin(), wrong.end());
+        EXPECT_EQ(Run(args), 2) << wrong.front();
+    }
+    EXPECT_EQ(Run({"convert", input, none, "--meter", "3/4"}), 2);  // literal notation has no performance stage
+    EXPECT_FALSE(fs::exists(none));
 }
 
 TEST_F(CliConvert, UsageErrorsExitTwoAndWriteNothing) {

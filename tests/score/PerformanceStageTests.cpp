@@ -1,0 +1,262 @@
+// The performance stage on performances made here from known scores: a
+// written piece played with rubato, a ritardando, a fermata and uneven timing,
+// recorded under one default tempo of 120 and 4/4. The stage must find the
+// beats, the meter, the bar lines and the key again, lose no note, and leave
+// a file that follows its own grid exactly as it was.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "MidiBuilder.h"
+#include "MusicXmlExporter.h"
+#include "PerformanceStage.h"
+#include "ScoreTestSupport.h"
+
+namespace korvalin {
+namespace {
+
+using test::MidiBuilder;
+using test::TNote;
+
+// A note of the written score, in beats.
+struct TWritten {
+    int Pitch;
+    double Start;
+    double Length;
+};
+
+// A piece in a key: a bass note on each downbeat, chords on the other beats,
+// a melody in eighths above; the harmony changes with the bar. `pickup` beats
+// of melody come before the first downbeat.
+std::vector<TWritten> Piece(int beatsPerBar, int bars, int tonic, int pickup) {
+    // I IV V I vi ii V I in the major key, as semitones over the tonic.
+    const int roots[] = {0, 5, 7, 0, 9, 2, 7, 0};
+    const int scale[] = {0, 2, 4, 5, 7, 9, 11, 12};
+    std::vector<TWritten> notes;
+    for (int p = 0; p < pickup; ++p) notes.push_back({60 + tonic + 7, static_cast<double>(p), 1.0});
+    for (int bar = 0; bar < bars; ++bar) {
+        const double at = pickup + bar * beatsPerBar;
+        const int root = tonic + roots[bar % 8];
+        notes.push_back({36 + root, at, static_cast<double>(beatsPerBar)});
+        for (int beat = 1; beat < beatsPerBar; ++beat)
+            for (const int third : {4, 7}) notes.push_back({48 + root + (roots[bar % 8] == 9 || roots[bar % 8] == 2 ? third - (third == 4 ? 1 : 0) : third), at + beat, 0.9});
+        for (int e = 0; e < 2 * beatsPerBar; ++e)
+            notes.push_back({72 + tonic + scale[(bar * 3 + e * (e % 3 == 0 ? 2 : 1)) % 8], at + 0.5 * e, e == 0 ? 1.0 : 0.45});
+    }
+    return notes;
+}
+
+// How the player shapes time: beat `b` sounds at `BeatTime(b)` seconds.
+struct TPlaying {
+    double Period = 0.6;      // seconds a beat at the start
+    double Rubato = 0.08;     // the period sways this much, slowly
+    double Ritardando = 0.5;  // the last eight beats slow by this much
+    double FermataAt = -1;    // a beat held this much longer
+    double Fermata = 0.0;
+    double Noise = 0.015;     // seconds, uneven placing of each note
+    double Total = 0;         // beats in the piece
+
+    double BeatTime(double beat) const {
+        // The time of a beat: the sum of the periods before it, in small steps.
+        double t = 0.3, b = 0.0;
+        const double step = 0.05;
+        while (b + step <= beat) {
+            t += Step(b) * step;
+            b += step;
+        }
+        return t + Step(b) * (beat - b);
+    }
+    double Step(double b) const {
+        double period = Period * (1.0 + Rubato * std::sin(b / 5.0));
+        if (Total > 0 && b > Total - 8) period *= 1.0 + Ritardando * (b - (Total - 8)) / 8.0;
+        if (FermataAt >= 0 && b >= FermataAt && b < FermataAt + 1) period += Fermata;
+        return period;
+    }
+};
+
+// A deterministic jitter in [-1, 1].
+double Jitter(std::uint32_t& seed) {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<double>(seed >> 8) / static_cast<double>(1u << 23) - 1.0;
+}
+
+// The performance as a file: one default tempo of 120 and 4/4, every tick a
+// 960th of a second.
+TMidiFile Perform(const std::vector<TWritten>& notes, const TPlaying& playing) {
+    std::uint32_t seed = 7;
+    std::vector<TNote> played;
+    for (const auto& note : notes) {
+        const double start = playing.BeatTime(note.Start) + playing.Noise * Jitter(seed);
+        const double end = playing.BeatTime(note.Start + note.Length) - 0.03;
+        played.push_back({note.Pitch, static_cast<std::uint32_t>(std::lround(std::max(0.0, start) * 960)),
+                          static_cast<std::uint32_t>(std::lround(std::max(start + 0.05, end) * 960))});
+    }
+    MidiBuilder midi(1, 480);
+    test::Conductor(midi, "Played");
+    test::NoteTrack(midi, "Piano", played);
+    return test::LoadBytes(midi.Bytes());
+}
+
+class PerformanceStage : public ::testing::Test {
+protected:
+    // A waltz in G major: one beat of pickup, 24 bars of 3/4, a fermata in bar 12.
+    void SetUp() override {
+        Written = Piece(3, 24, 7, 1);
+        Playing.Total = 1 + 24 * 3;
+        Playing.FermataAt = 1 + 11 * 3 + 2;
+        Playing.Fermata = 0.9;
+        File = Perform(Written, Playing);
+        Tracks = test::TracksWithNotes(File);
+    }
+    std::unique_ptr<TRetimedPerformance> Prepare(const TPerformanceOptions& options = {}) {
+        return PreparePerformance(File, Tracks, options);
+    }
+    // The share of the true beats from `first` on, every `every`, that a found beat of `found` matches.
+    double Matched(const std::vector<double>& found, double first, double every) const {
+        std::size_t hit = 0, count = 0;
+        for (double b = first; b <= Playing.Total; b += every, ++count) {
+            const double t = Playing.BeatTime(b);
+            if (std::any_of(found.begin(), found.end(), [&](double f) { return std::abs(f - t) <= 0.07; })) ++hit;
+        }
+        return static_cast<double>(hit) / static_cast<double>(count);
+    }
+    static std::vector<double> Downbeats(const TPerformanceAnalysis& analysis) {
+        std::vector<double> downbeats;
+        const double perBar = analysis.Meter.BeatsPerBar;
+        for (double count = 0.0; count <= analysis.Meter.Counts.back(); count += perBar)
+            downbeats.push_back(TimeOfCount(analysis.Beats, analysis.Meter, count));
+        return downbeats;
+    }
+
+    std::vector<TWritten> Written;
+    TPlaying Playing;
+    TMidiFile File;
+    std::vector<const TMidiTrack*> Tracks;
+};
+
+TEST_F(PerformanceStage, FindsTheBeatsTheMeterTheBarLinesAndTheKeyOfAFreePerformance) {
+    EXPECT_FALSE(FollowsItsGrid(File, Tracks));
+    const auto performance = Prepare();
+    ASSERT_NE(performance, nullptr);
+    const TPerformanceAnalysis& found = performance->Analysis;
+    EXPECT_GE(Matched(found.Beats.Times, 0, 1), 0.9);
+    EXPECT_EQ(found.Meter.Beats, 3);
+    EXPECT_EQ(found.Meter.BeatType, 4);
+    EXPECT_GE(Matched(Downbeats(found), 1, 3), 0.9);
+    EXPECT_EQ(found.Keys.front().Fifths, 1);
+    EXPECT_GT(found.Confidence, 0.5);
+    // The ritardando shows in the tempo range; the fermata does not make a mark per beat.
+    EXPECT_LT(found.SlowestBpm, 0.8 * found.FastestBpm);
+    EXPECT_LE(performance->File.TempoChanges.size(), 4u);
+}
+
+TEST_F(PerformanceStage, FindsFourBeatsABarAndAFlatKey) {
+    Written = Piece(4, 16, 5, 0);  // F major
+    Playing = {};
+    Playing.Total = 16 * 4;
+    File = Perform(Written, Playing);
+    Tracks = test::TracksWithNotes(File);
+    const auto performance = Prepare();
+    ASSERT_NE(performance, nullptr);
+    EXPECT_EQ(performance->Analysis.Meter.Beats, 4);
+    EXPECT_GE(Matched(Downbeats(performance->Analysis), 0, 4), 0.9);
+    EXPECT_EQ(performance->Analysis.Keys.front().Fifths, -1);
+}
+
+TEST_F(PerformanceStage, ReTimesEveryNoteOntoTheBeats) {
+    const auto performance = Prepare();
+    ASSERT_NE(performance, nullptr);
+    const TMidiFile& retimed = performance->File;
+    EXPECT_EQ(retimed.TimeSignatureChanges.front().Numerator, 3);
+    EXPECT_EQ(retimed.KeyFifths, 1);
+    ASSERT_EQ(performance->Parts.size(), 1u);
+    const auto& notes = performance->Parts[0]->Notes();
+    ASSERT_EQ(notes.size(), Tracks[0]->Notes().size());
+    // The bass notes of the downbeats land on bar lines: whole bars of 3 x 480 ticks.
+    std::size_t onBarLines = 0, basses = 0;
+    for (const auto& note : notes) {
+        if (note.Pitch >= 48) continue;
+        ++basses;
+        const std::int64_t off = note.StartTick % 1440;
+        if (std::min(off, 1440 - off) <= 60) ++onBarLines;
+    }
+    EXPECT_GE(onBarLines, basses * 9 / 10);
+}
+
+TEST_F(PerformanceStage, TheScoreHoldsEveryPlayedNoteAndTheReportTheTempoCurve) {
+    TConversionReport report;
+    TExportOptions options;
+    options.Notation = TNotationMode::nmReadable;
+    options.AutoGrid = true;
+    options.Report = &report;
+    const TScore score = BuildScore(File, Tracks, "played.musicxml", 16, options);
+    ASSERT_TRUE(report.Performance.Used);
+    EXPECT_EQ(report.Performance.Meter, "3/4");
+    EXPECT_EQ(report.Performance.KeyFifths, 1);
+    EXPECT_GE(report.Performance.BeatSeconds.size(), 70u);
+    EXPECT_TRUE(std::is_sorted(report.Performance.BeatSeconds.begin(), report.Performance.BeatSeconds.end()));
+    std::size_t struck = 0;
+    for (const auto& part : score.Parts)
+        for (const auto& head : part.Heads) struck += head.TieStop ? 0 : 1;
+    EXPECT_EQ(struck, Written.size());
+}
+
+TEST_F(PerformanceStage, CorrectionsChangeWhatTheySayAndNothingElse) {
+    const auto found = Prepare();
+    ASSERT_NE(found, nullptr);
+    TPerformanceOptions meter;
+    meter.MeterBeats = 6;
+    meter.MeterBeatType = 8;
+    const auto asSixEight = Prepare(meter);
+    ASSERT_NE(asSixEight, nullptr);
+    EXPECT_EQ(asSixEight->Analysis.Meter.Beats, 6);
+    EXPECT_EQ(asSixEight->Analysis.Meter.BeatsPerBar, 2);
+    EXPECT_TRUE(asSixEight->Analysis.Meter.Compound);
+    EXPECT_EQ(asSixEight->Analysis.Beats.Times, found->Analysis.Beats.Times);
+
+    // The first downbeat placed a bar later than found, at a tempo: bars follow from there.
+    TPerformanceOptions first;
+    const double second = found->Analysis.Beats.Times[found->Analysis.Meter.FirstDownbeat + 4];
+    first.FirstBeatSeconds = second;
+    first.FirstBeatBpm = 100;
+    const auto moved = Prepare(first);
+    ASSERT_NE(moved, nullptr);
+    EXPECT_EQ(moved->Analysis.Meter.Beats, 3);
+    const auto downbeats = Downbeats(moved->Analysis);
+    EXPECT_TRUE(std::any_of(downbeats.begin(), downbeats.end(), [&](double t) { return std::abs(t - second) < 0.02; }));
+
+    // The file's own timing, when asked for, is kept.
+    TPerformanceOptions file;
+    file.Timing = TPerformanceTiming::ptFile;
+    EXPECT_EQ(Prepare(file), nullptr);
+}
+
+TEST(PerformanceStageOnAGrid, AFileOnItsGridKeepsItsOwnTiming) {
+    MidiBuilder midi(1, 480);
+    test::Conductor(midi, "Entered", 500000, 3, 2, 1);
+    std::vector<TNote> notes;
+    // Beats of quintuplets, off every binary and triplet grid, but on five points of the beat.
+    for (std::uint32_t beat = 0; beat < 48; ++beat)
+        for (std::uint32_t k = 0; k < (beat % 2 == 0 ? 5u : 1u); ++k)
+            notes.push_back({60 + static_cast<int>((beat + k) % 5), beat * 480 + k * 96, beat * 480 + k * 96 + 90});
+    test::NoteTrack(midi, "Piano", notes);
+    const TMidiFile file = test::LoadBytes(midi.Bytes());
+    const auto tracks = test::TracksWithNotes(file);
+    EXPECT_TRUE(FollowsItsGrid(file, tracks));
+    EXPECT_EQ(PreparePerformance(file, tracks, {}), nullptr);
+    TExportOptions automatic;
+    automatic.Notation = TNotationMode::nmReadable;
+    automatic.AutoGrid = true;
+    TExportOptions kept = automatic;
+    kept.Performance.Timing = TPerformanceTiming::ptFile;
+    EXPECT_EQ(BuildMusicXmlText(file, tracks, "entered.musicxml", 16, automatic),
+              BuildMusicXmlText(file, tracks, "entered.musicxml", 16, kept));
+}
+
+}  // namespace
+}  // namespace korvalin
