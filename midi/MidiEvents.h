@@ -57,7 +57,7 @@ struct TVarLen {
 // Reads the quantity at data[pos], of at most four bytes. Running into the end
 // of the data is judged before the length, so four continued bytes and nothing
 // after them are truncated, not too long.
-inline TVarLen ReadVarLen(std::span<const std::uint8_t> data, std::size_t pos) noexcept {
+[[gnu::always_inline]] inline TVarLen ReadVarLen(std::span<const std::uint8_t> data, std::size_t pos) noexcept {
     TVarLen result;
     for (std::size_t i = 0;; ++i) {
         if (pos >= data.size() || i >= data.size() - pos) {
@@ -106,7 +106,7 @@ public:
     // Reads the next event. False at the end of the data, and at a delta time
     // with no event after it; event.Start then says where the events end.
     // A malformed event gives true with its Fault set; reading stops there.
-    bool Next(TMidiEvent& event);
+    [[gnu::always_inline]] bool Next(TMidiEvent& event);
 
 private:
     bool Fail(TMidiEvent& event, TMidiFault fault) {
@@ -123,8 +123,9 @@ private:
 // Inline: the loader calls it once per event of files of millions of notes.
 inline bool TMidiEventReader::Next(TMidiEvent& event) {
     const std::size_t size = FData.size();
-    event = TMidiEvent{};
     event.Start = FPos;
+    event.MetaType = 0;
+    event.Fault = TMidiFault::mfNone;
     if (FPos >= size) return false;
     const TVarLen delta = ReadVarLen(FData, FPos);
     if (delta.Fault != TMidiFault::mfNone) return Fail(event, delta.Fault);

@@ -97,7 +97,8 @@ TEST_F(EventReader, TheEndSaysWhereEventsStop) {
     EXPECT_EQ(std::make_tuple(event.DataPos, event.DataLength), std::make_tuple(2u, 1u));
     EXPECT_FALSE(reader.Next(event));
     EXPECT_EQ(event.Start, 3u);
-    TMidiEventReader whole(Bytes(dangling.begin(), dangling.begin() + 3));
+    const Bytes ended(dangling.begin(), dangling.begin() + 3);
+    TMidiEventReader whole(ended);
     while (whole.Next(event)) {
     }
     EXPECT_EQ(event.Start, 3u);
