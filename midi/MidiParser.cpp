@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "FileIO.h"
+#include "MidiEvents.h"
 
 namespace korvalin {
 
@@ -18,28 +19,14 @@ using Bytes = std::span<const std::uint8_t>;
 
 std::uint32_t ReadU16BE(Bytes data, std::size_t& pos) {
     if (data.size() - pos < 2) throw EMidiError("Unexpected end of MIDI file");
-    const std::uint32_t value = (std::uint32_t{data[pos]} << 8) | data[pos + 1];
     pos += 2;
-    return value;
+    return ReadBigEndian(data, pos - 2, 2);
 }
 
 std::uint32_t ReadU32BE(Bytes data, std::size_t& pos) {
     if (data.size() - pos < 4) throw EMidiError("Unexpected end of MIDI file");
-    const std::uint32_t value = (std::uint32_t{data[pos]} << 24) | (std::uint32_t{data[pos + 1]} << 16) |
-                                (std::uint32_t{data[pos + 2]} << 8) | data[pos + 3];
     pos += 4;
-    return value;
-}
-
-std::uint32_t ReadVarLen(Bytes data, std::size_t& pos) {
-    std::uint32_t value = 0;
-    for (int count = 1;; ++count) {
-        if (pos >= data.size()) throw EMidiError("Unexpected end of variable-length MIDI value");
-        const std::uint8_t byte = data[pos++];
-        if (count > 4) throw EMidiError("Invalid variable-length MIDI value");
-        value = (value << 7) | (byte & 0x7Fu);
-        if ((byte & 0x80) == 0) return value;
-    }
+    return ReadBigEndian(data, pos - 4, 4);
 }
 
 void AppendUtf8(std::string& out, std::uint32_t cp) {
@@ -130,6 +117,21 @@ struct TPendingNotes {
         Velocity.fill(0);
     }
 };
+
+// The loader's words for what the event reader found wrong.
+[[noreturn]] void FailTrack(TMidiFault fault) {
+    switch (fault) {
+        case TMidiFault::mfVarLenTruncated: throw EMidiError("Unexpected end of variable-length MIDI value");
+        case TMidiFault::mfVarLenTooLong: throw EMidiError("Invalid variable-length MIDI value");
+        case TMidiFault::mfRunningStatus: throw EMidiError("Invalid MIDI running status");
+        case TMidiFault::mfMetaType: throw EMidiError("Invalid MIDI meta event");
+        case TMidiFault::mfMetaLength: throw EMidiError("Invalid MIDI meta-event length");
+        case TMidiFault::mfSysExLength: throw EMidiError("Invalid SysEx length");
+        case TMidiFault::mfChannelData:
+        case TMidiFault::mfNone: break;
+    }
+    throw EMidiError("Incomplete MIDI channel event");
+}
 
 constexpr std::array<double, 12> kMajorProfile = {6.35, 2.23, 3.48, 2.33, 4.38, 4.09,
                                                   2.52, 5.19, 2.39, 3.66, 2.29, 2.88};
@@ -227,8 +229,6 @@ void TMidiFile::LoadFromBytes(std::span<const std::uint8_t> data) {
 void TMidiFile::ParseTrack(std::span<const std::uint8_t> data, TMidiTrack& track) {
     auto pending = std::make_unique<TPendingNotes>();
     std::int64_t tick = 0;
-    int runningStatus = -1;
-    std::size_t pos = 0;
 
     auto complete = [&](std::size_t slot, std::int32_t pitch, std::int32_t channel) {
         track.AddNote({pending->Start[slot], tick, pitch, pending->Velocity[slot], channel});
@@ -236,37 +236,27 @@ void TMidiFile::ParseTrack(std::span<const std::uint8_t> data, TMidiTrack& track
         pending->Velocity[slot] = 0;
     };
 
-    while (pos < data.size()) {
+    TMidiEventReader reader(data);
+    TMidiEvent event;
+    while (reader.Next(event)) {
+        if (event.Fault != TMidiFault::mfNone) FailTrack(event.Fault);
         // At most 0x0FFFFFFF per event and fewer events than bytes: no overflow.
-        tick += ReadVarLen(data, pos);
-        if (pos >= data.size()) break;
+        tick += event.Delta;
 
-        std::uint8_t status = data[pos];
-        if (status >= 0x80) {
-            ++pos;
-            if (status < 0xF0) runningStatus = status;
-        } else {
-            if (runningStatus < 0) throw EMidiError("Invalid MIDI running status");
-            status = static_cast<std::uint8_t>(runningStatus);
-        }
-
-        if (status == 0xFF) {
-            if (pos >= data.size()) throw EMidiError("Invalid MIDI meta event");
-            const std::uint8_t type = data[pos++];
-            const std::uint32_t length = ReadVarLen(data, pos);
-            if (length > data.size() - pos) throw EMidiError("Invalid MIDI meta-event length");
+        if (event.IsMeta()) {
+            const std::size_t pos = event.DataPos;
+            const std::size_t length = event.DataLength;
             const std::uint8_t* meta = data.data() + pos;
-            switch (type) {
-                case 0x03:
+            switch (event.MetaType) {
+                case kMetaTrackName:
                     track.Name = DecodeMetaText(data, pos, length);
                     break;
-                case 0x04:
+                case kMetaInstrumentName:
                     track.InstrumentName = DecodeMetaText(data, pos, length);
                     break;
-                case 0x51:
+                case kMetaTempo:
                     if (length == 3) {
-                        const std::uint32_t value = (std::uint32_t{meta[0]} << 16) |
-                                                    (std::uint32_t{meta[1]} << 8) | meta[2];
+                        const std::uint32_t value = TempoFromData(data.subspan(pos).first<3>());
                         if (value != 0) TempoChanges.push_back({tick, value});
                         if (value != 0 && !HasTempo) {
                             TempoMicroseconds = value;
@@ -275,7 +265,7 @@ void TMidiFile::ParseTrack(std::span<const std::uint8_t> data, TMidiTrack& track
                         }
                     }
                     break;
-                case 0x58:
+                case kMetaTimeSignature:
                     if (length >= 2) {
                         TimeNumerator = meta[0];
                         // 2^31 does not fit; a huge power stays a power of two
@@ -284,7 +274,7 @@ void TMidiFile::ParseTrack(std::span<const std::uint8_t> data, TMidiTrack& track
                         TimeSignatureChanges.push_back({tick, TimeNumerator, TimeDenominator});
                     }
                     break;
-                case 0x59:
+                case kMetaKeySignature:
                     if (length >= 2) KeyChanges.push_back({tick, static_cast<std::int8_t>(meta[0]), meta[1] != 0});
                     if (length >= 2 && !HasKeySignature) {
                         KeyFifths = static_cast<std::int8_t>(meta[0]);
@@ -295,41 +285,28 @@ void TMidiFile::ParseTrack(std::span<const std::uint8_t> data, TMidiTrack& track
                 default:
                     break;
             }
-            pos += length;
-            if (type == 0x2F) break;
+            if (event.MetaType == kMetaEndOfTrack) break;
             continue;
         }
+        if (event.IsSysEx()) continue;
 
-        if (status == 0xF0 || status == 0xF7) {
-            const std::uint32_t length = ReadVarLen(data, pos);
-            if (length > data.size() - pos) throw EMidiError("Invalid SysEx length");
-            pos += length;
-            runningStatus = -1;
-            continue;
-        }
+        const int kind = event.Kind();
+        const int channel = event.Channel();
+        const std::uint8_t data1 = data[event.DataPos];
+        const std::uint8_t data2 = event.DataLength > 1 ? data[event.DataPos + 1] : 0;
 
-        const int kind = status & 0xF0;
-        const int channel = status & 0x0F;
-        if (pos >= data.size()) throw EMidiError("Incomplete MIDI channel event");
-        const std::uint8_t data1 = data[pos++];
-        std::uint8_t data2 = 0;
-        if (kind != 0xC0 && kind != 0xD0) {
-            if (pos >= data.size()) throw EMidiError("Incomplete MIDI channel event");
-            data2 = data[pos++];
-        }
-
-        if (kind == 0x90 || kind == 0x80) {
+        if (kind == kStatusNoteOn || kind == kStatusNoteOff) {
             // A key number of 128 or more has no slot; such an event changes nothing.
             if (data1 >= 128) continue;
             const std::size_t slot = static_cast<std::size_t>(channel) * 128 + data1;
-            if (kind == 0x90 && data2 > 0) {
+            if (kind == kStatusNoteOn && data2 > 0) {
                 if (pending->Start[slot] >= 0) complete(slot, data1, channel);
                 pending->Start[slot] = tick;
                 pending->Velocity[slot] = data2;
             } else if (pending->Start[slot] >= 0) {
                 complete(slot, data1, channel);
             }
-        } else if (kind == 0xC0) {
+        } else if (kind == kStatusProgramChange) {
             if (track.ProgramNumber < 0) track.ProgramNumber = data1;
         }
     }
@@ -340,7 +317,7 @@ void TMidiFile::EstimateKey() {
     std::int64_t counted = 0;
     for (const auto& track : FTracks) {
         for (const TMidiNote& note : track->Notes()) {
-            if (note.Channel == 9) continue;
+            if (note.Channel == kDrumChannel) continue;
             const std::int64_t duration = std::max<std::int64_t>(note.EndTick - note.StartTick, 1);
             const auto pitchClass = static_cast<std::size_t>(((note.Pitch % 12) + 12) % 12);
             weight[pitchClass] += std::sqrt(static_cast<double>(duration));

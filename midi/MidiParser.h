@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "MidiEvents.h"
+
 namespace korvalin {
 
 // Raised by the loader for every file it refuses; the message is the whole story.

@@ -7,22 +7,14 @@
 #include <cstring>
 
 #include "FileIO.h"
+#include "MidiEvents.h"
 
 namespace korvalin {
 
 namespace {
 
-constexpr std::uint32_t kMaxDelta = 0x0FFFFFFF;
-
 std::int32_t ReadSigned32(std::span<const std::uint8_t> data, std::size_t offset) {
-    const std::uint32_t value = static_cast<std::uint32_t>(data[offset]) << 24 |
-                                static_cast<std::uint32_t>(data[offset + 1]) << 16 |
-                                static_cast<std::uint32_t>(data[offset + 2]) << 8 | data[offset + 3];
-    return static_cast<std::int32_t>(value);
-}
-
-void PutDWord(std::vector<std::uint8_t>& out, std::uint64_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+    return static_cast<std::int32_t>(ReadBigEndian(data, offset, 4));
 }
 
 }  // namespace
@@ -33,26 +25,9 @@ std::uint32_t PlaybackLeadIn(std::uint16_t division) {
 }
 
 TDeltaTime ReadDeltaTime(std::span<const std::uint8_t> data, std::size_t pos, std::size_t end) {
-    end = std::min(end, data.size());
-    TDeltaTime delta;
-    for (std::size_t i = 0; i < 4; ++i) {
-        if (pos >= end || i >= end - pos) break;
-        const std::uint8_t byte = data[pos + i];
-        delta.Value = delta.Value << 7 | (byte & 0x7Fu);
-        if ((byte & 0x80) == 0) {
-            delta.Length = i + 1;
-            return delta;
-        }
-    }
-    throw EReadError("Invalid MIDI delta time.");
-}
-
-void WriteVarLen(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    value &= kMaxDelta;
-    int shift = 21;
-    while (shift > 0 && (value >> shift) == 0) shift -= 7;
-    for (; shift > 0; shift -= 7) out.push_back(static_cast<std::uint8_t>(0x80 | ((value >> shift) & 0x7F)));
-    out.push_back(static_cast<std::uint8_t>(value & 0x7F));
+    const TVarLen delta = ReadVarLen(data.first(std::min(end, data.size())), pos);
+    if (delta.Fault != TMidiFault::mfNone) throw EReadError("Invalid MIDI delta time.");
+    return {delta.Value, delta.Length};
 }
 
 std::vector<std::uint8_t> PreparePlaybackBytes(std::span<const std::uint8_t> source) {
@@ -62,7 +37,7 @@ std::vector<std::uint8_t> PreparePlaybackBytes(std::span<const std::uint8_t> sou
     if (headerLength < 6 || static_cast<std::uint64_t>(headerLength) > source.size() - 8)
         throw EReadError("Invalid MIDI header.");
     const auto headerEnd = 8 + static_cast<std::size_t>(headerLength);
-    const std::uint32_t leadIn = PlaybackLeadIn(static_cast<std::uint16_t>(source[12] << 8 | source[13]));
+    const std::uint32_t leadIn = PlaybackLeadIn(static_cast<std::uint16_t>(ReadBigEndian(source, 12, 2)));
 
     std::vector<std::uint8_t> out;
     out.reserve(source.size() + 64);
@@ -80,10 +55,10 @@ std::vector<std::uint8_t> PreparePlaybackBytes(std::span<const std::uint8_t> sou
 
         if (std::memcmp(source.data() + pos, "MTrk", 4) == 0 && length > 0) {
             const TDeltaTime first = ReadDeltaTime(source, dataStart, dataEnd);
-            const std::uint32_t delayed = first.Value > kMaxDelta - leadIn ? kMaxDelta : first.Value + leadIn;
+            const std::uint32_t delayed = first.Value > kMaxVarLen - leadIn ? kMaxVarLen : first.Value + leadIn;
             std::vector<std::uint8_t> newDelta;
             WriteVarLen(newDelta, delayed);
-            PutDWord(out, static_cast<std::uint64_t>(length) - first.Length + newDelta.size());
+            WriteBigEndian(out, static_cast<std::uint32_t>(static_cast<std::size_t>(length) - first.Length + newDelta.size()), 4);
             out.insert(out.end(), newDelta.begin(), newDelta.end());
             out.insert(out.end(), source.begin() + static_cast<std::ptrdiff_t>(dataStart + first.Length),
                        source.begin() + static_cast<std::ptrdiff_t>(dataEnd));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "MidiErrors.h"
+#include "MidiEvents.h"
 
 namespace korvalin {
 
@@ -33,8 +34,5 @@ std::uint32_t PlaybackLeadIn(std::uint16_t division);
 // Reads a variable-length quantity of at most 4 bytes at pos, never at or
 // beyond end; EReadError "Invalid MIDI delta time." when it does not fit.
 TDeltaTime ReadDeltaTime(std::span<const std::uint8_t> data, std::size_t pos, std::size_t end);
-
-// Appends the low 28 bits of value as a variable-length quantity of 1..4 bytes.
-void WriteVarLen(std::vector<std::uint8_t>& out, std::uint32_t value);
 
 }  // namespace korvalin

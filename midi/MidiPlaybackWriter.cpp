@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "FileIO.h"
+#include "MidiEvents.h"
 
 namespace korvalin {
 
@@ -18,42 +19,20 @@ namespace {
 
 using TByteList = std::vector<std::uint8_t>;
 
-constexpr std::uint64_t kMaxDelta = 0x0FFFFFFF;
-constexpr std::uint8_t kPercussionChannel = 9;
-
 void WriteBytes(TByteList& out, std::span<const std::uint8_t> bytes) {
     out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
-void WriteWord(TByteList& out, std::uint16_t value) {
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-    out.push_back(static_cast<std::uint8_t>(value));
-}
-
-void WriteDWord(TByteList& out, std::uint32_t value) {
-    WriteWord(out, static_cast<std::uint16_t>(value >> 16));
-    WriteWord(out, static_cast<std::uint16_t>(value));
-}
-
-// Any 32-bit value, 1 to 5 bytes of seven bits, most significant group first.
-void WriteVarLength(TByteList& out, std::uint32_t value) {
-    int shift = 28;
-    while (shift > 0 && (value >> shift) == 0) shift -= 7;
-    for (; shift > 0; shift -= 7) out.push_back(static_cast<std::uint8_t>(0x80 | ((value >> shift) & 0x7F)));
-    out.push_back(static_cast<std::uint8_t>(value & 0x7F));
-}
-
 void WriteTextMeta(TByteList& out, std::uint8_t type, const std::string& text) {
     // A name longer than a meta event can say is cut; no real name comes near.
-    const std::size_t length = std::min<std::size_t>(text.size(), std::numeric_limits<std::uint32_t>::max());
-    WriteBytes(out, std::array<std::uint8_t, 3>{0x00, 0xFF, type});
-    WriteVarLength(out, static_cast<std::uint32_t>(length));
-    out.insert(out.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length));
+    const std::size_t length = std::min<std::size_t>(text.size(), kMaxVarLen);
+    const auto bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    WriteMetaEvent(out, 0, type, std::span<const std::uint8_t>(bytes, length));
 }
 
 void WriteChunk(TByteList& out, std::span<const std::uint8_t> data) {
     WriteBytes(out, std::array<std::uint8_t, 4>{'M', 'T', 'r', 'k'});
-    WriteDWord(out, static_cast<std::uint32_t>(data.size()));
+    WriteBigEndian(out, static_cast<std::uint32_t>(data.size()), 4);
     WriteBytes(out, data);
 }
 
@@ -89,27 +68,23 @@ std::int64_t NoteOffTick(const TMidiNote& note, const TNoteStart& start, const s
 std::uint32_t DeltaBetween(std::int64_t previous, std::int64_t tick) {
     if (tick <= previous) return 0;
     const std::uint64_t distance = static_cast<std::uint64_t>(tick) - static_cast<std::uint64_t>(previous);
-    return static_cast<std::uint32_t>(std::min(distance, kMaxDelta));
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(distance, kMaxVarLen));
 }
 
 }  // namespace
 
 std::vector<std::uint8_t> BuildConductorTrack(const TMidiFile& midi) {
     TByteList out;
-    if (!midi.Title.empty()) WriteTextMeta(out, 0x03, midi.Title);
+    if (!midi.Title.empty()) WriteTextMeta(out, kMetaTrackName, midi.Title);
 
     const std::uint32_t microseconds =
         midi.TempoMicroseconds == 0 ? 500000u : std::min<std::uint32_t>(midi.TempoMicroseconds, 0xFFFFFFu);
-    WriteBytes(out, std::array<std::uint8_t, 7>{0x00, 0xFF, 0x51, 0x03, static_cast<std::uint8_t>(microseconds >> 16),
-                                                static_cast<std::uint8_t>(microseconds >> 8),
-                                                static_cast<std::uint8_t>(microseconds)});
-    WriteBytes(out, std::array<std::uint8_t, 8>{0x00, 0xFF, 0x58, 0x04,
-                                                Limit<std::uint8_t>(midi.TimeNumerator, 1, 255),
-                                                TimeSignatureExponent(midi.TimeDenominator), 0x18, 0x08});
-    WriteBytes(out, std::array<std::uint8_t, 6>{0x00, 0xFF, 0x59, 0x02,
-                                                static_cast<std::uint8_t>(midi.KeyFifths & 0xFF),
-                                                static_cast<std::uint8_t>(midi.KeyMinor ? 1 : 0)});
-    WriteBytes(out, std::array<std::uint8_t, 4>{0x00, 0xFF, 0x2F, 0x00});
+    WriteMetaEvent(out, 0, kMetaTempo, TempoData(microseconds));
+    WriteMetaEvent(out, 0, kMetaTimeSignature,
+                   std::array<std::uint8_t, 4>{Limit<std::uint8_t>(midi.TimeNumerator, 1, 255),
+                                               TimeSignatureExponent(midi.TimeDenominator), 0x18, 0x08});
+    WriteMetaEvent(out, 0, kMetaKeySignature, KeySignatureData(midi.KeyFifths, midi.KeyMinor));
+    WriteMetaEvent(out, 0, kMetaEndOfTrack, {});
     return out;
 }
 
@@ -130,8 +105,8 @@ std::vector<std::uint8_t> BuildNoteTrack(const TMidiTrack& track) {
         channelUsed[channel] = true;
         const auto velocity = Limit<std::uint8_t>(note.Velocity, 1, 127);
         const auto pitch = pitchOf(note);
-        const std::array<std::uint8_t, 3> noteOn{static_cast<std::uint8_t>(0x90 | channel), pitch, velocity};
-        const std::array<std::uint8_t, 3> noteOff{static_cast<std::uint8_t>(0x80 | channel), pitch, 0};
+        const std::array<std::uint8_t, 3> noteOn{static_cast<std::uint8_t>(kStatusNoteOn | channel), pitch, velocity};
+        const std::array<std::uint8_t, 3> noteOff{static_cast<std::uint8_t>(kStatusNoteOff | channel), pitch, 0};
         events.push_back(std::make_unique<TPlaybackEvent>(note.StartTick, 2, noteOn));
         events.push_back(
             std::make_unique<TPlaybackEvent>(NoteOffTick(note, {channel, pitch, note.StartTick}, soundingStarts), 1, noteOff));
@@ -142,29 +117,28 @@ std::vector<std::uint8_t> BuildNoteTrack(const TMidiTrack& track) {
     });
 
     TByteList out;
-    WriteTextMeta(out, 0x03, track.ExportName);
+    WriteTextMeta(out, kMetaTrackName, track.ExportName);
     const auto program = Limit<std::uint8_t>(std::max(track.ProgramNumber, 0), 0, 127);
     for (std::uint8_t channel = 0; channel < 16; ++channel) {
-        if (!channelUsed[channel] || channel == kPercussionChannel) continue;
-        WriteBytes(out, std::array<std::uint8_t, 3>{0x00, static_cast<std::uint8_t>(0xC0 | channel), program});
+        if (!channelUsed[channel] || channel == kDrumChannel) continue;
+        WriteEvent(out, 0, std::array<std::uint8_t, 2>{static_cast<std::uint8_t>(kStatusProgramChange | channel), program});
     }
     std::int64_t previous = 0;
     for (const auto& event : events) {
-        WriteVarLength(out, DeltaBetween(previous, event->Tick));
-        WriteBytes(out, event->Data);
+        WriteEvent(out, DeltaBetween(previous, event->Tick), event->Data);
         previous = event->Tick;
     }
-    WriteBytes(out, std::array<std::uint8_t, 4>{0x00, 0xFF, 0x2F, 0x00});
+    WriteMetaEvent(out, 0, kMetaEndOfTrack, {});
     return out;
 }
 
 std::vector<std::uint8_t> BuildPartPlaybackMidi(const TMidiFile* midi, const TMidiTrack* track) {
     if (midi == nullptr || track == nullptr) throw EArgumentNilException("Не выбрана MIDI-дорожка.");
     TByteList out{'M', 'T', 'h', 'd'};
-    WriteDWord(out, 6);
-    WriteWord(out, 1);
-    WriteWord(out, 2);
-    WriteWord(out, static_cast<std::uint16_t>(midi->PPQN & 0xFFFF));
+    WriteBigEndian(out, 6, 4);
+    WriteBigEndian(out, 1, 2);
+    WriteBigEndian(out, 2, 2);
+    WriteBigEndian(out, static_cast<std::uint32_t>(midi->PPQN & 0xFFFF), 2);
     WriteChunk(out, BuildConductorTrack(*midi));
     WriteChunk(out, BuildNoteTrack(*track));
     return out;

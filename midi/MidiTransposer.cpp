@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "FileIO.h"
+#include "MidiEvents.h"
 
 namespace korvalin {
 
@@ -23,29 +24,34 @@ bool HasTag(std::span<const std::uint8_t> data, std::size_t pos, const char (&ta
 
 std::uint32_t ReadWord(std::span<const std::uint8_t> data, std::size_t offset) {
     if (data.size() < 2 || offset > data.size() - 2) throw EReadError("Повреждён заголовок MIDI.");
-    return static_cast<std::uint32_t>(data[offset]) << 8 | data[offset + 1];
+    return ReadBigEndian(data, offset, 2);
 }
 
 std::uint32_t ReadDWord(std::span<const std::uint8_t> data, std::size_t offset) {
     if (data.size() < 4 || offset > data.size() - 4) throw EReadError("Повреждён MIDI-файл.");
-    return static_cast<std::uint32_t>(data[offset]) << 24 | static_cast<std::uint32_t>(data[offset + 1]) << 16 |
-           static_cast<std::uint32_t>(data[offset + 2]) << 8 | data[offset + 3];
+    return ReadBigEndian(data, offset, 4);
 }
 
-// A delta time or a length: at most four bytes of seven bits each.
-std::uint32_t ReadVarLen(std::span<const std::uint8_t> data, std::size_t& pos) {
-    std::uint32_t value = 0;
-    for (int count = 1;; ++count) {
-        if (pos >= data.size()) throw EReadError("Повреждено MIDI-событие.");
-        const std::uint8_t byte = data[pos++];
-        if (count > 4) throw EReadError("Некорректная MIDI-длительность.");
-        value = value << 7 | (byte & 0x7Fu);
-        if ((byte & 0x80) == 0) return value;
+// The rewriter's words for what the event reader found wrong.
+[[noreturn]] void FailTrack(TMidiFault fault) {
+    switch (fault) {
+        case TMidiFault::mfVarLenTruncated: throw EReadError("Повреждено MIDI-событие.");
+        case TMidiFault::mfVarLenTooLong: throw EReadError("Некорректная MIDI-длительность.");
+        case TMidiFault::mfRunningStatus: throw EReadError("Некорректный running status в MIDI.");
+        case TMidiFault::mfMetaType: throw EReadError("Повреждено метасобытие MIDI.");
+        case TMidiFault::mfMetaLength: throw EReadError("Повреждена длина метасобытия MIDI.");
+        case TMidiFault::mfSysExLength: throw EReadError("Повреждено SysEx-событие MIDI.");
+        case TMidiFault::mfChannelData:
+        case TMidiFault::mfNone: break;
     }
+    throw EReadError("Оборвано MIDI-событие.");
 }
 
-void PutDWord(std::vector<std::uint8_t>& out, std::uint64_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+// An event of delta time 0 in its own bytes, to be inserted into a track.
+std::vector<std::uint8_t> MetaEventAtZero(std::uint8_t type, std::span<const std::uint8_t> data) {
+    std::vector<std::uint8_t> event;
+    WriteMetaEvent(event, 0, type, data);
+    return event;
 }
 
 }  // namespace
@@ -58,82 +64,49 @@ std::uint32_t TempoToMicroseconds(std::int32_t tempo) {
 
 std::size_t RewriteTrack(std::span<std::uint8_t> data, std::int32_t semitones, std::int32_t newFifths, bool minor,
                          std::int32_t tempo, TRewriteFlags& flags) {
-    const std::uint32_t microseconds = TempoToMicroseconds(tempo);
-    const std::size_t size = data.size();
-    std::size_t pos = 0;
-    std::uint8_t runningStatus = 0;  // 0: none; a status byte is never 0
+    const std::array<std::uint8_t, 3> tempoData = TempoData(TempoToMicroseconds(tempo));
+    const std::array<std::uint8_t, 2> keyData = KeySignatureData(newFifths, minor);
 
-    while (pos < size) {
-        const std::size_t eventStart = pos;
-        ReadVarLen(data, pos);
-        // A delta time with no event after it: anything added to this track
-        // has to go before it, or the dangling delta would swallow its first byte.
-        if (pos >= size) return eventStart;
-
-        std::uint8_t status = data[pos];
-        if (status >= 0x80) {
-            ++pos;
-            if (status < 0xF0) runningStatus = status;
-        } else if (runningStatus != 0) {
-            status = runningStatus;
-        } else {
-            throw EReadError("Некорректный running status в MIDI.");
-        }
-
-        if (status == 0xFF) {
-            if (pos >= size) throw EReadError("Повреждено метасобытие MIDI.");
-            const std::uint8_t type = data[pos++];
-            const std::uint32_t length = ReadVarLen(data, pos);
-            if (length > size - pos) throw EReadError("Повреждена длина метасобытия MIDI.");
-            if (type == 0x59 && length >= 2) {
-                data[pos] = static_cast<std::uint8_t>(newFifths & 0xFF);
-                data[pos + 1] = minor ? 1 : 0;
+    TMidiEventReader reader(data);
+    TMidiEvent event;
+    while (reader.Next(event)) {
+        if (event.Fault != TMidiFault::mfNone) FailTrack(event.Fault);
+        const auto at = data.begin() + static_cast<std::ptrdiff_t>(event.DataPos);
+        if (event.IsMeta()) {
+            if (event.MetaType == kMetaKeySignature && event.DataLength >= 2) {
+                std::copy(keyData.begin(), keyData.end(), at);
                 flags.KeyWritten = true;
-            } else if (type == 0x51 && length == 3) {
-                data[pos] = static_cast<std::uint8_t>(microseconds >> 16);
-                data[pos + 1] = static_cast<std::uint8_t>(microseconds >> 8);
-                data[pos + 2] = static_cast<std::uint8_t>(microseconds);
+            } else if (event.MetaType == kMetaTempo && event.DataLength == 3) {
+                std::copy(tempoData.begin(), tempoData.end(), at);
                 flags.TempoWritten = true;
-            } else if (type == 0x2F) {
+            } else if (event.MetaType == kMetaEndOfTrack) {
                 // Whatever follows the end of the track is copied, never read.
-                return eventStart;
+                return event.Start;
             }
-            pos += length;
-        } else if (status == 0xF0 || status == 0xF7) {
-            const std::uint32_t length = ReadVarLen(data, pos);
-            if (length > size - pos) throw EReadError("Повреждено SysEx-событие MIDI.");
-            pos += length;
-            runningStatus = 0;
-        } else {
-            // Channel events, and the stray system bytes 0xF1..0xFE, which real
-            // files contain and which we pass over with two data bytes.
-            const std::uint8_t kind = status & 0xF0;
-            const std::size_t dataBytes = (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
-            if (dataBytes > size - pos) throw EReadError("Оборвано MIDI-событие.");
-            if ((kind == 0x80 || kind == 0x90) && (status & 0x0F) != 9) {
-                const std::int64_t note = static_cast<std::int64_t>(data[pos]) + semitones;
+        } else if (!event.IsSysEx()) {
+            // Stray system bytes 0xF1..0xFE come here too; only notes move.
+            const std::uint8_t kind = event.Kind();
+            if ((kind == kStatusNoteOff || kind == kStatusNoteOn) && event.Channel() != kDrumChannel) {
+                const std::int64_t note = static_cast<std::int64_t>(*at) + semitones;
                 if (note < 0 || note > 127)
                     throw ERangeError("После транспонирования одна из нот выходит за диапазон MIDI 0..127.");
-                data[pos] = static_cast<std::uint8_t>(note);
+                *at = static_cast<std::uint8_t>(note);
             }
-            pos += dataBytes;
         }
     }
-    return size;
+    // A delta time with no event after it: anything added to this track has
+    // to go before it, or the dangling delta would swallow its first byte.
+    return event.Start;
 }
 
 void InsertKeySignature(std::vector<std::uint8_t>& data, std::size_t pos, std::int32_t newFifths, bool minor) {
-    const std::array<std::uint8_t, 6> event{0x00, 0xFF, 0x59, 0x02, static_cast<std::uint8_t>(newFifths & 0xFF),
-                                            static_cast<std::uint8_t>(minor ? 1 : 0)};
+    const std::vector<std::uint8_t> event = MetaEventAtZero(kMetaKeySignature, KeySignatureData(newFifths, minor));
     const auto at = data.begin() + static_cast<std::ptrdiff_t>(std::min(pos, data.size()));
     data.insert(at, event.begin(), event.end());
 }
 
 void InsertTempo(std::vector<std::uint8_t>& data, std::size_t pos, std::int32_t tempo) {
-    const std::uint32_t microseconds = TempoToMicroseconds(tempo);
-    const std::array<std::uint8_t, 7> event{0x00, 0xFF, 0x51, 0x03, static_cast<std::uint8_t>(microseconds >> 16),
-                                            static_cast<std::uint8_t>(microseconds >> 8),
-                                            static_cast<std::uint8_t>(microseconds)};
+    const std::vector<std::uint8_t> event = MetaEventAtZero(kMetaTempo, TempoData(TempoToMicroseconds(tempo)));
     const auto at = data.begin() + static_cast<std::ptrdiff_t>(std::min(pos, data.size()));
     data.insert(at, event.begin(), event.end());
 }
@@ -192,7 +165,7 @@ std::vector<std::uint8_t> TransposeMidiBytes(std::span<const std::uint8_t> sourc
     out.insert(out.end(), source.begin(), source.begin() + static_cast<std::ptrdiff_t>(headerEnd));
     for (const auto& track : tracks) {
         out.insert(out.end(), {'M', 'T', 'r', 'k'});
-        PutDWord(out, track.Data.size());
+        WriteBigEndian(out, static_cast<std::uint32_t>(track.Data.size()), 4);
         out.insert(out.end(), track.Data.begin(), track.Data.end());
     }
     return out;

@@ -75,7 +75,7 @@ void MapDrums(std::vector<TPartNote>& notes, TScorePart& part, std::int32_t part
         instrument.Id = prefix + std::to_string(key + 1);
         // Keys outside the map are still named, and played on their own key.
         instrument.Name = sound != nullptr ? sound->Name : "Percussion " + std::to_string(key);
-        instrument.MidiChannel = 10;
+        instrument.MidiChannel = kDrumChannel + 1;  // 1-based in MusicXML
         instrument.MidiUnpitched = key + 1;
     }
     for (auto& note : notes) {

@@ -29,9 +29,6 @@ constexpr std::size_t kFreeShareDivisor = 4;
 // The accents of this many bars at least are weighed before bar lines move.
 constexpr TScoreTime kFewestBars = 4;
 constexpr std::size_t kFewestLongNotes = 8;
-constexpr std::int32_t kDrumChannel = 9;  // 0-based: General MIDI's channel 10
-
-TScoreTime FloorDiv(TScoreTime a, TScoreTime b) { return a / b - (a % b != 0 && (a < 0) != (b < 0) ? 1 : 0); }
 
 // The weight of each place in a bar, by the grid's steps: the downbeat, the
 // other strong beats, the beats, their halves (thirds in compound meters),

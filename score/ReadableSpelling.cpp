@@ -21,8 +21,6 @@ namespace {
 constexpr std::array<std::int8_t, 7> kStepOfBase = {3, 0, 4, 1, 5, 2, 6};  // base -1..5: F C G D A E B
 constexpr std::array<std::int32_t, 7> kStepSemitone = {0, 2, 4, 5, 7, 9, 11};
 
-std::int32_t FloorDiv(std::int32_t a, std::int32_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0); }
-
 // The spelling at a place on the line of fifths (C = 0, G = 1, F = -1).
 struct TFifthsSpelling {
     std::int8_t Step;

@@ -160,7 +160,7 @@ TReadableStaves ClassifyTrack(const TMidiTrack& track) {
     if (notes.empty()) return TReadableStaves::rsSingle;
     std::size_t drums = 0, high = 0, low = 0;
     for (const auto& note : notes) {
-        drums += note.Channel == 9 ? 1 : 0;
+        drums += note.Channel == kDrumChannel ? 1 : 0;
         high += note.Pitch >= 55 ? 1 : 0;  // G3 and up sit well in the treble clef
         low += note.Pitch <= 67 ? 1 : 0;   // G4 and down in the bass clef
     }

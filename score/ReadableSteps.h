@@ -15,6 +15,12 @@
 
 namespace korvalin {
 
+// Division rounding down, also for places before their origin and flats below C.
+template <typename T>
+constexpr T FloorDiv(T a, T b) {
+    return a / b - (a % b != 0 && (a < 0) != (b < 0) ? 1 : 0);
+}
+
 enum class TReadableStaves { rsSingle, rsGrand, rsPercussion };
 
 // One note of a part after quantisation, in score units.
