@@ -155,6 +155,12 @@ public:
     void UpdateGridChoices();
     // What readable notation did, in one line for the status bar.
     QString ReadableSummary(const korvalin::TConversionReport& report) const;
+    // Shows a status line kept as its description, so that a language switch
+    // can say it again in the other language.
+    void ShowStatus(std::function<QString()> describe);
+    // The readable summary of the score last written, in the current language;
+    // empty for literal notation.
+    QString CurrentReadableSummary() const;
     // How the score is written: as played (the first item) or for reading.
     korvalin::TNotationMode SelectedNotation() const;
     // What Show score, Save MusicXML and the transposed preview ask of the exporter.
@@ -258,6 +264,8 @@ public:
     void btnSaveMidiClick();
     // Prepares fileName and plays the copy; caption completes "Playing: ".
     void PlayMidi(const QString& fileName, const QString& caption);
+    // The same, with a caption said again in the language the window is switched to.
+    void PlayMidi(const QString& fileName, const std::function<QString()>& caption);
     // Stops and closes the sequencer if it is open.
     void StopPlayback(bool showStatus);
     // The end of a play, as the sequencer reports it.
@@ -306,6 +314,11 @@ protected:
     QString FLastSavedFile;
     // The status bar's account of the last readable score written; empty for literal.
     QString FReadableSummary;
+    std::shared_ptr<const korvalin::TConversionReport> FReadableReport;
+    // The status line's description and what it last showed; a text set
+    // otherwise is not the description's any more.
+    std::function<QString()> FStatusDescription;
+    QString FStatusShown;
     double FZoom = 1.0;
     bool FViewerFullScreen = false;
     QRect FNormalBounds;

@@ -59,7 +59,12 @@ public:
     QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
+    void paintEvent(QPaintEvent* event) override {
+        // A caption allowed a second line is drawn whole on two lines instead.
+        if (wordWrap()) {
+            QLabel::paintEvent(event);
+            return;
+        }
         QPainter painter(this);
         const QRect area = contentsRect();
         const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
@@ -364,7 +369,11 @@ void TfrmMain::CreateControls() {
     tools->Place(btnPrint, {139, 7, 86, 29}, TAnchor::akTopRight);
     tools->Place(btnSavePdf, {231, 7, 122, 29}, TAnchor::akTopRight);
     tools->Place(btnZoomOut, {361, 7, 34, 29}, TAnchor::akTopRight);
-    tools->Place(lblViewerTitle, {12, 13, 0, 0}, TAnchor::akTopLeft, btnPrint);
+    // The caption may take a second line: in Russian it is wider than the
+    // room the buttons leave it at the window's default width.
+    lblViewerTitle->setWordWrap(true);
+    lblViewerTitle->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    tools->Place(lblViewerTitle, {12, 2, 0, 40}, TAnchor::akTopLeft, btnPrint);
     // Centred where the designed 32 pixels were, wide enough for "250%".
     tools->Place(lblZoom, {398, 13, 42, 0}, TAnchor::akTopRight);
     tools->Place(btnZoomIn, {445, 7, 34, 29}, TAnchor::akTopRight);
@@ -425,8 +434,10 @@ void TfrmMain::RelayoutPanels() {
         for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
         FitFont(combo, items, combo->width() - 36);
     }
+    // A caption ends where the column's controls end, not at the panel's edge.
+    constexpr int kColumnMargin = 16;
     for (QLabel* label : {lblPartName, lblClef, lblGrid, lblNewKey, lblNewTempo})
-        FitFont(label, {label->text()}, kLeftWidth - label->x() - 2);
+        FitFont(label, {label->text()}, kLeftWidth - kColumnMargin - label->x());
     FitFont(lblNotation, {lblNotation->text()}, cbNotation->x() - lblNotation->x() - 6);
     for (QFrame* panel : {pnlTop, pnlTrackSettings, pnlMidiSettings, pnlViewerTools})
         static_cast<TAnchoredPanel*>(panel)->Relayout();

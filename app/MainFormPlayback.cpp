@@ -136,10 +136,13 @@ void TfrmMain::btnPreviewTransposedClick() {
                   QString::fromUtf8(e.what()));
         return;
     }
-    lblStatus->setText(Localized(QStringLiteral("Показана транспонированная партитура: %1 BPM · %2"),
-                                 QStringLiteral("Showing transposed score: %1 BPM · %2"))
-                           .arg(tempo)
-                           .arg(FromUtf8(korvalin::KeyNameFromFifths(newFifths, FMidi->KeyMinor))));
+    const QString keyName = FromUtf8(korvalin::KeyNameFromFifths(newFifths, FMidi->KeyMinor));
+    ShowStatus([this, tempo, keyName] {
+        return Localized(QStringLiteral("Показана транспонированная партитура: %1 BPM · %2"),
+                         QStringLiteral("Showing transposed score: %1 BPM · %2"))
+            .arg(tempo)
+            .arg(keyName);
+    });
 }
 
 void TfrmMain::btnSaveMidiClick() {
@@ -164,8 +167,9 @@ void TfrmMain::btnSaveMidiClick() {
         return;
     }
     AddRecentFile(fileName, true);
-    lblStatus->setText(Localized(QStringLiteral("Новый MIDI сохранён: "), QStringLiteral("New MIDI saved: ")) +
-                       fileName);
+    ShowStatus([this, fileName] {
+        return Localized(QStringLiteral("Новый MIDI сохранён: "), QStringLiteral("New MIDI saved: ")) + fileName;
+    });
     ShowMessage(TMessageKind::mkInformation,
                 Localized(QStringLiteral("MIDI успешно сохранён:"), QStringLiteral("MIDI saved successfully:")) +
                     QLatin1Char('\n') + fileName);
@@ -182,6 +186,10 @@ QString TfrmMain::MciErrorText(int code) {
 }
 
 void TfrmMain::PlayMidi(const QString& fileName, const QString& caption) {
+    PlayMidi(fileName, [caption] { return caption; });
+}
+
+void TfrmMain::PlayMidi(const QString& fileName, const std::function<QString()>& caption) {
     StopPlayback(false);
     try {
         const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FPreparedPlaybackFile);
@@ -225,7 +233,9 @@ void TfrmMain::PlayMidi(const QString& fileName, const QString& caption) {
         return;
     }
 
-    lblStatus->setText(Localized(QStringLiteral("Воспроизведение: "), QStringLiteral("Playing: ")) + caption);
+    ShowStatus([this, caption] {
+        return Localized(QStringLiteral("Воспроизведение: "), QStringLiteral("Playing: ")) + caption();
+    });
     UpdatePlaybackButtons();
 }
 
@@ -237,8 +247,9 @@ void TfrmMain::StopPlayback(bool showStatus) {
         }
         FPlaybackOpen = false;
         if (showStatus)
-            lblStatus->setText(
-                Localized(QStringLiteral("Воспроизведение остановлено."), QStringLiteral("Playback stopped.")));
+            ShowStatus([this] {
+                return Localized(QStringLiteral("Воспроизведение остановлено."), QStringLiteral("Playback stopped."));
+            });
     }
     UpdatePlaybackButtons();
 }
@@ -248,17 +259,22 @@ void TfrmMain::MMMciNotify(int code, int) {
     FSequencer->Close();
     FPlaybackOpen = false;
     if (code == korvalin::ncSuccessful)
-        lblStatus->setText(
-            Localized(QStringLiteral("Воспроизведение завершено."), QStringLiteral("Playback finished.")));
+        ShowStatus([this] {
+            return Localized(QStringLiteral("Воспроизведение завершено."), QStringLiteral("Playback finished."));
+        });
     else if (code == korvalin::ncFailure)
-        lblStatus->setText(Localized(QStringLiteral("Ошибка во время воспроизведения MIDI."),
-                                     QStringLiteral("An error occurred during MIDI playback.")));
+        ShowStatus([this] {
+            return Localized(QStringLiteral("Ошибка во время воспроизведения MIDI."),
+                             QStringLiteral("An error occurred during MIDI playback."));
+        });
     UpdatePlaybackButtons();
 }
 
 void TfrmMain::btnPlayAllClick() {
     if (FSourceMidiFile.isEmpty() || !QFileInfo::exists(FSourceMidiFile)) return;
-    PlayMidi(FSourceMidiFile, Localized(QStringLiteral("весь MIDI-файл"), QStringLiteral("entire MIDI file")));
+    PlayMidi(FSourceMidiFile, std::function<QString()>([this] {
+                 return Localized(QStringLiteral("весь MIDI-файл"), QStringLiteral("entire MIDI file"));
+             }));
 }
 
 void TfrmMain::btnPlayTrackClick() {
@@ -272,9 +288,9 @@ void TfrmMain::btnPlayTrackClick() {
         const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FPlaybackTempFile);
         korvalin::WritePartPlaybackMidi(FMidi.get(), track, NativePath(FPlaybackTempFile));
         const QString name = korvalin::mainform::DisplayName(track->ExportName);
-        const QString caption =
-            FEnglish ? QStringLiteral("part \"%1\"").arg(name) : QStringLiteral("партия «%1»").arg(name);
-        PlayMidi(FPlaybackTempFile, caption);
+        PlayMidi(FPlaybackTempFile, std::function<QString()>([this, name] {
+                     return FEnglish ? QStringLiteral("part \"%1\"").arg(name) : QStringLiteral("партия «%1»").arg(name);
+                 }));
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Не удалось подготовить выбранную партию:"),
                             QStringLiteral("Could not prepare the selected part:")),

@@ -145,6 +145,7 @@ bool TfrmMain::WriteScoreFile(const QString& fileName) {
         if (options.Notation == korvalin::TNotationMode::nmReadable) options.Report = &report;
         korvalin::BuildMusicXml(*FMidi, tracks, QFile::encodeName(fileName).toStdString(), SelectedGrid(), options);
         FReadableSummary = options.Report != nullptr ? ReadableSummary(report) : QString();
+        FReadableReport = options.Report != nullptr ? std::make_shared<const korvalin::TConversionReport>(report) : nullptr;
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Ошибка преобразования:"), QStringLiteral("Conversion error:")),
                   QString::fromUtf8(e.what()));
@@ -164,12 +165,16 @@ void TfrmMain::btnPreviewClick() {
     const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FPreviewFile);
     if (!WriteScoreFile(FPreviewFile)) return;
     SendScoreFile(FPreviewFile);
-    lblStatus->setText(
-        FViewerReady() ? Localized(QStringLiteral("Партитура передана во встроенный просмотрщик."),
-                                   QStringLiteral("The score was sent to the built-in viewer."))
-                       : Localized(QStringLiteral("Просмотрщик запускается; партитура появится после загрузки."),
-                                   QStringLiteral("The viewer is starting; the score will appear when it is ready.")));
-    if (!FReadableSummary.isEmpty()) lblStatus->setText(lblStatus->text() + QStringLiteral(" ") + FReadableSummary);
+    const bool ready = FViewerReady();
+    ShowStatus([this, ready] {
+        const QString sent =
+            ready ? Localized(QStringLiteral("Партитура передана во встроенный просмотрщик."),
+                              QStringLiteral("The score was sent to the built-in viewer."))
+                  : Localized(QStringLiteral("Просмотрщик запускается; партитура появится после загрузки."),
+                              QStringLiteral("The viewer is starting; the score will appear when it is ready."));
+        const QString summary = CurrentReadableSummary();
+        return summary.isEmpty() ? sent : sent + QStringLiteral(" ") + summary;
+    });
 }
 
 void TfrmMain::btnExportClick() {
@@ -187,8 +192,11 @@ void TfrmMain::btnExportClick() {
     if (!WriteScoreFile(fileName)) return;
     FLastSavedFile = fileName;
     SetCommandEnabled(btnOpenExternal, true);
-    lblStatus->setText(Localized(QStringLiteral("Готово: "), QStringLiteral("Done: ")) + fileName +
-                       (FReadableSummary.isEmpty() ? QString() : QStringLiteral(" · ") + FReadableSummary));
+    ShowStatus([this, fileName] {
+        const QString summary = CurrentReadableSummary();
+        return Localized(QStringLiteral("Готово: "), QStringLiteral("Done: ")) + fileName +
+               (summary.isEmpty() ? QString() : QStringLiteral(" · ") + summary);
+    });
     ShowMessage(TMessageKind::mkInformation, Localized(QStringLiteral("MusicXML успешно создан:"),
                                                        QStringLiteral("MusicXML was created successfully:")) +
                                                  QLatin1Char('\n') + fileName);

