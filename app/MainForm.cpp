@@ -94,6 +94,7 @@ void TfrmMain::ConnectHandlers() {
     connect(cbClef, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { cbClefChange(); }); });
     connect(cbNotation, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { cbNotationChange(); }); });
     ConnectViewerCommands();
+    CreateShortcuts();
 
     // A button whose command is not part of the window yet is never offered.
     for (QPushButton* button : findChildren<QPushButton*>())

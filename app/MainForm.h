@@ -25,6 +25,7 @@ class QMenu;
 class QTranslator;
 class QPushButton;
 class QRadioButton;
+class QShortcut;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QPageLayout;
@@ -97,6 +98,7 @@ public:
     QPushButton* btnPlayAll = nullptr;
     QPushButton* btnPlayTrack = nullptr;
     QPushButton* btnStop = nullptr;
+    QPushButton* btnPause = nullptr;
     QPushButton* btnPlayTransposed = nullptr;
     QFrame* pnlMidiSettings = nullptr;
     QLabel* lblNewKey = nullptr;
@@ -277,6 +279,14 @@ public:
     void btnPlayTransposedClick();
     void btnStopClick();
 
+    // --- Pause and the keyboard (MainFormShortcuts.cpp) ---
+    // Holds the play where it is, or plays on from there.
+    void btnPauseClick();
+    void UpdatePauseButton();
+    // The window's keyboard shortcuts, and the tips that name them.
+    void CreateShortcuts();
+    void ApplyShortcutTexts();
+
 protected:
     enum class TMessageKind { mkError, mkInformation };
 
@@ -319,6 +329,8 @@ protected:
     // otherwise is not the description's any more.
     std::function<QString()> FStatusDescription;
     QString FStatusShown;
+    // The status line of the play a pause interrupted.
+    std::function<QString()> FPlayingStatus;
     double FZoom = 1.0;
     bool FViewerFullScreen = false;
     QRect FNormalBounds;
@@ -370,6 +382,8 @@ private:
 
     QSet<QAbstractButton*> FCommands;
     QList<QTranslator*> FQtTranslators;
+    // Space pauses only while something plays; otherwise it presses the focused button.
+    QShortcut* FPauseShortcut = nullptr;
     QVBoxLayout* FViewerLayout = nullptr;
     QWidget* FViewerSpace = nullptr;
 };

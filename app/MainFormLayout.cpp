@@ -292,6 +292,7 @@ void TfrmMain::CreateControls() {
     btnPlayTrack = NewControl<QPushButton>(track, "btnPlayTrack");
     btnPlayTrack->hide();
     btnStop = NewControl<QPushButton>(track, "btnStop");
+    btnPause = NewControl<QPushButton>(track, "btnPause");
     btnPlayTransposed = NewControl<QPushButton>(track, "btnPlayTransposed");
     track->Place(lblPartName, {12, 4, 0, 0});
     track->Place(edtPartName, {12, 24, 402, 25});
@@ -309,7 +310,9 @@ void TfrmMain::CreateControls() {
     track->Place(btnOpenExternal, {12, 198, 205, 32});
     track->Place(btnPlayAll, {12, 236, 125, 32});
     track->Place(btnPlayTrack, {12, 236, 176, 32});
-    track->Place(btnStop, {329, 236, 85, 32});
+    // Pause beside Stop, as a symbol whose tip names it.
+    track->Place(btnPause, {329, 236, 28, 32});
+    track->Place(btnStop, {361, 236, 53, 32});
     track->Place(btnPlayTransposed, {145, 236, 176, 32});
     left->addWidget(pnlTrackSettings);
 

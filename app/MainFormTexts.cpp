@@ -175,6 +175,7 @@ void TfrmMain::ApplyLanguage() {
         else
             lblStatus->setText(Localized(QStringLiteral("MIDI-файл загружен."), QStringLiteral("MIDI file loaded.")));
     }
+    ApplyShortcutTexts();
     // The score view speaks the window's language too.
     if (FViewerHost != nullptr) FViewerHost->SetPageLanguage(FEnglish);
     RelayoutPanels();

@@ -342,6 +342,7 @@ void TfrmMain::UpdatePlaybackButtons() {
     SetCommandEnabled(btnPlayTrack, SelectedRow() != nullptr && !FPlaybackOpen);
     SetCommandEnabled(btnPlayTransposed, pnlMidiSettings->isEnabled() && !FPlaybackOpen);
     SetCommandEnabled(btnStop, FPlaybackOpen);
+    UpdatePauseButton();
 }
 
 // ---------------------------------------------------------------------------

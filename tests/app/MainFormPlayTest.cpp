@@ -36,7 +36,13 @@ constexpr int HangMs = 30000;
 class TTestForm : public TfrmMain {
 public:
     using TfrmMain::FEnglish;
+    using TfrmMain::FPlaybackOpen;
+    using TfrmMain::FPrintableScore;
+    using TfrmMain::FSequencer;
+    using TfrmMain::FViewerFullScreen;
+    using TfrmMain::FZoom;
     using TfrmMain::TMessageKind;
+    using TfrmMain::UpdatePrintButtons;
 
     int OpenDialogs = 0;
     int SaveDialogs = 0;
@@ -104,6 +110,12 @@ private:
         (english ? FForm->rbEnglish : FForm->rbRussian)->click();
         QCOMPARE(FForm->FEnglish, english);
     }
+    void ShowActive() {
+        FForm->show();
+        QApplication::setActiveWindow(FForm.get());
+        QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+    }
+
 private slots:
     void initTestCase() {
         FRun = std::make_unique<QTemporaryDir>();
@@ -195,6 +207,75 @@ private slots:
         QVERIFY2(f.lblStatus->text().startsWith(QStringLiteral("Готово: ")), qPrintable(f.lblStatus->text()));
         QVERIFY2(f.lblStatus->text().contains(QStringLiteral("Для чтения: сетка")), qPrintable(f.lblStatus->text()));
         QVERIFY(f.lblStatus->text().contains(f.SaveAnswer));
+    }
+
+    // --- The keyboard ---
+
+    void eachShortcutDoesItsActionAndItsButtonNamesIt() {
+        TTestForm& f = *FForm;
+        f.OpenMidiFile(WriteMidi(QStringLiteral("waltz.mid"), Waltz(4)), QString());
+        ShowActive();
+        f.FPrintableScore = "<score-partwise/>";
+        f.UpdatePrintButtons();
+
+        QTest::keyClick(&f, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(f.OpenDialogs, 1);
+        QTest::keyClick(&f, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(f.SaveDialogs, 1);
+        QTest::keyClick(&f, Qt::Key_P, Qt::ControlModifier);
+        QCOMPARE(f.Printers, 1);
+        QTest::keyClick(&f, Qt::Key_Plus, Qt::ControlModifier);
+        QCOMPARE(f.FZoom, 1.1);
+        QTest::keyClick(&f, Qt::Key_Equal, Qt::ControlModifier);
+        QCOMPARE(f.FZoom, 1.2);
+        QTest::keyClick(&f, Qt::Key_Minus, Qt::ControlModifier);
+        QVERIFY(qAbs(f.FZoom - 1.1) < 1e-9);
+        QTest::keyClick(&f, Qt::Key_F11);
+        QVERIFY(f.FViewerFullScreen);
+        QTest::keyClick(&f, Qt::Key_F11);
+        QVERIFY(!f.FViewerFullScreen);
+
+        for (const auto& [button, keys] : {std::pair{f.btnOpen, "Ctrl+O"}, std::pair{f.btnPrint, "Ctrl+P"},
+                                          std::pair{f.btnExport, "Ctrl+S"}, std::pair{f.btnFullScreen, "F11"},
+                                          std::pair{f.btnZoomIn, "Ctrl++"}, std::pair{f.btnZoomOut, "Ctrl+-"},
+                                          std::pair{f.btnPause, "Пробел"}})
+            QVERIFY2(button->toolTip().endsWith(QStringLiteral("(%1)").arg(QString::fromUtf8(keys))),
+                     qPrintable(button->toolTip()));
+        SetEnglish(true);
+        QVERIFY(f.btnPause->toolTip().endsWith(QStringLiteral("(Space)")));
+        QCOMPARE(f.btnOpen->toolTip(), QStringLiteral("Open a MIDI file (Ctrl+O)"));
+    }
+
+    // Space pauses only while something plays; otherwise it presses the
+    // focused button as it always has.
+    void spacePausesAndResumesAndStopEndsAPausedPlay() {
+        TTestForm& f = *FForm;
+        f.OpenMidiFile(WriteMidi(QStringLiteral("waltz.mid"), Waltz(8)), QString());
+        ShowActive();
+        QVERIFY(!f.btnPause->isEnabled());
+        f.btnSelectNone->setFocus();
+        QTest::keyClick(f.btnSelectNone, Qt::Key_Space);
+        QCOMPARE(f.lvTracks->topLevelItem(0)->checkState(0), Qt::Unchecked);
+
+        f.btnPlayAll->click();
+        QVERIFY(f.FPlaybackOpen);
+        QVERIFY(f.btnPause->isEnabled());
+        Idle(300);
+        QTest::keyClick(&f, Qt::Key_Space);
+        QVERIFY(f.FSequencer->IsPaused());
+        QCOMPARE(f.lblStatus->text(), QStringLiteral("Воспроизведение приостановлено."));
+        QVERIFY(f.btnPause->toolTip().startsWith(QStringLiteral("Продолжить")));
+        SetEnglish(true);
+        QCOMPARE(f.lblStatus->text(), QStringLiteral("Playback paused."));
+        QTest::keyClick(&f, Qt::Key_Space);
+        QVERIFY(!f.FSequencer->IsPaused());
+        QCOMPARE(f.lblStatus->text(), QStringLiteral("Playing: entire MIDI file"));
+        f.btnPause->click();
+        QVERIFY(f.FSequencer->IsPaused());
+        f.btnStop->click();
+        QVERIFY(!f.FPlaybackOpen);
+        QVERIFY(!f.btnPause->isEnabled());
+        QCOMPARE(f.lblStatus->text(), QStringLiteral("Playback stopped."));
     }
 
 };
