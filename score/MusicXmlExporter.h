@@ -9,6 +9,7 @@
 #include "ScoreBudget.h"
 #include "ScoreModel.h"
 #include "ScoreReport.h"
+#include "ScoreTimeline.h"
 
 namespace korvalin {
 
@@ -30,6 +31,8 @@ struct TExportOptions {
     bool AutoGrid = false;
     // Readable notation only: filled with what it did, part by part.
     TConversionReport* Report = nullptr;
+    // Filled with where the written measures lie in the file's ticks.
+    TScoreTimeline* Timeline = nullptr;
 };
 
 // The score model of `tracks` (one part each, in the order given), after the
