@@ -14,6 +14,7 @@
 #include "MidiParser.h"
 #include "MusicXmlExporter.h"
 #include "PrivateFolder.h"
+#include "ScoreTimeline.h"
 
 class QAbstractButton;
 class QAction;
@@ -26,6 +27,7 @@ class QTranslator;
 class QPushButton;
 class QRadioButton;
 class QShortcut;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QPageLayout;
@@ -287,6 +289,21 @@ public:
     void CreateShortcuts();
     void ApplyShortcutTexts();
 
+    // --- Where playback starts and where it is (MainFormCursor.cpp) ---
+    // The score just sent to the viewer is the one positions refer to.
+    void ScoreShown();
+    void ScoreCleared();
+    // A click on a measure of the score shown: the next play starts there.
+    void MeasureClicked(int measure);
+    // The tick of the loaded file where the next play starts.
+    std::int64_t PlayStartTick() const;
+    // The number of the measure the next play starts at; empty from the start.
+    QString PlayStartNumber() const;
+    // Follows the play with the cursor while one is open, and takes the
+    // cursor away when it ends.
+    void FollowPlayback();
+    void MoveCursor();
+
 protected:
     enum class TMessageKind { mkError, mkInformation };
 
@@ -331,6 +348,18 @@ protected:
     QString FStatusShown;
     // The status line of the play a pause interrupted.
     std::function<QString()> FPlayingStatus;
+    // Where the measures of the score last built and of the score shown lie
+    // in the file; the measure the next play starts at (0: the start); where
+    // the play that is open started, and its lead-in, in ticks.
+    korvalin::TScoreTimeline FBuiltTimeline;
+    korvalin::TScoreTimeline FShownTimeline;
+    std::size_t FStartMeasure = 0;
+    std::int64_t FPlayStartTick = 0;
+    std::int64_t FPlayLeadIn = 0;
+    QTimer* FCursorTimer = nullptr;
+    // The cursor's last place, so that the page hears only of a move.
+    std::size_t FCursorMeasure = static_cast<std::size_t>(-1);
+    double FCursorFraction = -1.0;
     double FZoom = 1.0;
     bool FViewerFullScreen = false;
     QRect FNormalBounds;

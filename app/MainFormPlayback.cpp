@@ -16,6 +16,7 @@
 #include "MainFormSupport.h"
 #include "BusyCursor.h"
 #include "MidiPlaybackPreparer.h"
+#include "MidiPlaybackStart.h"
 #include "MidiPlaybackWriter.h"
 #include "MidiSequencer.h"
 #include "MidiTransposer.h"
@@ -128,7 +129,9 @@ void TfrmMain::btnPreviewTransposedClick() {
             return;
         }
         const korvalin::TPrivateFileMode privatePreview = ClaimTemporaryFile(FPreviewFile);
-        korvalin::BuildMusicXml(transposed, tracks, NativePath(FPreviewFile), SelectedGrid(), ExportOptions());
+        korvalin::TExportOptions options = ExportOptions();
+        options.Timeline = &FBuiltTimeline;
+        korvalin::BuildMusicXml(transposed, tracks, NativePath(FPreviewFile), SelectedGrid(), options);
         SendScoreFile(FPreviewFile);
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Не удалось показать транспонированную партитуру:"),
@@ -193,7 +196,9 @@ void TfrmMain::PlayMidi(const QString& fileName, const std::function<QString()>&
     StopPlayback(false);
     try {
         const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FPreparedPlaybackFile);
-        korvalin::PreparePlaybackMidi(NativePath(fileName), NativePath(FPreparedPlaybackFile));
+        FPlayStartTick = PlayStartTick();
+        korvalin::PreparePlaybackMidiFrom(NativePath(fileName), NativePath(FPreparedPlaybackFile), FPlayStartTick);
+        FPlayLeadIn = korvalin::PlaybackLeadIn(static_cast<std::uint16_t>(FMidi->PPQN));
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Не удалось подготовить MIDI для воспроизведения:"),
                             QStringLiteral("Could not prepare MIDI for playback:")),
@@ -233,8 +238,12 @@ void TfrmMain::PlayMidi(const QString& fileName, const std::function<QString()>&
         return;
     }
 
-    ShowStatus([this, caption] {
-        return Localized(QStringLiteral("Воспроизведение: "), QStringLiteral("Playing: ")) + caption();
+    const QString startNumber = PlayStartNumber();
+    ShowStatus([this, caption, startNumber] {
+        return Localized(QStringLiteral("Воспроизведение: "), QStringLiteral("Playing: ")) + caption() +
+               (startNumber.isEmpty() ? QString()
+                                      : Localized(QStringLiteral(" · с такта %1"), QStringLiteral(" · from measure %1"))
+                                            .arg(startNumber));
     });
     UpdatePlaybackButtons();
 }

@@ -343,6 +343,7 @@ void TfrmMain::UpdatePlaybackButtons() {
     SetCommandEnabled(btnPlayTransposed, pnlMidiSettings->isEnabled() && !FPlaybackOpen);
     SetCommandEnabled(btnStop, FPlaybackOpen);
     UpdatePauseButton();
+    FollowPlayback();
 }
 
 // ---------------------------------------------------------------------------

@@ -67,6 +67,8 @@ void TfrmMain::StartViewer() {
         [this] { Guarded([this] { StopPlayback(false); }); }, Qt::DirectConnection);
     connect(FViewerHost, &TWebViewHost::ErrorMessage, this,
             [this](const QString& text) { ShowMessage(TMessageKind::mkError, text); });
+    connect(FViewerHost, &TWebViewHost::MeasureClicked, this,
+            [this](int measure) { Guarded([this, measure] { MeasureClicked(measure); }); });
     connect(FViewerHost, &TWebViewHost::PageDied, this, [this](const QString& text) { lblStatus->setText(text); });
     FViewerHost->SetPageLanguage(FEnglish);
 
@@ -88,6 +90,7 @@ void TfrmMain::ShutDownViewer() {
 }
 
 void TfrmMain::ClearViewerScore() {
+    ScoreCleared();
     FPrintableScore.clear();
     UpdatePrintButtons();
     if (FViewerHost == nullptr) return;
@@ -105,6 +108,7 @@ QString TfrmMain::FViewerError() const {
 void TfrmMain::SendScoreFile(const QString& fileName) {
     if (FViewerHost == nullptr) return;
     FViewerHost->SendScoreFile(fileName);
+    ScoreShown();
     // What is printed is what the viewer shows.
     QFile score(fileName);
     FPrintableScore = score.open(QIODevice::ReadOnly) ? score.readAll() : QByteArray();
@@ -143,6 +147,7 @@ bool TfrmMain::WriteScoreFile(const QString& fileName) {
         korvalin::TConversionReport report;
         korvalin::TExportOptions options = ExportOptions();
         if (options.Notation == korvalin::TNotationMode::nmReadable) options.Report = &report;
+        options.Timeline = &FBuiltTimeline;
         korvalin::BuildMusicXml(*FMidi, tracks, QFile::encodeName(fileName).toStdString(), SelectedGrid(), options);
         FReadableSummary = options.Report != nullptr ? ReadableSummary(report) : QString();
         FReadableReport = options.Report != nullptr ? std::make_shared<const korvalin::TConversionReport>(report) : nullptr;

@@ -18,10 +18,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 
 #include <memory>
+#include <optional>
 
 #include "MainForm.h"
+#include "MidiParser.h"
+#include "MidiPlaybackPreparer.h"
 #include "MidiBuilder.h"
 #include "MidiSequencer.h"
 #include "WindowTestSupport.h"
@@ -37,6 +42,9 @@ class TTestForm : public TfrmMain {
 public:
     using TfrmMain::FEnglish;
     using TfrmMain::FPlaybackOpen;
+    using TfrmMain::FPreparedPlaybackFile;
+    using TfrmMain::FShownTimeline;
+    using TfrmMain::FStartMeasure;
     using TfrmMain::FPrintableScore;
     using TfrmMain::FSequencer;
     using TfrmMain::FViewerFullScreen;
@@ -109,6 +117,48 @@ private:
     void SetEnglish(bool english) {
         (english ? FForm->rbEnglish : FForm->rbRussian)->click();
         QCOMPARE(FForm->FEnglish, english);
+    }
+    // The value of a script expression, read back from the score view's page.
+    QVariant Eval(const QString& script) {
+        std::optional<QVariant> result;
+        FForm->EdgeBrowser()->page()->runJavaScript(script, [&result](const QVariant& value) { result = value; });
+        QElapsedTimer clock;
+        clock.start();
+        while (!result && clock.elapsed() < HangMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return result.value_or(QVariant());
+    }
+    // Shows the score and waits until the page has drawn its first systems.
+    bool ShowScore(QPushButton* button) {
+        button->click();
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < HangMs) {
+            if (Eval(QStringLiteral("document.querySelectorAll('.system').length")).toInt() > 0) return true;
+            Idle(100);
+        }
+        return false;
+    }
+    // A click on the middle of a drawn measure, as the user would make it.
+    void ClickMeasure(int measure) {
+        Eval(QStringLiteral("(function () {"
+                            "  for (const h of document.querySelectorAll('.system')) {"
+                            "    for (const b of h.bars) {"
+                            "      if (b[0] !== %1) continue;"
+                            "      const r = h.getBoundingClientRect();"
+                            "      h.dispatchEvent(new MouseEvent('click', { bubbles: true,"
+                            "        clientX: r.left + b[1] + b[2] / 2, clientY: r.top + r.height / 2 }));"
+                            "      return true;"
+                            "    }"
+                            "  }"
+                            "  return false;"
+                            "})()")
+                 .arg(measure));
+    }
+    // The measure the cursor marks; -1 while there is none.
+    int CursorMeasure() {
+        return Eval(QStringLiteral("(function () { const c = document.getElementById('cursor');"
+                                   " return c ? Number(c.dataset.measure) : -1; })()"))
+            .toInt();
     }
     void ShowActive() {
         FForm->show();
@@ -278,6 +328,53 @@ private slots:
         QCOMPARE(f.lblStatus->text(), QStringLiteral("Playback stopped."));
     }
 
+    // --- Where the play starts and where it is ---
+
+    void aClickedMeasureStartsThePlayThereAndTheCursorFollowsIt() {
+        TTestForm& f = *FForm;
+        f.OpenMidiFile(WriteMidi(QStringLiteral("waltz.mid"), Waltz(8)), QString());
+        QVERIFY(ShowScore(f.btnPreview));
+        QCOMPARE(f.FShownTimeline.Measures.size(), std::size_t{8});
+        ClickMeasure(2);
+        QTRY_COMPARE_WITH_TIMEOUT(f.FStartMeasure, std::size_t{2}, HangMs);
+        QCOMPARE(f.lblStatus->text(), QStringLiteral("Следующее воспроизведение начнётся с такта 3."));
+
+        f.btnPlayAll->click();
+        QVERIFY(f.FPlaybackOpen);
+        QCOMPARE(f.lblStatus->text(), QStringLiteral("Воспроизведение: весь MIDI-файл · с такта 3"));
+        // The copy that plays starts with the third measure's notes, after the lead-in.
+        korvalin::TMidiFile played;
+        played.LoadFromFile(QFile::encodeName(f.FPreparedPlaybackFile).toStdString());
+        const std::int64_t leadIn = korvalin::PlaybackLeadIn(480);
+        QCOMPARE(played.Tracks()[1]->Notes().front().StartTick, leadIn);
+        QCOMPARE(played.Tracks()[1]->Notes().front().Pitch, 72 + (6 * 5) % 12);
+        QCOMPARE(played.Tracks()[2]->Notes().front().Pitch, 48 + (2 * 7) % 12);
+
+        // The cursor starts at the clicked measure and moves on with the music.
+        QTRY_VERIFY_WITH_TIMEOUT(CursorMeasure() >= 2, HangMs);
+        QTRY_VERIFY_WITH_TIMEOUT(CursorMeasure() >= 3, HangMs);
+        f.btnPause->click();
+        const int paused = CursorMeasure();
+        Idle(600);
+        QCOMPARE(CursorMeasure(), paused);
+        f.btnStop->click();
+        QTRY_COMPARE_WITH_TIMEOUT(CursorMeasure(), -1, HangMs);
+    }
+
+    void theCursorFollowsThePlayInTheTransposedPreview() {
+        TTestForm& f = *FForm;
+        f.OpenMidiFile(WriteMidi(QStringLiteral("waltz.mid"), Waltz(6)), QString());
+        f.cbNewKey->setCurrentIndex(f.cbNewKey->findText(QStringLiteral("D major")));
+        QVERIFY(ShowScore(f.btnPreviewTransposed));
+        f.btnPlayTransposed->click();
+        QVERIFY(f.FPlaybackOpen);
+        QTRY_VERIFY_WITH_TIMEOUT(CursorMeasure() >= 1, HangMs);
+        // A new score starts from its beginning again.
+        QVERIFY(ShowScore(f.btnPreview));
+        QCOMPARE(f.FStartMeasure, std::size_t{0});
+        f.btnStop->click();
+        QTRY_COMPARE_WITH_TIMEOUT(CursorMeasure(), -1, HangMs);
+    }
 };
 
 KORVALIN_WINDOW_TEST_MAIN(TMainFormPlayTest)
