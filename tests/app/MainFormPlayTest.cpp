@@ -257,6 +257,8 @@ private slots:
         QVERIFY2(f.lblStatus->text().startsWith(QStringLiteral("Готово: ")), qPrintable(f.lblStatus->text()));
         QVERIFY2(f.lblStatus->text().contains(QStringLiteral("Для чтения: сетка")), qPrintable(f.lblStatus->text()));
         QVERIFY(f.lblStatus->text().contains(f.SaveAnswer));
+        // The choice is remembered in the settings file: the next test starts as played.
+        f.cbNotation->setCurrentIndex(0);
     }
 
     // --- The keyboard ---
