@@ -98,6 +98,7 @@ void TfrmMain::ConnectHandlers() {
     connect(cbNotation, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { cbNotationChange(); }); });
     ConnectViewerCommands();
     ConnectAudioCommands();
+    CreateShortcuts();
 
     // A button whose command is not part of the window yet is never offered.
     for (QPushButton* button : findChildren<QPushButton*>())

@@ -18,6 +18,7 @@
 #include "MidiParser.h"
 #include "MusicXmlExporter.h"
 #include "PrivateFolder.h"
+#include "ScoreTimeline.h"
 
 class QAbstractButton;
 class QAction;
@@ -29,6 +30,8 @@ class QMenu;
 class QTranslator;
 class QPushButton;
 class QRadioButton;
+class QShortcut;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QPageLayout;
@@ -101,6 +104,7 @@ public:
     QPushButton* btnPlayAll = nullptr;
     QPushButton* btnPlayTrack = nullptr;
     QPushButton* btnStop = nullptr;
+    QPushButton* btnPause = nullptr;
     QPushButton* btnPlayTransposed = nullptr;
     QFrame* pnlMidiSettings = nullptr;
     QLabel* lblNewKey = nullptr;
@@ -159,6 +163,12 @@ public:
     void UpdateGridChoices();
     // What readable notation did, in one line for the status bar.
     QString ReadableSummary(const korvalin::TConversionReport& report) const;
+    // Shows a status line kept as its description, so that a language switch
+    // can say it again in the other language.
+    void ShowStatus(std::function<QString()> describe);
+    // The readable summary of the score last written, in the current language;
+    // empty for literal notation.
+    QString CurrentReadableSummary() const;
     // How the score is written: as played (the first item) or for reading.
     korvalin::TNotationMode SelectedNotation() const;
     // What Show score, Save MusicXML and the transposed preview ask of the exporter.
@@ -262,6 +272,8 @@ public:
     void btnSaveMidiClick();
     // Prepares fileName and plays the copy; caption completes "Playing: ".
     void PlayMidi(const QString& fileName, const QString& caption);
+    // The same, with a caption said again in the language the window is switched to.
+    void PlayMidi(const QString& fileName, const std::function<QString()>& caption);
     // Stops and closes the sequencer if it is open.
     void StopPlayback(bool showStatus);
     // The end of a play, as the sequencer reports it.
@@ -297,6 +309,29 @@ public:
     bool ChooseSoundFont(const QString& fileName);
     // The SoundFont in use: the chosen one, else the system's default.
     QString SoundFontFile() const;
+
+    // --- Pause and the keyboard (MainFormShortcuts.cpp) ---
+    // Holds the play where it is, or plays on from there.
+    void btnPauseClick();
+    void UpdatePauseButton();
+    // The window's keyboard shortcuts, and the tips that name them.
+    void CreateShortcuts();
+    void ApplyShortcutTexts();
+
+    // --- Where playback starts and where it is (MainFormCursor.cpp) ---
+    // The score just sent to the viewer is the one positions refer to.
+    void ScoreShown();
+    void ScoreCleared();
+    // A click on a measure of the score shown: the next play starts there.
+    void MeasureClicked(int measure);
+    // The tick of the loaded file where the next play starts.
+    std::int64_t PlayStartTick() const;
+    // The number of the measure the next play starts at; empty from the start.
+    QString PlayStartNumber() const;
+    // Follows the play with the cursor while one is open, and takes the
+    // cursor away when it ends.
+    void FollowPlayback();
+    void MoveCursor();
 
 protected:
     enum class TMessageKind { mkError, mkInformation };
@@ -335,6 +370,25 @@ protected:
     QString FLastSavedFile;
     // The status bar's account of the last readable score written; empty for literal.
     QString FReadableSummary;
+    std::shared_ptr<const korvalin::TConversionReport> FReadableReport;
+    // The status line's description and what it last showed; a text set
+    // otherwise is not the description's any more.
+    std::function<QString()> FStatusDescription;
+    QString FStatusShown;
+    // The status line of the play a pause interrupted.
+    std::function<QString()> FPlayingStatus;
+    // Where the measures of the score last built and of the score shown lie
+    // in the file; the measure the next play starts at (0: the start); where
+    // the play that is open started, and its lead-in, in ticks.
+    korvalin::TScoreTimeline FBuiltTimeline;
+    korvalin::TScoreTimeline FShownTimeline;
+    std::size_t FStartMeasure = 0;
+    std::int64_t FPlayStartTick = 0;
+    std::int64_t FPlayLeadIn = 0;
+    QTimer* FCursorTimer = nullptr;
+    // The cursor's last place, so that the page hears only of a move.
+    std::size_t FCursorMeasure = static_cast<std::size_t>(-1);
+    double FCursorFraction = -1.0;
     double FZoom = 1.0;
     bool FViewerFullScreen = false;
     QRect FNormalBounds;
@@ -395,6 +449,8 @@ private:
 
     QSet<QAbstractButton*> FCommands;
     QList<QTranslator*> FQtTranslators;
+    // Space pauses only while something plays; otherwise it presses the focused button.
+    QShortcut* FPauseShortcut = nullptr;
     QVBoxLayout* FViewerLayout = nullptr;
     QWidget* FViewerSpace = nullptr;
 };

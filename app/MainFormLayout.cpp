@@ -59,7 +59,12 @@ public:
     QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
+    void paintEvent(QPaintEvent* event) override {
+        // A caption allowed a second line is drawn whole on two lines instead.
+        if (wordWrap()) {
+            QLabel::paintEvent(event);
+            return;
+        }
         QPainter painter(this);
         const QRect area = contentsRect();
         const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
@@ -287,6 +292,7 @@ void TfrmMain::CreateControls() {
     btnPlayTrack = NewControl<QPushButton>(track, "btnPlayTrack");
     btnPlayTrack->hide();
     btnStop = NewControl<QPushButton>(track, "btnStop");
+    btnPause = NewControl<QPushButton>(track, "btnPause");
     btnPlayTransposed = NewControl<QPushButton>(track, "btnPlayTransposed");
     track->Place(lblPartName, {12, 4, 0, 0});
     track->Place(edtPartName, {12, 24, 402, 25});
@@ -304,7 +310,9 @@ void TfrmMain::CreateControls() {
     track->Place(btnOpenExternal, {12, 198, 205, 32});
     track->Place(btnPlayAll, {12, 236, 125, 32});
     track->Place(btnPlayTrack, {12, 236, 176, 32});
-    track->Place(btnStop, {329, 236, 85, 32});
+    // Pause beside Stop, as a symbol whose tip names it.
+    track->Place(btnPause, {329, 236, 28, 32});
+    track->Place(btnStop, {361, 236, 53, 32});
     track->Place(btnPlayTransposed, {145, 236, 176, 32});
     left->addWidget(pnlTrackSettings);
 
@@ -364,7 +372,11 @@ void TfrmMain::CreateControls() {
     tools->Place(btnPrint, {139, 7, 86, 29}, TAnchor::akTopRight);
     tools->Place(btnSavePdf, {231, 7, 122, 29}, TAnchor::akTopRight);
     tools->Place(btnZoomOut, {361, 7, 34, 29}, TAnchor::akTopRight);
-    tools->Place(lblViewerTitle, {12, 13, 0, 0}, TAnchor::akTopLeft, btnPrint);
+    // The caption may take a second line: in Russian it is wider than the
+    // room the buttons leave it at the window's default width.
+    lblViewerTitle->setWordWrap(true);
+    lblViewerTitle->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    tools->Place(lblViewerTitle, {12, 2, 0, 40}, TAnchor::akTopLeft, btnPrint);
     // Centred where the designed 32 pixels were, wide enough for "250%".
     tools->Place(lblZoom, {398, 13, 42, 0}, TAnchor::akTopRight);
     tools->Place(btnZoomIn, {445, 7, 34, 29}, TAnchor::akTopRight);
@@ -433,8 +445,10 @@ void TfrmMain::RelayoutPanels() {
         for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
         FitFont(combo, items, combo->width() - 36);
     }
+    // A caption ends where the column's controls end, not at the panel's edge.
+    constexpr int kColumnMargin = 16;
     for (QLabel* label : {lblPartName, lblClef, lblGrid, lblNewKey, lblNewTempo})
-        FitFont(label, {label->text()}, kLeftWidth - label->x() - 2);
+        FitFont(label, {label->text()}, kLeftWidth - kColumnMargin - label->x());
     FitFont(lblNotation, {lblNotation->text()}, cbNotation->x() - lblNotation->x() - 6);
     for (QFrame* panel : {pnlTop, pnlTrackSettings, pnlMidiSettings, pnlViewerTools})
         static_cast<TAnchoredPanel*>(panel)->Relayout();

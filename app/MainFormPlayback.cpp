@@ -16,6 +16,7 @@
 #include "MainFormSupport.h"
 #include "BusyCursor.h"
 #include "MidiPlaybackPreparer.h"
+#include "MidiPlaybackStart.h"
 #include "MidiPlaybackWriter.h"
 #include "MidiSequencer.h"
 #include "MidiTransposer.h"
@@ -128,7 +129,9 @@ void TfrmMain::btnPreviewTransposedClick() {
             return;
         }
         const korvalin::TPrivateFileMode privatePreview = ClaimTemporaryFile(FPreviewFile);
-        korvalin::BuildMusicXml(transposed, tracks, NativePath(FPreviewFile), SelectedGrid(), ExportOptions());
+        korvalin::TExportOptions options = ExportOptions();
+        options.Timeline = &FBuiltTimeline;
+        korvalin::BuildMusicXml(transposed, tracks, NativePath(FPreviewFile), SelectedGrid(), options);
         SendScoreFile(FPreviewFile);
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Не удалось показать транспонированную партитуру:"),
@@ -136,10 +139,13 @@ void TfrmMain::btnPreviewTransposedClick() {
                   QString::fromUtf8(e.what()));
         return;
     }
-    lblStatus->setText(Localized(QStringLiteral("Показана транспонированная партитура: %1 BPM · %2"),
-                                 QStringLiteral("Showing transposed score: %1 BPM · %2"))
-                           .arg(tempo)
-                           .arg(FromUtf8(korvalin::KeyNameFromFifths(newFifths, FMidi->KeyMinor))));
+    const QString keyName = FromUtf8(korvalin::KeyNameFromFifths(newFifths, FMidi->KeyMinor));
+    ShowStatus([this, tempo, keyName] {
+        return Localized(QStringLiteral("Показана транспонированная партитура: %1 BPM · %2"),
+                         QStringLiteral("Showing transposed score: %1 BPM · %2"))
+            .arg(tempo)
+            .arg(keyName);
+    });
 }
 
 void TfrmMain::btnSaveMidiClick() {
@@ -164,8 +170,9 @@ void TfrmMain::btnSaveMidiClick() {
         return;
     }
     AddRecentFile(fileName, true);
-    lblStatus->setText(Localized(QStringLiteral("Новый MIDI сохранён: "), QStringLiteral("New MIDI saved: ")) +
-                       fileName);
+    ShowStatus([this, fileName] {
+        return Localized(QStringLiteral("Новый MIDI сохранён: "), QStringLiteral("New MIDI saved: ")) + fileName;
+    });
     ShowMessage(TMessageKind::mkInformation,
                 Localized(QStringLiteral("MIDI успешно сохранён:"), QStringLiteral("MIDI saved successfully:")) +
                     QLatin1Char('\n') + fileName);
@@ -186,10 +193,16 @@ QString TfrmMain::MciErrorText(int code) {
 }
 
 void TfrmMain::PlayMidi(const QString& fileName, const QString& caption) {
+    PlayMidi(fileName, [caption] { return caption; });
+}
+
+void TfrmMain::PlayMidi(const QString& fileName, const std::function<QString()>& caption) {
     StopPlayback(false);
     try {
         const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FPreparedPlaybackFile);
-        korvalin::PreparePlaybackMidi(NativePath(fileName), NativePath(FPreparedPlaybackFile));
+        FPlayStartTick = PlayStartTick();
+        korvalin::PreparePlaybackMidiFrom(NativePath(fileName), NativePath(FPreparedPlaybackFile), FPlayStartTick);
+        FPlayLeadIn = korvalin::PlaybackLeadIn(static_cast<std::uint16_t>(FMidi->PPQN));
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Не удалось подготовить MIDI для воспроизведения:"),
                             QStringLiteral("Could not prepare MIDI for playback:")),
@@ -229,7 +242,13 @@ void TfrmMain::PlayMidi(const QString& fileName, const QString& caption) {
         return;
     }
 
-    lblStatus->setText(Localized(QStringLiteral("Воспроизведение: "), QStringLiteral("Playing: ")) + caption);
+    const QString startNumber = PlayStartNumber();
+    ShowStatus([this, caption, startNumber] {
+        return Localized(QStringLiteral("Воспроизведение: "), QStringLiteral("Playing: ")) + caption() +
+               (startNumber.isEmpty() ? QString()
+                                      : Localized(QStringLiteral(" · с такта %1"), QStringLiteral(" · from measure %1"))
+                                            .arg(startNumber));
+    });
     UpdatePlaybackButtons();
 }
 
@@ -241,8 +260,9 @@ void TfrmMain::StopPlayback(bool showStatus) {
         }
         FPlaybackOpen = false;
         if (showStatus)
-            lblStatus->setText(
-                Localized(QStringLiteral("Воспроизведение остановлено."), QStringLiteral("Playback stopped.")));
+            ShowStatus([this] {
+                return Localized(QStringLiteral("Воспроизведение остановлено."), QStringLiteral("Playback stopped."));
+            });
     }
     UpdatePlaybackButtons();
 }
@@ -252,17 +272,22 @@ void TfrmMain::MMMciNotify(int code, int) {
     FSequencer->Close();
     FPlaybackOpen = false;
     if (code == korvalin::ncSuccessful)
-        lblStatus->setText(
-            Localized(QStringLiteral("Воспроизведение завершено."), QStringLiteral("Playback finished.")));
+        ShowStatus([this] {
+            return Localized(QStringLiteral("Воспроизведение завершено."), QStringLiteral("Playback finished."));
+        });
     else if (code == korvalin::ncFailure)
-        lblStatus->setText(Localized(QStringLiteral("Ошибка во время воспроизведения MIDI."),
-                                     QStringLiteral("An error occurred during MIDI playback.")));
+        ShowStatus([this] {
+            return Localized(QStringLiteral("Ошибка во время воспроизведения MIDI."),
+                             QStringLiteral("An error occurred during MIDI playback."));
+        });
     UpdatePlaybackButtons();
 }
 
 void TfrmMain::btnPlayAllClick() {
     if (FSourceMidiFile.isEmpty() || !QFileInfo::exists(FSourceMidiFile)) return;
-    PlayMidi(FSourceMidiFile, Localized(QStringLiteral("весь MIDI-файл"), QStringLiteral("entire MIDI file")));
+    PlayMidi(FSourceMidiFile, std::function<QString()>([this] {
+                 return Localized(QStringLiteral("весь MIDI-файл"), QStringLiteral("entire MIDI file"));
+             }));
 }
 
 void TfrmMain::btnPlayTrackClick() {
@@ -276,9 +301,9 @@ void TfrmMain::btnPlayTrackClick() {
         const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FPlaybackTempFile);
         korvalin::WritePartPlaybackMidi(FMidi.get(), track, NativePath(FPlaybackTempFile));
         const QString name = korvalin::mainform::DisplayName(track->ExportName);
-        const QString caption =
-            FEnglish ? QStringLiteral("part \"%1\"").arg(name) : QStringLiteral("партия «%1»").arg(name);
-        PlayMidi(FPlaybackTempFile, caption);
+        PlayMidi(FPlaybackTempFile, std::function<QString()>([this, name] {
+                     return FEnglish ? QStringLiteral("part \"%1\"").arg(name) : QStringLiteral("партия «%1»").arg(name);
+                 }));
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Не удалось подготовить выбранную партию:"),
                             QStringLiteral("Could not prepare the selected part:")),

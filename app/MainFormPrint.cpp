@@ -105,7 +105,9 @@ void TfrmMain::btnSavePdfClick() {
     }
     switch (outcome) {
     case TPrintOutcome::poDone:
-        lblStatus->setText(Localized(QStringLiteral("PDF сохранён: "), QStringLiteral("PDF saved: ")) + fileName);
+        ShowStatus([this, fileName] {
+            return Localized(QStringLiteral("PDF сохранён: "), QStringLiteral("PDF saved: ")) + fileName;
+        });
         break;
     case TPrintOutcome::poCancelled:
         lblStatus->setText(
@@ -140,8 +142,10 @@ void TfrmMain::btnPrintClick() {
     }
     switch (outcome) {
     case TPrintOutcome::poDone:
-        lblStatus->setText(Localized(QStringLiteral("Партитура отправлена на печать."),
-                                     QStringLiteral("The score was sent to the printer.")));
+        ShowStatus([this] {
+            return Localized(QStringLiteral("Партитура отправлена на печать."),
+                             QStringLiteral("The score was sent to the printer."));
+        });
         break;
     case TPrintOutcome::poCancelled:
         lblStatus->setText(Localized(QStringLiteral("Печать отменена."), QStringLiteral("Printing was cancelled.")));

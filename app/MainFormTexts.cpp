@@ -169,8 +169,14 @@ void TfrmMain::ApplyLanguage() {
                                      QStringLiteral("Open a MIDI file to see its musical tracks.")));
     } else {
         ShowTempoAndKeyLabels();
-        lblStatus->setText(Localized(QStringLiteral("MIDI-файл загружен."), QStringLiteral("MIDI file loaded.")));
+        // A status line the window described is said again in the new language;
+        // one it cannot say again gives way to the plain account.
+        if (FStatusDescription && lblStatus->text() == FStatusShown)
+            ShowStatus(FStatusDescription);
+        else
+            lblStatus->setText(Localized(QStringLiteral("MIDI-файл загружен."), QStringLiteral("MIDI file loaded.")));
     }
+    ApplyShortcutTexts();
     // The score view speaks the window's language too.
     if (FViewerHost != nullptr) FViewerHost->SetPageLanguage(FEnglish);
     RelayoutPanels();

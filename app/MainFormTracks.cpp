@@ -126,15 +126,17 @@ void TfrmMain::ShowLoadedMidi() {
 
     ShowTempoAndKeyLabels();
 
-    lblStatus->setText(
-        Localized(QStringLiteral("Формат %1 · PPQN %2 · размер %3/%4 · партий: %5 · служебных дорожек: %6"),
-                  QStringLiteral("Format %1 · PPQN %2 · time %3/%4 · parts: %5 · service tracks: %6"))
-            .arg(FMidi->MidiFormat)
-            .arg(FMidi->PPQN)
-            .arg(FMidi->TimeNumerator)
-            .arg(FMidi->TimeDenominator)
+    ShowStatus([this, format = FMidi->MidiFormat, ppqn = FMidi->PPQN, numerator = FMidi->TimeNumerator,
+                denominator = FMidi->TimeDenominator, parts, serviceTracks] {
+        return Localized(QStringLiteral("Формат %1 · PPQN %2 · размер %3/%4 · партий: %5 · служебных дорожек: %6"),
+                         QStringLiteral("Format %1 · PPQN %2 · time %3/%4 · parts: %5 · service tracks: %6"))
+            .arg(format)
+            .arg(ppqn)
+            .arg(numerator)
+            .arg(denominator)
             .arg(parts)
-            .arg(serviceTracks));
+            .arg(serviceTracks);
+    });
 
     ShowTrackSettings();
     UpdatePlaybackButtons();
@@ -341,6 +343,8 @@ void TfrmMain::UpdatePlaybackButtons() {
     SetCommandEnabled(btnPlayTransposed, pnlMidiSettings->isEnabled() && !FPlaybackOpen);
     SetCommandEnabled(btnStop, FPlaybackOpen);
     UpdateAudioButtons();
+    UpdatePauseButton();
+    FollowPlayback();
 }
 
 // ---------------------------------------------------------------------------

@@ -67,6 +67,8 @@ void TfrmMain::StartViewer() {
         [this] { Guarded([this] { StopPlayback(false); }); }, Qt::DirectConnection);
     connect(FViewerHost, &TWebViewHost::ErrorMessage, this,
             [this](const QString& text) { ShowMessage(TMessageKind::mkError, text); });
+    connect(FViewerHost, &TWebViewHost::MeasureClicked, this,
+            [this](int measure) { Guarded([this, measure] { MeasureClicked(measure); }); });
     connect(FViewerHost, &TWebViewHost::PageDied, this, [this](const QString& text) { lblStatus->setText(text); });
     FViewerHost->SetPageLanguage(FEnglish);
 
@@ -88,6 +90,7 @@ void TfrmMain::ShutDownViewer() {
 }
 
 void TfrmMain::ClearViewerScore() {
+    ScoreCleared();
     FPrintableScore.clear();
     UpdatePrintButtons();
     if (FViewerHost == nullptr) return;
@@ -105,6 +108,7 @@ QString TfrmMain::FViewerError() const {
 void TfrmMain::SendScoreFile(const QString& fileName) {
     if (FViewerHost == nullptr) return;
     FViewerHost->SendScoreFile(fileName);
+    ScoreShown();
     // What is printed is what the viewer shows.
     QFile score(fileName);
     FPrintableScore = score.open(QIODevice::ReadOnly) ? score.readAll() : QByteArray();
@@ -143,8 +147,10 @@ bool TfrmMain::WriteScoreFile(const QString& fileName) {
         korvalin::TConversionReport report;
         korvalin::TExportOptions options = ExportOptions();
         if (options.Notation == korvalin::TNotationMode::nmReadable) options.Report = &report;
+        options.Timeline = &FBuiltTimeline;
         korvalin::BuildMusicXml(*FMidi, tracks, QFile::encodeName(fileName).toStdString(), SelectedGrid(), options);
         FReadableSummary = options.Report != nullptr ? ReadableSummary(report) : QString();
+        FReadableReport = options.Report != nullptr ? std::make_shared<const korvalin::TConversionReport>(report) : nullptr;
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Ошибка преобразования:"), QStringLiteral("Conversion error:")),
                   QString::fromUtf8(e.what()));
@@ -164,12 +170,16 @@ void TfrmMain::btnPreviewClick() {
     const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FPreviewFile);
     if (!WriteScoreFile(FPreviewFile)) return;
     SendScoreFile(FPreviewFile);
-    lblStatus->setText(
-        FViewerReady() ? Localized(QStringLiteral("Партитура передана во встроенный просмотрщик."),
-                                   QStringLiteral("The score was sent to the built-in viewer."))
-                       : Localized(QStringLiteral("Просмотрщик запускается; партитура появится после загрузки."),
-                                   QStringLiteral("The viewer is starting; the score will appear when it is ready.")));
-    if (!FReadableSummary.isEmpty()) lblStatus->setText(lblStatus->text() + QStringLiteral(" ") + FReadableSummary);
+    const bool ready = FViewerReady();
+    ShowStatus([this, ready] {
+        const QString sent =
+            ready ? Localized(QStringLiteral("Партитура передана во встроенный просмотрщик."),
+                              QStringLiteral("The score was sent to the built-in viewer."))
+                  : Localized(QStringLiteral("Просмотрщик запускается; партитура появится после загрузки."),
+                              QStringLiteral("The viewer is starting; the score will appear when it is ready."));
+        const QString summary = CurrentReadableSummary();
+        return summary.isEmpty() ? sent : sent + QStringLiteral(" ") + summary;
+    });
 }
 
 void TfrmMain::btnExportClick() {
@@ -187,8 +197,11 @@ void TfrmMain::btnExportClick() {
     if (!WriteScoreFile(fileName)) return;
     FLastSavedFile = fileName;
     SetCommandEnabled(btnOpenExternal, true);
-    lblStatus->setText(Localized(QStringLiteral("Готово: "), QStringLiteral("Done: ")) + fileName +
-                       (FReadableSummary.isEmpty() ? QString() : QStringLiteral(" · ") + FReadableSummary));
+    ShowStatus([this, fileName] {
+        const QString summary = CurrentReadableSummary();
+        return Localized(QStringLiteral("Готово: "), QStringLiteral("Done: ")) + fileName +
+               (summary.isEmpty() ? QString() : QStringLiteral(" · ") + summary);
+    });
     ShowMessage(TMessageKind::mkInformation, Localized(QStringLiteral("MusicXML успешно создан:"),
                                                        QStringLiteral("MusicXML was created successfully:")) +
                                                  QLatin1Char('\n') + fileName);

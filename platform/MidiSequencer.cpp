@@ -245,6 +245,7 @@ int MidiSequencer::Open(const QString& fileName) {
 
 int MidiSequencer::Play() {
     if (!FDevice) return srNotOpen;
+    if (FPaused) return Resume();
     if (FNotifyPending) {
         // Already playing: it goes on, and the new notify replaces the old one.
         PostNotify(ncSuperseded, FDevice->Id);
@@ -261,6 +262,7 @@ int MidiSequencer::Play() {
 
 int MidiSequencer::Stop() {
     if (!FDevice) return srNotOpen;
+    FPaused = false;
     if (FNotifyPending) {
         fluid_player_stop(FDevice->Player.get());
         EndPlay(ncAborted);
@@ -268,10 +270,47 @@ int MidiSequencer::Stop() {
     return srOk;
 }
 
+int MidiSequencer::Pause() {
+    if (!FDevice) return srNotOpen;
+    if (!FNotifyPending || FPaused) return srOk;
+    // The player stops at its current tick and plays on from there; its own
+    // note release comes with its next callback, so the notes are let go
+    // here at once, with the pedals that would hold them on.
+    fluid_player_stop(FDevice->Player.get());
+    FPollTimer.stop();
+    FPaused = true;
+    ReleaseNotes();
+    return srOk;
+}
+
+int MidiSequencer::Resume() {
+    if (!FDevice) return srNotOpen;
+    if (!FPaused) return srOk;
+    if (fluid_player_play(FDevice->Player.get()) != FLUID_OK) return srPlayFailed;
+    FPaused = false;
+    FLastProgress = FDevice->Progress.load();
+    FSinceProgress.start();
+    FPastEnd.invalidate();
+    FPollTimer.start();
+    return srOk;
+}
+
+int MidiSequencer::CurrentTick() const { return FDevice ? FDevice->Tick.load() : -1; }
+
+void MidiSequencer::ReleaseNotes() {
+    fluid_synth_t* synth = FEngine->Synth.get();
+    for (int channel = 0; channel < fluid_synth_count_midi_channels(synth); ++channel) {
+        fluid_synth_cc(synth, channel, 64, 0);  // sustain
+        fluid_synth_cc(synth, channel, 66, 0);  // sostenuto
+        fluid_synth_all_notes_off(synth, channel);
+    }
+}
+
 int MidiSequencer::Close() {
     if (!FDevice) return srNotOpen;
     FPollTimer.stop();
     FNotifyPending = false;
+    FPaused = false;
     FDevice.reset();
     SilenceSynth();
     return srOk;

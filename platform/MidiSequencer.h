@@ -79,6 +79,15 @@ public:
     // Stops and closes the file. Notifications of a closed device that are
     // still queued are discarded, so nothing arrives for it after Close.
     int Close();
+    // Holds a play where it is: the notes sounding are let go, and the play
+    // still waits for its end. Pausing what does not play does nothing.
+    int Pause();
+    // Plays on from where Pause held it.
+    int Resume();
+    bool IsPaused() const { return FPaused; }
+    // The tick the player has reached in the open file; -1 before it has
+    // started or when closed. Read from the window's thread at any time.
+    int CurrentTick() const;
 
     bool IsOpen() const;
     // Identifies the open device (unique in the process), 0 when closed; every
@@ -111,6 +120,7 @@ private:
     int EnsureEngine();
     int StartAudioDriver(TDevice& device);
     void SilenceSynth();
+    void ReleaseNotes();
     void PollPlayer();
     void EndPlay(int code);
     void PostNotify(int code, int deviceId);
@@ -124,6 +134,7 @@ private:
     QElapsedTimer FPastEnd;
     unsigned FLastProgress = 0;
     bool FNotifyPending = false;
+    bool FPaused = false;
 };
 
 }  // namespace korvalin

@@ -67,6 +67,7 @@ TEngraving ParseEngraving(const QString& json) {
         engraved.Fill = system.value(QStringLiteral("fill")).toDouble(1);
         engraved.Height = system.value(QStringLiteral("height")).toDouble();
         engraved.Svg = system.value(QStringLiteral("svg")).toString();
+        engraved.Bars = system.value(QStringLiteral("bars")).toArray();
         for (const QJsonValue textValue : system.value(QStringLiteral("texts")).toArray()) {
             const QJsonObject text = textValue.toObject();
             engraved.Texts.push_back({text.value(QStringLiteral("text")).toString(),

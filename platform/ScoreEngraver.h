@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QJsonArray>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -41,6 +42,9 @@ struct TEngravedSystem {
     double Height = 0;
     QString Svg;
     std::vector<TSystemText> Texts;  // only when asked to keep them apart
+    // The measures across the system: [measure, x, width], the measure an
+    // index into the piece, x and width in pixels of the drawing.
+    QJsonArray Bars;
 };
 
 struct TEngraving {

@@ -328,11 +328,21 @@ void TScoreView::Engraved(std::size_t worker, const TJob& job, const TEngraving&
 
 void TScoreView::SendPiece(const TJob& job, std::size_t end, const std::vector<TEngravedSystem>& systems) {
     QJsonArray drawn;
-    for (const TEngravedSystem& system : systems)
+    for (const TEngravedSystem& system : systems) {
+        // The page counts measures in the whole score.
+        QJsonArray bars;
+        for (const QJsonValue bar : system.Bars) {
+            QJsonArray shifted = bar.toArray();
+            if (shifted.size() == 3)
+                shifted[0] = static_cast<qint64>(job.First) + shifted[0].toInteger();
+            bars.append(shifted);
+        }
         drawn.append(QJsonObject{{QStringLiteral("svg"), system.Svg},
                                  {QStringLiteral("height"), system.Height},
+                                 {QStringLiteral("bars"), bars},
                                  {QStringLiteral("first"), static_cast<qint64>(job.First + system.First)},
                                  {QStringLiteral("end"), static_cast<qint64>(job.First + system.End)}});
+    }
     const QJsonObject piece{{QStringLiteral("id"), FScore},
                             {QStringLiteral("layout"), FLayout},
                             {QStringLiteral("first"), static_cast<qint64>(job.First)},

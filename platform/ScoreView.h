@@ -46,6 +46,8 @@ public:
     // The page's report ("score-view" message) of its width, zoom and view.
     void ViewChanged(const QJsonObject& report);
 
+    // The page's id of the score shown; -1 while none is.
+    int ShownScore() const { return FCutter ? FScore : -1; }
     // Whether a score is being shown and still has parts to draw.
     bool IsBuilding() const;
     // Whether every engraver has started and waits for work.

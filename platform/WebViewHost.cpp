@@ -446,6 +446,14 @@ void TWebViewHost::EdgeBrowserWebMessageReceived(const QString& json) {
         return;
     }
 
+    // A click on a measure of the score shown, not of one shown before.
+    if (message.value(QStringLiteral("type")).toString() == QStringLiteral("measure-click")) {
+        const int measure = message.value(QStringLiteral("measure")).toInt(-1);
+        if (measure >= 0 && message.value(QStringLiteral("score")).toInt(-2) == FScoreView->ShownScore())
+            emit MeasureClicked(measure);
+        return;
+    }
+
     // Anything else the page might post is not ours to act on; a name or data
     // that is not text is no drop of ours either.
     const QJsonValue type = message.value(QStringLiteral("type"));
@@ -501,6 +509,23 @@ void TWebViewHost::OpenDroppedFile(const QString& name, const QString& data) {
         return;
     }
     emit MidiFileDropped(FDroppedMidiFile, fileName);
+}
+
+void TWebViewHost::ShowPlaybackCursor(std::size_t measure, double fraction) {
+    if (FScoreView == nullptr || FScoreView->ShownScore() < 0) return;
+    RunScript(QStringLiteral("window.showPlaybackCursor(%1, %2, %3);")
+                  .arg(FScoreView->ShownScore())
+                  .arg(static_cast<qulonglong>(measure))
+                  .arg(QString::number(fraction, 'f', 4)));
+}
+
+void TWebViewHost::HidePlaybackCursor() { RunScript(QStringLiteral("window.hidePlaybackCursor();")); }
+
+void TWebViewHost::ShowPlaybackStart(std::size_t measure) {
+    if (FScoreView == nullptr || FScoreView->ShownScore() < 0) return;
+    RunScript(QStringLiteral("window.setPlaybackStart(%1, %2);")
+                  .arg(FScoreView->ShownScore())
+                  .arg(static_cast<qulonglong>(measure)));
 }
 
 }  // namespace korvalin

@@ -101,6 +101,14 @@ public:
     // The language of the page's own texts, now and whenever the page loads.
     void SetPageLanguage(bool english);
 
+    // Marks the measure playing (an index into the score shown) and how far
+    // through it the music is (0 .. 1); the page draws the measure first if
+    // it has to. Nothing while no score is shown.
+    void ShowPlaybackCursor(std::size_t measure, double fraction);
+    void HidePlaybackCursor();
+    // Marks where the next play starts; 0 takes the mark away.
+    void ShowPlaybackStart(std::size_t measure);
+
 public slots:
     // The page load has finished.
     void EdgeBrowserNavigationCompleted(bool success, int webErrorStatus);
@@ -119,6 +127,8 @@ signals:
     void StopPlaybackRequested();
     // A file dropped onto the page is on disk: open it under its display name.
     void MidiFileDropped(const QString& fileName, const QString& displayName);
+    // The user clicked a measure of the score shown (an index into it).
+    void MeasureClicked(int measure);
     // A complete error text for a modal error box (lead line, "\n", reason).
     void ErrorMessage(const QString& text);
     // The page's render process died after the page had loaded; the viewer

@@ -106,6 +106,7 @@ TScore BuildScore(const TMidiFile& midi, std::span<const TMidiTrack* const> trac
 std::string BuildMusicXmlText(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
                               std::string_view fileName, std::int32_t grid, const TExportOptions& options) {
     const TScore score = BuildScore(midi, tracks, fileName, grid, options);
+    if (options.Timeline != nullptr) *options.Timeline = MakeScoreTimeline(score, midi.PPQN);
     std::string text;
     // Room for the largest text the score can make is only address space
     // until it is written to, and saves copying a large document as it grows.
@@ -123,6 +124,7 @@ void BuildMusicXml(const TMidiFile& midi, std::span<const TMidiTrack* const> tra
                    std::int32_t grid, const TExportOptions& options) {
     // Every refusal comes from building the score; the file is opened after it.
     const TScore score = BuildScore(midi, tracks, fileName, grid, options);
+    if (options.Timeline != nullptr) *options.Timeline = MakeScoreTimeline(score, midi.PPQN);
     TAtomicFile file(fileName);
     TTextBuffer buffer(file);
     WriteMusicXml(score, buffer);

@@ -12,6 +12,7 @@
 #include "ScoreBudget.h"
 #include "ScoreModel.h"
 #include "ScoreReport.h"
+#include "ScoreTimeline.h"
 
 namespace korvalin {
 
@@ -36,6 +37,8 @@ struct TExportOptions {
     // Readable notation only: whether a file played freely is first read for
     // its beat, meter and key, and the user's corrections to what is found.
     TPerformanceOptions Performance;
+    // Filled with where the written measures lie in the file's ticks.
+    TScoreTimeline* Timeline = nullptr;
 };
 
 // The score model of `tracks` (one part each, in the order given), after the

@@ -83,7 +83,18 @@
     }
     const line = system.StaffLines.length ? system.StaffLines[0].PositionAndShape.Size.width : 0;
     const scale = unitInPixels;
+    // Where each measure lies across the system, so that the page can mark
+    // the one playing and tell which one the user clicks.
+    const bars = [];
+    for (const column of system.GraphicalMeasures) {
+      const measure = column.find(function (m) { return m && m.parentSourceMeasure; });
+      if (measure && measure.PositionAndShape) {
+        bars.push([measure.parentSourceMeasure.measureListIndex,
+          measure.PositionAndShape.AbsolutePosition.x * scale, measure.PositionAndShape.Size.width * scale]);
+      }
+    }
     return {
+      bars: bars,
       fill: line > 0 ? natural / line : 1,
       first: first,
       end: last + 1,
@@ -172,6 +183,7 @@
     return {
       first: system.first,
       end: system.end,
+      bars: system.bars.map(function (bar) { return [bar[0], bar[1] * zoom, bar[2] * zoom]; }),
       fill: system.fill,
       height: height * zoom,
       svg: '<svg xmlns="http://www.w3.org/2000/svg" width="' + width + '" height="' + height * zoom +
@@ -182,7 +194,8 @@
 
   // options: width (pixels the systems span), zoom, stretchLast (justify the
   // last system too), separateTexts (texts apart from the drawing). Returns
-  // JSON text: { ok, width, systems: [{ first, end, height, svg, texts }] },
+  // JSON text: { ok, width, systems: [{ first, end, bars, height, svg, texts }] },
+  // bars as [measure, x, width] in pixels of the drawing,
   // measures as indices into the piece, or { ok: false, error }.
   window.engravePiece = function (value, options) {
     const container = document.createElement('div');

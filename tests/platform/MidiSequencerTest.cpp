@@ -278,6 +278,46 @@ TEST_F(SequencerTest, PlayAfterStopGoesOnFromWhereItStopped) {
     EXPECT_LT(before + after, 1.2);
 }
 
+TEST_F(SequencerTest, PauseLetsTheSoundingNoteGoAndResumeLosesNoNote) {
+    // Six organ notes of a quarter second, a quarter second apart; paused in
+    // the third note for most of a second.
+    MidiBuilder midi(0, Ppqn);
+    auto& track = midi.Track().Tempo(0, Tempo).Program(0, 0, 19);
+    for (int i = 0; i < 6; ++i) track.Note(i == 0 ? 0 : 240, 240, 0, 60 + 2 * i, 100);
+    track.End();
+    MidiSequencer sequencer(FileOutput());
+    QSignalSpy spy(&sequencer, &MidiSequencer::Notify);
+    ASSERT_EQ(sequencer.Open(WriteMidi("steps.mid", midi.Bytes())), srOk);
+    EXPECT_EQ(sequencer.Pause(), srOk) << "nothing plays: nothing to pause";
+    EXPECT_FALSE(sequencer.IsPaused());
+    ASSERT_EQ(sequencer.Play(), srOk);
+    Idle(1100);
+    ASSERT_EQ(sequencer.Pause(), srOk);
+    EXPECT_TRUE(sequencer.IsPaused());
+    const int pausedAt = sequencer.CurrentTick();
+    EXPECT_GT(pausedAt, 960);
+    Idle(800);
+    EXPECT_EQ(spy.count(), 0) << "a pause is not the end of the play";
+    EXPECT_EQ(sequencer.CurrentTick(), pausedAt);
+
+    ASSERT_EQ(sequencer.Resume(), srOk);
+    EXPECT_FALSE(sequencer.IsPaused());
+    ASSERT_TRUE(spy.wait(HangMs));
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_EQ(spy[0][0].toInt(), ncSuccessful);
+    sequencer.Close();
+
+    const auto render = ReadWav(Path("out.wav"));
+    ASSERT_TRUE(render.has_value());
+    const auto spans = render->Spans(Loud);
+    ASSERT_EQ(spans.size(), 6u) << "every note sounds once, the paused one only up to the pause";
+    // The pause is silent: the note sounding at it was let go.
+    EXPECT_GT(spans[3].first - spans[2].second, 0.7);
+    // The notes after the pause keep their timing and nothing hangs on after the last.
+    EXPECT_NEAR(spans[4].first - spans[3].first, 0.5, 0.08);
+    EXPECT_LT(spans[5].second - spans[5].first, 0.4);
+}
+
 TEST_F(SequencerTest, ClosingMidNoteLeavesNothingSoundingForTheNextFile) {
     const QString held = WriteMidi("held.mid", QuietStart(0, 4800));
     const QString quiet = WriteMidi("quiet.mid", QuietStart(960, 240, 72));
