@@ -1,3 +1,5 @@
+// The --key, --fifths and --tempo options that transpose and audio share.
+
 #include "KeyTempoOptions.h"
 
 #include <cctype>

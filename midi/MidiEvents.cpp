@@ -1,3 +1,6 @@
+// The one writer of variable-length numbers and events, and the helpers for
+// the data of tempo and key-signature events.
+
 #include "MidiEvents.h"
 
 namespace korvalin {

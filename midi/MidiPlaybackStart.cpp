@@ -1,3 +1,7 @@
+// Cuts a MIDI file so that it plays from a tick: what was set before it
+// (tempo, programs, controllers) takes effect at once, notes held across it
+// sound from it, and nothing that ended before it is played.
+
 #include "MidiPlaybackStart.h"
 
 #include <array>
@@ -6,20 +10,12 @@
 
 #include "FileIO.h"
 #include "MidiErrors.h"
+#include "MidiEvents.h"
 #include "MidiPlaybackPreparer.h"
 
 namespace korvalin {
 
 namespace {
-
-std::uint32_t ReadDWord(std::span<const std::uint8_t> data, std::size_t offset) {
-    return static_cast<std::uint32_t>(data[offset]) << 24 | static_cast<std::uint32_t>(data[offset + 1]) << 16 |
-           static_cast<std::uint32_t>(data[offset + 2]) << 8 | data[offset + 3];
-}
-
-void PutDWord(std::vector<std::uint8_t>& out, std::size_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
 
 // Data bytes after a channel status byte.
 std::size_t ChannelDataLength(std::uint8_t status) {
@@ -146,7 +142,7 @@ std::vector<std::uint8_t> MoveTrack(std::span<const std::uint8_t> data, std::int
 std::vector<std::uint8_t> PlaybackFromTick(std::span<const std::uint8_t> source, std::int64_t startTick) {
     if (source.size() < 14 || std::memcmp(source.data(), "MThd", 4) != 0)
         throw EReadError("This is not a Standard MIDI File.");
-    const std::uint32_t headerLength = ReadDWord(source, 4);
+    const std::uint32_t headerLength = ReadBigEndian(source, 4, 4);
     if (headerLength < 6 || headerLength > source.size() - 8) throw EReadError("Invalid MIDI header.");
     if (startTick <= 0) return {source.begin(), source.end()};
     const std::size_t headerEnd = 8 + static_cast<std::size_t>(headerLength);
@@ -154,7 +150,7 @@ std::vector<std::uint8_t> PlaybackFromTick(std::span<const std::uint8_t> source,
     std::vector<std::uint8_t> out(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(headerEnd));
     std::size_t pos = headerEnd;
     while (source.size() - pos >= 8) {
-        const std::uint32_t length = ReadDWord(source, pos + 4);
+        const std::uint32_t length = ReadBigEndian(source, pos + 4, 4);
         const std::size_t dataStart = pos + 8;
         if (length > source.size() - dataStart) throw EReadError("Invalid MIDI chunk.");
         const std::size_t dataEnd = dataStart + length;
@@ -162,7 +158,7 @@ std::vector<std::uint8_t> PlaybackFromTick(std::span<const std::uint8_t> source,
                    source.begin() + static_cast<std::ptrdiff_t>(pos + 4));
         if (std::memcmp(source.data() + pos, "MTrk", 4) == 0) {
             const std::vector<std::uint8_t> moved = MoveTrack(source.subspan(dataStart, length), startTick);
-            PutDWord(out, moved.size());
+            WriteBigEndian(out, static_cast<std::uint32_t>(moved.size()), 4);
             out.insert(out.end(), moved.begin(), moved.end());
         } else {
             out.insert(out.end(), source.begin() + static_cast<std::ptrdiff_t>(pos + 4),

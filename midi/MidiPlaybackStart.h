@@ -1,5 +1,7 @@
 #pragma once
 
+// A MIDI file cut to play from a tick, for a play that starts at a measure.
+
 #include <cstdint>
 #include <span>
 #include <string>

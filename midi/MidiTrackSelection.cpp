@@ -1,19 +1,14 @@
+// Keeps the chosen tracks of a file, with every track that has no notes
+// (tempo, meter), so that one part plays or sounds as it does in the whole.
+
 #include "MidiTrackSelection.h"
 
 #include <algorithm>
 #include <string>
 
+#include "MidiEvents.h"
+
 namespace korvalin {
-
-namespace {
-
-std::uint32_t ReadBigEndian(std::span<const std::uint8_t> bytes, std::size_t pos, std::size_t size) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < size; ++i) value = (value << 8) | bytes[pos + i];
-    return value;
-}
-
-}  // namespace
 
 std::vector<std::uint8_t> KeepTrackChunks(std::span<const std::uint8_t> bytes, const TMidiFile& midi,
                                           std::span<const std::int32_t> indexes) {

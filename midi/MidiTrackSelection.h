@@ -1,5 +1,8 @@
 #pragma once
 
+// The chosen tracks of a MIDI file as a file of their own, for playing or
+// rendering some parts only.
+
 #include <cstdint>
 #include <span>
 #include <vector>

@@ -17,7 +17,6 @@
 namespace korvalin {
 namespace {
 
-constexpr std::int32_t kDrumChannel = 9;  // 0-based: General MIDI's channel 10
 // More than this share of the onsets off every grid of the file: played freely.
 constexpr double kFreeShare = 0.25;
 // The points of the beat an entered score uses, tuplets included.

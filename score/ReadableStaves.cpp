@@ -106,7 +106,7 @@ TTrackSpread SpreadOf(const TMidiTrack& track) {
     spread.Last = std::numeric_limits<std::int64_t>::min();
     for (const auto& note : notes) {
         ++count[static_cast<std::size_t>(note.Pitch & 127)];
-        drums += note.Channel == 9 ? 1 : 0;
+        drums += note.Channel == kDrumChannel ? 1 : 0;
         spread.First = std::min(spread.First, note.StartTick);
         spread.Last = std::max(spread.Last, std::max(note.EndTick, note.StartTick));
     }

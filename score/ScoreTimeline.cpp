@@ -1,3 +1,5 @@
+// Playback ticks to measures and beats of the written score, and back.
+
 #include "ScoreTimeline.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// FluidSynth's file renderer over a MIDI file, into the write-then-rename
+// helper's temporary file, with progress and a way to stop.
+
 #include "AudioFileRenderer.h"
 
 #include <fluidsynth.h>

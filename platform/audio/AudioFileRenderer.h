@@ -1,5 +1,8 @@
 #pragma once
 
+// Writes what the sequencer would play as an audio file (WAV, FLAC, Ogg
+// Vorbis), through FluidSynth's file renderer, faster than real time.
+
 #include <cstdint>
 #include <functional>
 #include <optional>

@@ -1,3 +1,6 @@
+// Finding and checking SoundFonts: a file is taken only when FluidSynth
+// both recognises and loads it.
+
 #include "SoundFonts.h"
 
 #include <fluidsynth.h>

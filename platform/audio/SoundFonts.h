@@ -1,5 +1,8 @@
 #pragma once
 
+// The SoundFonts playback may use: the system's default, the better General
+// MIDI one where it is installed, and a file the user picks, checked first.
+
 #include <stdexcept>
 #include <string>
 #include <vector>
