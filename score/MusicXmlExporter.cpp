@@ -79,7 +79,13 @@ TScore BuildScore(const TMidiFile& midi, std::span<const TMidiTrack* const> trac
         for (const std::int32_t coarser : {8, 16})
             if (coarser < grid && std::int64_t{midi.PPQN} * 4 % coarser == 0)
                 scoreEnd = std::max(scoreEnd, QuantizedScoreEnd(tracks, std::int64_t{midi.PPQN} * 4 / coarser));
-    if (options.Notation == TNotationMode::nmReadable && options.Performance.Timing == TPerformanceTiming::ptAuto) {
+    // Every note of the file is a note element of the score, whatever its
+    // timing: a file over the budget is refused below, without first spending
+    // the search for its beats.
+    std::int64_t noteCount = 0;
+    for (const TMidiTrack* track : tracks) noteCount += static_cast<std::int64_t>(track->Notes().size());
+    if (options.Notation == TNotationMode::nmReadable && options.Performance.Timing == TPerformanceTiming::ptAuto &&
+        noteCount <= options.MaxNoteElements) {
         // A file played freely is written on the beats found in it.
         if (const auto performance = PreparePerformance(midi, tracks, options.Performance)) {
             if (options.Report != nullptr) ReportPerformance(*performance, *options.Report);

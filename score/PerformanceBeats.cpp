@@ -62,17 +62,27 @@ std::vector<double> Envelope(std::span<const TPlayedOnset> onsets, double hop, s
     return envelope;
 }
 
+// The frames where the envelope is not zero: most of a performance's frames
+// are silent, and only sounding pairs add to a correlation.
+std::vector<std::size_t> SoundingFrames(const std::vector<double>& envelope) {
+    std::vector<std::size_t> sounding;
+    for (std::size_t f = 0; f < envelope.size(); ++f)
+        if (envelope[f] != 0.0) sounding.push_back(f);
+    return sounding;
+}
+
 // The autocorrelation of [from, to) for every lag of [minLag, maxLag], each
-// lag normalised by the overlap it has.
-std::vector<double> Periodicity(const std::vector<double>& envelope, std::size_t from, std::size_t to,
-                                std::size_t minLag, std::size_t maxLag) {
+// lag normalised by the overlap it has. Summed over the sounding frames
+// only, in the same order as over all frames, so the result is the same.
+std::vector<double> Periodicity(const std::vector<double>& envelope, const std::vector<std::size_t>& sounding,
+                                std::size_t from, std::size_t to, std::size_t minLag, std::size_t maxLag) {
     std::vector<double> result(maxLag + 1, 0.0);
-    for (std::size_t lag = minLag; lag <= maxLag; ++lag) {
-        if (from + lag >= to) break;
-        double sum = 0.0;
-        for (std::size_t f = from; f + lag < to; ++f) sum += envelope[f] * envelope[f + lag];
-        result[lag] = sum / static_cast<double>(to - from - lag);
-    }
+    const auto first = std::lower_bound(sounding.begin(), sounding.end(), from);
+    for (auto a = first; a != sounding.end() && *a < to; ++a)
+        for (auto b = a + 1; b != sounding.end() && *b < to && *b - *a <= maxLag; ++b)
+            if (*b - *a >= minLag) result[*b - *a] += envelope[*a] * envelope[*b];
+    for (std::size_t lag = minLag; lag <= maxLag && from + lag < to; ++lag)
+        result[lag] /= static_cast<double>(to - from - lag);
     return result;
 }
 
@@ -106,9 +116,10 @@ std::vector<double> LocalPeriods(const std::vector<double>& envelope, double hop
     const auto step = std::max<std::size_t>({1, static_cast<std::size_t>(kWindowStep / hop), frames / kMostWindows});
     std::vector<std::vector<double>> windows;
     std::vector<double> whole(2 * maxLag + 1, 0.0);
+    const std::vector<std::size_t> sounding = SoundingFrames(envelope);
     for (std::size_t from = 0; from < frames; from += step) {
         const std::size_t to = std::min(frames, from + window);
-        windows.push_back(Periodicity(envelope, from, to, minLag, 2 * maxLag));
+        windows.push_back(Periodicity(envelope, sounding, from, to, minLag, 2 * maxLag));
         for (std::size_t lag = 0; lag < whole.size(); ++lag) whole[lag] += windows.back()[lag];
         if (to == frames) break;
     }

@@ -91,6 +91,9 @@ bool FollowsItsGrid(const TMidiFile& midi, std::span<const TMidiTrack* const> tr
 std::vector<TPlayedNote> NotesInSeconds(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks);
 // The notes that start within a few milliseconds of each other, merged.
 std::vector<TPlayedOnset> GroupOnsets(std::span<const TPlayedNote> notes);
+// Whether the onsets are one performance's, dense and short enough to have a
+// beat worth finding.
+bool HasABeatToFollow(std::span<const TPlayedOnset> onsets);
 // The stage as a whole: nothing when it should not run (the file follows its
 // grid, or the options keep the file's timing).
 std::unique_ptr<TRetimedPerformance> PreparePerformance(const TMidiFile& midi,

@@ -29,6 +29,12 @@ constexpr double kLastingChange = 1.15;
 constexpr std::size_t kTempoBars = 6;
 // The slowest and fastest tempo reported: over runs of this many bars.
 constexpr std::size_t kRangeBars = 2;
+// What one performance can be: at most three hours from its first note to its
+// last, with an onset every few seconds on average. Notes scattered more
+// thinly than that (a recorder left running, a damaged file) have no beat to
+// follow, and the search for one would cost time in proportion to the silence.
+constexpr double kLongestPerformance = 3.0 * 3600.0;
+constexpr double kSparsestOnsets = 3.0;
 
 // Seconds at each tick through the file's tempo map.
 class TTickClock {
@@ -174,12 +180,19 @@ std::vector<TPlayedOnset> GroupOnsets(std::span<const TPlayedNote> notes) {
     return onsets;
 }
 
+bool HasABeatToFollow(std::span<const TPlayedOnset> onsets) {
+    if (onsets.size() < 2) return false;
+    const double span = onsets.back().Seconds - onsets.front().Seconds;
+    return span <= kLongestPerformance && span <= kSparsestOnsets * static_cast<double>(onsets.size());
+}
+
 std::unique_ptr<TRetimedPerformance> PreparePerformance(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
                                                         const TPerformanceOptions& options) {
     if (options.Timing == TPerformanceTiming::ptFile || tracks.empty()) return nullptr;
     if (!options.HasCorrection() && FollowsItsGrid(midi, tracks)) return nullptr;
     const std::vector<TPlayedNote> notes = NotesInSeconds(midi, tracks);
     const std::vector<TPlayedOnset> onsets = GroupOnsets(notes);
+    if (!HasABeatToFollow(onsets)) return nullptr;
     auto result = std::make_unique<TRetimedPerformance>();
     TPerformanceAnalysis& analysis = result->Analysis;
     analysis.Beats = TrackBeats(onsets, options);

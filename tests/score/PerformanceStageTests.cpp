@@ -236,6 +236,39 @@ TEST_F(PerformanceStage, CorrectionsChangeWhatTheySayAndNothingElse) {
     EXPECT_EQ(Prepare(file), nullptr);
 }
 
+// Onsets every `gap` seconds until `span`.
+std::vector<TPlayedOnset> Onsets(double gap, double span) {
+    std::vector<TPlayedOnset> onsets;
+    for (double t = 0.0; t <= span + 1e-9; t += gap) onsets.push_back({t, 1.0, 0.5, 60, 1});
+    return onsets;
+}
+
+TEST_F(PerformanceStage, OnlyOnePerformanceDenseAndShortEnoughIsSearchedForItsBeat) {
+    EXPECT_FALSE(HasABeatToFollow({}));
+    EXPECT_FALSE(HasABeatToFollow(Onsets(1.0, 0.0)));
+    // An onset every three seconds on average still has a beat; thinner has none.
+    EXPECT_TRUE(HasABeatToFollow(Onsets(2.9, 600.0)));
+    EXPECT_FALSE(HasABeatToFollow(Onsets(3.2, 600.0)));
+    // Three hours of playing, and no longer.
+    EXPECT_TRUE(HasABeatToFollow(Onsets(0.5, 3.0 * 3600.0 - 1.0)));
+    EXPECT_FALSE(HasABeatToFollow(Onsets(0.5, 3.0 * 3600.0 + 1.0)));
+
+    // Two notes a minute apart: written on the file's own timing.
+    std::vector<TWritten> two{{60, 0, 1}, {64, 100, 1}};
+    const TMidiFile sparse = Perform(two, Playing);
+    EXPECT_EQ(PreparePerformance(sparse, test::TracksWithNotes(sparse), {}), nullptr);
+
+    // A score too small for the file's notes is refused, whatever the timing.
+    TExportOptions options;
+    options.Notation = TNotationMode::nmReadable;
+    options.AutoGrid = true;
+    TConversionReport report;
+    options.Report = &report;
+    options.MaxNoteElements = static_cast<std::int64_t>(Written.size()) - 1;
+    EXPECT_THROW(BuildScore(File, Tracks, "played.musicxml", 16, options), EMusicXmlError);
+    EXPECT_FALSE(report.Performance.Used);
+}
+
 TEST(PerformanceStageOnAGrid, AFileOnItsGridKeepsItsOwnTiming) {
     MidiBuilder midi(1, 480);
     test::Conductor(midi, "Entered", 500000, 3, 2, 1);
