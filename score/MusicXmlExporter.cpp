@@ -55,9 +55,14 @@ void ReportPerformance(const TRetimedPerformance& performance, TConversionReport
     out.FirstDownbeatSeconds = analysis.Beats.Times[analysis.Meter.FirstDownbeat];
 }
 
-}  // namespace
+// The score, and how to follow in it what the file plays.
+struct TBuiltScore {
+    TScore Score;
+    std::int64_t Ppqn = 480;  // of the ticks the score was written in
+    TTickMap PlayedTicks;     // from those ticks to the file's
+};
 
-TScore BuildScore(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks, std::string_view fileName,
+TBuiltScore Build(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks, std::string_view fileName,
                   std::int32_t grid, const TExportOptions& options) {
     // The input is refused in a fixed order: the tracks, the grid, the time
     // signature, then each part in turn; the size comes last, where it is known,
@@ -91,28 +96,40 @@ TScore BuildScore(const TMidiFile& midi, std::span<const TMidiTrack* const> trac
             if (options.Report != nullptr) ReportPerformance(*performance, *options.Report);
             TExportOptions retimed = options;
             retimed.Performance.Timing = TPerformanceTiming::ptFile;
-            return BuildScore(performance->File, performance->Parts, fileName, grid, retimed);
+            TBuiltScore built = Build(performance->File, performance->Parts, fileName, grid, retimed);
+            built.PlayedTicks = performance->PlayedTicks;
+            return built;
         }
     }
     TNoteElementBudget budget(options.MaxNoteElements);
-    TScore score;
+    TBuiltScore built;
+    built.Ppqn = midi.PPQN;
+    TScore& score = built.Score;
     score.Title = midi.Title.empty() ? std::string(TitleFromFileName(fileName)) : midi.Title;
     if (options.Notation == TNotationMode::nmReadable) {
         BuildReadableScore(score, midi, tracks, grid, scoreEnd, budget, options);
-        return score;
+        return built;
     }
     const std::int64_t measureCount = std::max<std::int64_t>(1, (scoreEnd + measureLength - 1) / measureLength);
     // Every measure of every part holds at least one note or rest.
     if (measureCount > budget.Limit() / static_cast<std::int64_t>(tracks.size()))
         throw EMusicXmlError(kMsgScoreTooLarge);
     BuildLiteralScore(score, midi, tracks, step, measureCount, budget);
-    return score;
+    return built;
+}
+
+}  // namespace
+
+TScore BuildScore(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks, std::string_view fileName,
+                  std::int32_t grid, const TExportOptions& options) {
+    return Build(midi, tracks, fileName, grid, options).Score;
 }
 
 std::string BuildMusicXmlText(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
                               std::string_view fileName, std::int32_t grid, const TExportOptions& options) {
-    const TScore score = BuildScore(midi, tracks, fileName, grid, options);
-    if (options.Timeline != nullptr) *options.Timeline = MakeScoreTimeline(score, midi.PPQN);
+    const TBuiltScore built = Build(midi, tracks, fileName, grid, options);
+    const TScore& score = built.Score;
+    if (options.Timeline != nullptr) *options.Timeline = MakeScoreTimeline(score, built.Ppqn, built.PlayedTicks);
     std::string text;
     // Room for the largest text the score can make is only address space
     // until it is written to, and saves copying a large document as it grows.
@@ -129,8 +146,9 @@ std::string BuildMusicXmlText(const TMidiFile& midi, std::span<const TMidiTrack*
 void BuildMusicXml(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks, const std::string& fileName,
                    std::int32_t grid, const TExportOptions& options) {
     // Every refusal comes from building the score; the file is opened after it.
-    const TScore score = BuildScore(midi, tracks, fileName, grid, options);
-    if (options.Timeline != nullptr) *options.Timeline = MakeScoreTimeline(score, midi.PPQN);
+    const TBuiltScore built = Build(midi, tracks, fileName, grid, options);
+    const TScore& score = built.Score;
+    if (options.Timeline != nullptr) *options.Timeline = MakeScoreTimeline(score, built.Ppqn, built.PlayedTicks);
     TAtomicFile file(fileName);
     TTextBuffer buffer(file);
     WriteMusicXml(score, buffer);

@@ -14,6 +14,7 @@
 
 #include "MidiParser.h"
 #include "PerformanceOptions.h"
+#include "ScoreTimeline.h"
 
 namespace korvalin {
 
@@ -81,6 +82,9 @@ struct TRetimedPerformance {
     std::vector<std::unique_ptr<TMidiTrack>> Tracks;
     std::vector<const TMidiTrack*> Parts;
     TPerformanceAnalysis Analysis;
+    // Each found beat's tick in File and in the file played, so that what is
+    // played can be followed in the score written on the beats.
+    TTickMap PlayedTicks;
 };
 
 // Timing (PerformanceTiming.cpp)

@@ -56,6 +56,14 @@ public:
         return Seconds(tick, it == FSegments.begin() ? FSegments.front() : *(it - 1));
     }
 
+    // The tick sounding at `seconds`: the inverse, within the file's tempo map.
+    std::int64_t TickAt(double seconds) const {
+        const auto it = std::upper_bound(FSegments.begin(), FSegments.end(), seconds,
+                                         [](double t, const TSegment& s) { return t < s.At; });
+        const TSegment& from = it == FSegments.begin() ? FSegments.front() : *(it - 1);
+        return from.Tick + std::llround((seconds - from.At) * 1e6 * FPpqn / std::max(1u, from.Micros));
+    }
+
 private:
     struct TSegment {
         std::int64_t Tick = 0;
@@ -264,6 +272,10 @@ std::unique_ptr<TRetimedPerformance> PreparePerformance(const TMidiFile& midi, s
     }
 
     const TTickClock clock(midi);
+    for (std::size_t b = 0; b < beats.size() && b < meter.Counts.size(); ++b) {
+        result->PlayedTicks.Written.push_back(std::llround(base + meter.Counts[b] * static_cast<double>(perBeat)));
+        result->PlayedTicks.File.push_back(std::max<std::int64_t>(0, clock.TickAt(beats[b])));
+    }
     for (const TMidiTrack* track : tracks) {
         auto& copy = result->Tracks.emplace_back(std::make_unique<TMidiTrack>());
         copy->Index = track->Index;

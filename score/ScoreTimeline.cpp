@@ -3,6 +3,8 @@
 #include "ScoreTimeline.h"
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 
 namespace korvalin {
 
@@ -15,11 +17,31 @@ std::int64_t BeatTicks(const TTimelineMeasure& measure, std::int64_t ppqn) {
     return std::max<std::int64_t>(1, compound ? unit * 3 : unit);
 }
 
+// `at` on the line through the points (from, to), extended along its end pieces.
+std::int64_t MapThrough(const std::vector<std::int64_t>& from, const std::vector<std::int64_t>& to, std::int64_t at) {
+    const std::size_t n = std::min(from.size(), to.size());
+    if (n == 0) return at;
+    if (n == 1) return to.front() + at - from.front();
+    const auto end = from.begin() + static_cast<std::ptrdiff_t>(n);
+    const auto after = static_cast<std::size_t>(std::upper_bound(from.begin(), end, at) - from.begin());
+    const std::size_t i = std::clamp<std::size_t>(after, 1, n - 1) - 1;
+    const std::int64_t span = from[i + 1] - from[i];
+    if (span <= 0) return to[i];
+    const double slope = static_cast<double>(to[i + 1] - to[i]) / static_cast<double>(span);
+    // Never before the start of either.
+    return std::max<std::int64_t>(0, std::llround(static_cast<double>(to[i]) + static_cast<double>(at - from[i]) * slope));
+}
+
 }  // namespace
 
-TScoreTimeline MakeScoreTimeline(const TScore& score, std::int64_t ppqn) {
+std::int64_t TTickMap::operator()(std::int64_t written) const { return MapThrough(Written, File, written); }
+
+std::int64_t TTickMap::Back(std::int64_t file) const { return MapThrough(File, Written, file); }
+
+TScoreTimeline MakeScoreTimeline(const TScore& score, std::int64_t ppqn, TTickMap playedTicks) {
     TScoreTimeline timeline;
     timeline.Ppqn = ppqn;
+    timeline.PlayedTicks = std::move(playedTicks);
     if (score.Parts.empty()) return timeline;
     const auto ticks = [&score, ppqn](TScoreTime units) {
         return units * ppqn / std::max<TScoreTime>(1, score.UnitsPerQuarter);
@@ -47,8 +69,9 @@ TScoreTimeline MakeScoreTimeline(const TScore& score, std::int64_t ppqn) {
     return timeline;
 }
 
-TScorePosition PositionAtTick(const TScoreTimeline& timeline, std::int64_t tick) {
+TScorePosition PositionAtTick(const TScoreTimeline& timeline, std::int64_t fileTick) {
     TScorePosition position;
+    const std::int64_t tick = timeline.PlayedTicks.Back(fileTick);
     const std::vector<TTimelineMeasure>& measures = timeline.Measures;
     if (measures.empty()) return position;
     // The last measure starting at or before the tick.
@@ -73,9 +96,9 @@ TScorePosition PositionAtTick(const TScoreTimeline& timeline, std::int64_t tick)
 
 std::int64_t MeasureStartTick(const TScoreTimeline& timeline, std::size_t measure) {
     if (timeline.Measures.empty()) return 0;
-    if (measure < timeline.Measures.size()) return timeline.Measures[measure].StartTick;
+    if (measure < timeline.Measures.size()) return timeline.PlayedTicks(timeline.Measures[measure].StartTick);
     const TTimelineMeasure& last = timeline.Measures.back();
-    return last.StartTick + last.LengthTicks;
+    return timeline.PlayedTicks(last.StartTick + last.LengthTicks);
 }
 
 }  // namespace korvalin

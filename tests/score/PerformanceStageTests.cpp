@@ -236,6 +236,47 @@ TEST_F(PerformanceStage, CorrectionsChangeWhatTheySayAndNothingElse) {
     EXPECT_EQ(Prepare(file), nullptr);
 }
 
+TEST_F(PerformanceStage, WhatIsPlayedIsFollowedInTheScoreWrittenOnTheBeats) {
+    TScoreTimeline timeline;
+    TExportOptions options;
+    options.Notation = TNotationMode::nmReadable;
+    options.AutoGrid = true;
+    options.Timeline = &timeline;
+    BuildMusicXmlText(File, Tracks, "played.musicxml", 16, options);
+    const auto performance = Prepare();
+    ASSERT_NE(performance, nullptr);
+    const TBeatTrack& beats = performance->Analysis.Beats;
+    const TFoundMeter& meter = performance->Analysis.Meter;
+    ASSERT_GE(timeline.Measures.size(), 24u);
+    // The file plays one tempo of 120 at 480 ticks a quarter: 960 ticks a second.
+    const auto tickAt = [](double seconds) { return static_cast<std::int64_t>(std::lround(seconds * 960.0)); };
+    const std::size_t firstBar = PositionAtTick(timeline, tickAt(TimeOfCount(beats, meter, 0.0) + 0.01)).Measure;
+    // Just after each beat the player played, the cursor is on that beat of its bar.
+    for (std::size_t b = meter.FirstDownbeat; b < beats.Times.size(); ++b) {
+        const double count = meter.Counts[b];
+        const TScorePosition at = PositionAtTick(timeline, tickAt(beats.Times[b] + 0.01));
+        EXPECT_EQ(at.Measure, firstBar + static_cast<std::size_t>(count / meter.BeatsPerBar)) << b;
+        EXPECT_NEAR(at.Beat, 1.0 + std::fmod(count, meter.BeatsPerBar), 0.1) << b;
+    }
+    // Playing from a bar starts at its downbeat as it was played, after the fermata too.
+    for (std::size_t bar = 0; firstBar + bar < timeline.Measures.size(); bar += 5) {
+        const double downbeat = TimeOfCount(beats, meter, static_cast<double>(bar) * meter.BeatsPerBar);
+        EXPECT_NEAR(static_cast<double>(MeasureStartTick(timeline, firstBar + bar)) / 960.0, downbeat, 0.01) << bar;
+    }
+}
+
+TEST(ScoreTimelineTickMap, MapsBetweenItsPointsAndAlongItsEnds) {
+    const TTickMap same;
+    EXPECT_EQ(same(1234), 1234);
+    const TTickMap map{{0, 480, 960}, {100, 700, 900}};
+    EXPECT_EQ(map(0), 100);
+    EXPECT_EQ(map(240), 400);
+    EXPECT_EQ(map(720), 800);
+    EXPECT_EQ(map(1200), 1000);  // the last piece's slope goes on
+    EXPECT_EQ(map(-480), 0);     // never before the file's start
+    for (const std::int64_t written : {0, 240, 480, 720, 960, 1200}) EXPECT_EQ(map.Back(map(written)), written);
+}
+
 // Onsets every `gap` seconds until `span`.
 std::vector<TPlayedOnset> Onsets(double gap, double span) {
     std::vector<TPlayedOnset> onsets;
