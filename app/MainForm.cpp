@@ -4,6 +4,9 @@
 #include "MainForm.h"
 #include "BusyCursor.h"
 #include "FileIO.h"
+#include "RecentFiles.h"
+#include "ScorePrinting.h"
+#include "TrackList.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -70,6 +73,7 @@ QStringList QtNameFilters(const QString& filter) {
 TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmMain"));
     CreateControls();
+    FTracks = std::make_unique<TTrackList>(TTrackList::TControls{lvTracks, pnlTrackSettings, edtPartName, cbClef});
     ConnectHandlers();
     FormCreate();
 }
@@ -91,7 +95,7 @@ void TfrmMain::ConnectHandlers() {
     ConnectCommand(btnStop, &TfrmMain::btnStopClick);
     connect(lvTracks->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection& selected, const QItemSelection&) {
-                Guarded([this, &selected] { lvTracksSelectItem(SelectedRow(), !selected.isEmpty()); });
+                Guarded([this, &selected] { lvTracksSelectItem(FTracks->SelectedRow(), !selected.isEmpty()); });
             });
     connect(edtPartName, &QLineEdit::textChanged, this, [this] { Guarded([this] { edtPartNameChange(); }); });
     connect(cbClef, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { cbClefChange(); }); });
@@ -107,11 +111,8 @@ void TfrmMain::ConnectHandlers() {
 
 void TfrmMain::FormCreate() {
     FEnglish = rbEnglish->isChecked();
-    FRecentFiles.clear();
-    FRecentMenu = new QMenu(this);
-    FRecentMenu->setObjectName(QStringLiteral("FRecentMenu"));
-    FRecentMenu->setToolTipsVisible(true);
-    LoadRecentFiles();
+    CreateHistory();
+    CreatePrinting();
     setAcceptDrops(true);
     FitToWorkArea();
     FMidi = std::make_unique<TMidiFile>();

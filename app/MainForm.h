@@ -38,6 +38,9 @@ class QPageLayout;
 class QPrinter;
 class QVBoxLayout;
 class QWebEngineView;
+class TRecentFiles;
+class TScorePrinting;
+class TTrackList;
 
 namespace korvalin {
 class TPageSink;
@@ -151,11 +154,6 @@ public:
     // path and records the file as opened; failures are reported here.
     void OpenMidiFile(const QString& fileName, const QString& displayName);
     void ShowLoadedMidi();
-    void UpdateTrackRow(QTreeWidgetItem* item, const korvalin::TMidiTrack& track);
-    void ShowTrackSettings();
-    void SetAllChecked(bool value);
-    // The ticked rows' tracks in list order; the model keeps owning them.
-    std::vector<const korvalin::TMidiTrack*> TickedTracks() const;
     // The quantisation grid as a note-value denominator: 8, 16 or 32 (16 for
     // the automatic grid, which readable notation alone offers).
     int SelectedGrid() const;
@@ -183,19 +181,14 @@ public:
     // The settings file: the roaming application-data folder ("APPDATA", else
     // the user's configuration folder) + Velthane/Korvalin/settings.ini.
     static QString SettingsFileName();
-    // Reads the history from the settings file; any failure leaves it empty.
-    void LoadRecentFiles();
-    // Writes the history to the settings file; a failure is ignored.
-    void SaveRecentFiles();
-    // Puts a file at the top of the history (once, keeping a saved mark it had)
-    // and saves the history.
-    void AddRecentFile(const QString& path, bool saved);
-    // The path of an entry, or empty for an index outside the list or a malformed entry.
-    QString RecentFilePath(int index) const;
-    // Whether an entry is a file the program saved rather than one the user opened.
-    bool RecentFileSaved(int index) const;
+    // The history of opened and saved files; made at start-up.
+    TRecentFiles& History() const { return *FHistory; }
+    // Printing and PDF of the score shown; made at start-up.
+    TScorePrinting& Printing() const { return *FPrinting; }
+    // The track list and the selected track's settings.
+    TTrackList& Tracks() const { return *FTracks; }
     void btnRecentClick();
-    // Rebuilds the history menu from the list, checking every file anew.
+    // Rebuilds the history menu in the window's language.
     void BuildRecentMenu();
     void RecentItemClick(QAction* item);
     void RemoveUnavailableClick(QAction* item);
@@ -207,16 +200,11 @@ public:
     // in the interface language: its Russian translations installed while
     // the interface is Russian.
     void ApplyQtTranslations();
-    static QString ClefDisplayName(korvalin::TClefMode mode, bool english);
 
     // Fits and centres the window in the work area of its screen.
     void FitToWorkArea();
     void FitToWorkArea(const QRect& workArea);
 
-    // The selected row of lvTracks, or none.
-    QTreeWidgetItem* SelectedRow() const;
-    // The track a row of lvTracks points at.
-    static korvalin::TMidiTrack* RowTrack(const QTreeWidgetItem* item);
 
     // --- Score viewer: host, preview, export, view controls ---
     // Builds the MusicXML of the ticked tracks into fileName; false when it
@@ -365,7 +353,6 @@ protected:
 
     // --- The window's state (protected so that the window tests can read it) ---
     std::unique_ptr<korvalin::TMidiFile> FMidi;
-    bool FEditingTrack = false;
     QString FPreviewFile;
     QString FLastSavedFile;
     // The status bar's account of the last readable score written; empty for literal.
@@ -407,10 +394,8 @@ protected:
     bool FEnglish = false;
     // The score viewer's host; a child of the window, created at start-up.
     korvalin::TWebViewHost* FViewerHost = nullptr;
-    // History entries, newest first: "S\t" + path for a file the program saved,
-    // "O\t" + path for one the user opened.
-    QStringList FRecentFiles;
-    QMenu* FRecentMenu = nullptr;
+    // A child of the window, so Qt deletes it.
+    TRecentFiles* FHistory = nullptr;
 
     // The user's private folder for temporary files, canonical; empty when
     // none could be had (FTemporaryFolderError says why).
@@ -421,12 +406,9 @@ protected:
     // user's alone. Throws when there is no private folder.
     korvalin::TPrivateFileMode ClaimTemporaryFile(const QString& fileName) const;
 
-    // The score last sent to the viewer, for printing; empty while none is shown.
-    QByteArray FPrintableScore;
-    enum class TPrintOutcome { poDone, poCancelled, poFailed };
-    // Lays the shown score out onto the sink, showing progress with a Cancel
-    // button; error is set on failure.
-    TPrintOutcome RunPrintJob(korvalin::TPageSink& sink, const QPageLayout& layout, QString& error);
+    // Printing and PDF of the score last sent to the viewer.
+    std::unique_ptr<TScorePrinting> FPrinting;
+    std::unique_ptr<TTrackList> FTracks;
     void UpdatePrintButtons();
 
     // The user's SoundFont; empty for the system's default.
@@ -442,6 +424,8 @@ private:
     void CreateControls();
     void ConnectHandlers();
     void FormCreate();
+    void CreateHistory();
+    void CreatePrinting();
     void FormDestroy();
     void DeleteTemporaryFiles();
     void RelayoutPanels();

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "MainForm.h"
+#include "RecentFiles.h"
+#include "TrackList.h"
 #include "MainFormSupport.h"
 #include "BusyCursor.h"
 #include "MidiPlaybackPreparer.h"
@@ -106,22 +108,10 @@ void TfrmMain::btnPreviewTransposedClick() {
         // The rewritten file is read into a model of its own: the loaded file,
         // its rows and the user's part settings stay as they are.
         korvalin::TMidiFile transposed;
-        std::vector<const TMidiTrack*> tracks;
         const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FTransposedTempFile);
         TransposeSourceTo(FTransposedTempFile, newFifths, semitones, tempo);
         transposed.LoadFromFile(NativePath(FTransposedTempFile));
-        for (int i = 0; i < lvTracks->topLevelItemCount(); ++i) {
-            const QTreeWidgetItem* row = lvTracks->topLevelItem(i);
-            const TMidiTrack* rowTrack = RowTrack(row);
-            if (row->checkState(0) != Qt::Checked || rowTrack == nullptr) continue;
-            for (const auto& track : transposed.Tracks()) {
-                if (track->Index != rowTrack->Index || track->Notes().empty()) continue;
-                track->ExportName = rowTrack->ExportName;
-                track->ClefMode = rowTrack->ClefMode;
-                tracks.push_back(track.get());
-                break;
-            }
-        }
+        const std::vector<const TMidiTrack*> tracks = FTracks->TickedCounterparts(transposed);
         if (tracks.empty()) {
             ShowMessage(TMessageKind::mkInformation,
                         Localized(QStringLiteral("Отметьте хотя бы одну музыкальную дорожку."),
@@ -169,7 +159,7 @@ void TfrmMain::btnSaveMidiClick() {
                   QString::fromUtf8(e.what()));
         return;
     }
-    AddRecentFile(fileName, true);
+    FHistory->Add(fileName, true);
     ShowStatus([this, fileName] {
         return Localized(QStringLiteral("Новый MIDI сохранён: "), QStringLiteral("New MIDI saved: ")) + fileName;
     });
@@ -291,7 +281,7 @@ void TfrmMain::btnPlayAllClick() {
 }
 
 void TfrmMain::btnPlayTrackClick() {
-    const TMidiTrack* track = RowTrack(SelectedRow());
+    const TMidiTrack* track = TTrackList::RowTrack(FTracks->SelectedRow());
     if (track == nullptr) {
         ShowMessage(TMessageKind::mkInformation, Localized(QStringLiteral("Выберите одну партию в списке дорожек."),
                                                            QStringLiteral("Select one part in the track list.")));

@@ -17,6 +17,8 @@
 #include <exception>
 
 #include "MainForm.h"
+#include "ScorePrinting.h"
+#include "TrackList.h"
 #include "BusyCursor.h"
 #include "MainFormSupport.h"
 #include "MusicXmlExporter.h"
@@ -91,7 +93,7 @@ void TfrmMain::ShutDownViewer() {
 
 void TfrmMain::ClearViewerScore() {
     ScoreCleared();
-    FPrintableScore.clear();
+    FPrinting->SetScore({});
     UpdatePrintButtons();
     if (FViewerHost == nullptr) return;
     FViewerHost->ClearScore();
@@ -111,7 +113,7 @@ void TfrmMain::SendScoreFile(const QString& fileName) {
     ScoreShown();
     // What is printed is what the viewer shows.
     QFile score(fileName);
-    FPrintableScore = score.open(QIODevice::ReadOnly) ? score.readAll() : QByteArray();
+    FPrinting->SetScore(score.open(QIODevice::ReadOnly) ? score.readAll() : QByteArray());
     UpdatePrintButtons();
 }
 
@@ -137,7 +139,7 @@ void TfrmMain::ConnectViewerCommands() {
 // Score preview and MusicXML export
 
 bool TfrmMain::WriteScoreFile(const QString& fileName) {
-    const std::vector<const korvalin::TMidiTrack*> tracks = TickedTracks();
+    const std::vector<const korvalin::TMidiTrack*> tracks = FTracks->TickedTracks();
     if (tracks.empty()) {
         ShowMessage(TMessageKind::mkInformation, Localized(QStringLiteral("Отметьте хотя бы одну музыкальную дорожку."),
                                                            QStringLiteral("Select at least one musical track.")));

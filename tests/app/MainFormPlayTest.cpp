@@ -25,6 +25,7 @@
 #include <optional>
 
 #include "MainForm.h"
+#include "ScorePrinting.h"
 #include "MidiParser.h"
 #include "MidiPlaybackPreparer.h"
 #include "MidiBuilder.h"
@@ -45,7 +46,6 @@ public:
     using TfrmMain::FPreparedPlaybackFile;
     using TfrmMain::FShownTimeline;
     using TfrmMain::FStartMeasure;
-    using TfrmMain::FPrintableScore;
     using TfrmMain::FSequencer;
     using TfrmMain::FViewerFullScreen;
     using TfrmMain::FZoom;
@@ -267,7 +267,7 @@ private slots:
         TTestForm& f = *FForm;
         f.OpenMidiFile(WriteMidi(QStringLiteral("waltz.mid"), Waltz(4)), QString());
         ShowActive();
-        f.FPrintableScore = "<score-partwise/>";
+        f.Printing().SetScore("<score-partwise/>");
         f.UpdatePrintButtons();
 
         QTest::keyClick(&f, Qt::Key_O, Qt::ControlModifier);

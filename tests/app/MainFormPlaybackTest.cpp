@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "MainForm.h"
+#include "RecentFiles.h"
 #include "WindowTestSupport.h"
 #include "MidiBuilder.h"
 #include "MidiSequencer.h"
@@ -450,10 +451,10 @@ private slots:
         QCOMPARE(f.edtFileName->text(), source);
         QCOMPARE(f.lblKeySignature->text(), keyLabel);
         // The new file heads the history as a saved one, above the opened source.
-        QCOMPARE(f.RecentFilePath(0), target);
-        QVERIFY(f.RecentFileSaved(0));
-        QCOMPARE(f.RecentFilePath(1), source);
-        QVERIFY(!f.RecentFileSaved(1));
+        QCOMPARE(f.History().Path(0), target);
+        QVERIFY(f.History().Saved(0));
+        QCOMPARE(f.History().Path(1), source);
+        QVERIFY(!f.History().Saved(1));
     }
 
     void savingOverTheSourceFileKeepsShowingTheOldContent() {
