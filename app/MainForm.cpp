@@ -7,6 +7,7 @@
 #include "RecentFiles.h"
 #include "ScorePrinting.h"
 #include "TrackList.h"
+#include "Playback.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -73,6 +74,7 @@ QStringList QtNameFilters(const QString& filter) {
 TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmMain"));
     CreateControls();
+    CreatePlayback();
     FTracks = std::make_unique<TTrackList>(TTrackList::TControls{lvTracks, pnlTrackSettings, edtPartName, cbClef});
     ConnectHandlers();
     FormCreate();

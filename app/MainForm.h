@@ -31,7 +31,6 @@ class QTranslator;
 class QPushButton;
 class QRadioButton;
 class QShortcut;
-class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QPageLayout;
@@ -41,11 +40,11 @@ class QWebEngineView;
 class TRecentFiles;
 class TScorePrinting;
 class TTrackList;
+class TPlayback;
 
 namespace korvalin {
 class TPageSink;
 class TWebViewHost;
-class MidiSequencer;
 struct TSequencerOptions;
 }  // namespace korvalin
 
@@ -187,6 +186,8 @@ public:
     TScorePrinting& Printing() const { return *FPrinting; }
     // The track list and the selected track's settings.
     TTrackList& Tracks() const { return *FTracks; }
+    // Playback and where it starts in the score shown.
+    TPlayback& Playback() const { return *FPlayback; }
     void btnRecentClick();
     // Rebuilds the history menu in the window's language.
     void BuildRecentMenu();
@@ -307,19 +308,11 @@ public:
     void ApplyShortcutTexts();
 
     // --- Where playback starts and where it is (MainFormCursor.cpp) ---
-    // The score just sent to the viewer is the one positions refer to.
-    void ScoreShown();
-    void ScoreCleared();
     // A click on a measure of the score shown: the next play starts there.
     void MeasureClicked(int measure);
-    // The tick of the loaded file where the next play starts.
-    std::int64_t PlayStartTick() const;
-    // The number of the measure the next play starts at; empty from the start.
-    QString PlayStartNumber() const;
     // Follows the play with the cursor while one is open, and takes the
     // cursor away when it ends.
     void FollowPlayback();
-    void MoveCursor();
 
 protected:
     enum class TMessageKind { mkError, mkInformation };
@@ -364,18 +357,8 @@ protected:
     QString FStatusShown;
     // The status line of the play a pause interrupted.
     std::function<QString()> FPlayingStatus;
-    // Where the measures of the score last built and of the score shown lie
-    // in the file; the measure the next play starts at (0: the start); where
-    // the play that is open started, and its lead-in, in ticks.
+    // Where the measures of the score last built lie in the file.
     korvalin::TScoreTimeline FBuiltTimeline;
-    korvalin::TScoreTimeline FShownTimeline;
-    std::size_t FStartMeasure = 0;
-    std::int64_t FPlayStartTick = 0;
-    std::int64_t FPlayLeadIn = 0;
-    QTimer* FCursorTimer = nullptr;
-    // The cursor's last place, so that the page hears only of a move.
-    std::size_t FCursorMeasure = static_cast<std::size_t>(-1);
-    double FCursorFraction = -1.0;
     double FZoom = 1.0;
     bool FViewerFullScreen = false;
     QRect FNormalBounds;
@@ -385,9 +368,8 @@ protected:
     QString FPreparedPlaybackFile;
     QString FDroppedMidiFile;
     QString FTransposedTempFile;
-    bool FPlaybackOpen = false;
-    // Made at the first play and owned by the window (its Qt parent).
-    korvalin::MidiSequencer* FSequencer = nullptr;
+    // The sequencer, the start measure and the cursor; a child of the window.
+    TPlayback* FPlayback = nullptr;
     // How the sequencer reaches the synthesizer and the sound card; tests
     // render to a file instead.
     virtual korvalin::TSequencerOptions SequencerOptions() const;
@@ -426,6 +408,7 @@ private:
     void FormCreate();
     void CreateHistory();
     void CreatePrinting();
+    void CreatePlayback();
     void FormDestroy();
     void DeleteTemporaryFiles();
     void RelayoutPanels();

@@ -4,6 +4,7 @@
 #include "MainForm.h"
 #include "RecentFiles.h"
 #include "TrackList.h"
+#include "Playback.h"
 #include "SettingsIni.h"
 #include <QSignalBlocker>
 #include "BusyCursor.h"
@@ -263,10 +264,10 @@ void TfrmMain::FillNewKeyControls() {
 
 void TfrmMain::UpdatePlaybackButtons() {
     const bool sourceExists = !FSourceMidiFile.isEmpty() && QFileInfo::exists(FSourceMidiFile);
-    SetCommandEnabled(btnPlayAll, sourceExists && !FPlaybackOpen);
-    SetCommandEnabled(btnPlayTrack, FTracks->SelectedRow() != nullptr && !FPlaybackOpen);
-    SetCommandEnabled(btnPlayTransposed, pnlMidiSettings->isEnabled() && !FPlaybackOpen);
-    SetCommandEnabled(btnStop, FPlaybackOpen);
+    SetCommandEnabled(btnPlayAll, sourceExists && !FPlayback->IsOpen());
+    SetCommandEnabled(btnPlayTrack, FTracks->SelectedRow() != nullptr && !FPlayback->IsOpen());
+    SetCommandEnabled(btnPlayTransposed, pnlMidiSettings->isEnabled() && !FPlayback->IsOpen());
+    SetCommandEnabled(btnStop, FPlayback->IsOpen());
     UpdateAudioButtons();
     UpdatePauseButton();
     FollowPlayback();

@@ -19,6 +19,7 @@
 #include "MainForm.h"
 #include "ScorePrinting.h"
 #include "TrackList.h"
+#include "Playback.h"
 #include "BusyCursor.h"
 #include "MainFormSupport.h"
 #include "MusicXmlExporter.h"
@@ -92,7 +93,8 @@ void TfrmMain::ShutDownViewer() {
 }
 
 void TfrmMain::ClearViewerScore() {
-    ScoreCleared();
+    FBuiltTimeline = {};
+    FPlayback->ScoreCleared();
     FPrinting->SetScore({});
     UpdatePrintButtons();
     if (FViewerHost == nullptr) return;
@@ -110,7 +112,7 @@ QString TfrmMain::FViewerError() const {
 void TfrmMain::SendScoreFile(const QString& fileName) {
     if (FViewerHost == nullptr) return;
     FViewerHost->SendScoreFile(fileName);
-    ScoreShown();
+    FPlayback->ScoreShown(FBuiltTimeline);
     // What is printed is what the viewer shows.
     QFile score(fileName);
     FPrinting->SetScore(score.open(QIODevice::ReadOnly) ? score.readAll() : QByteArray());
