@@ -44,6 +44,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 using korvalin::TMidiFile;
 
@@ -71,7 +72,8 @@ QStringList QtNameFilters(const QString& filter) {
 // ---------------------------------------------------------------------------
 // Creation and destruction
 
-TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
+TfrmMain::TfrmMain(QWidget* parent, TScoreViewerFactory viewerFactory)
+    : QWidget(parent), FViewerFactory(std::move(viewerFactory)) {
     setObjectName(QStringLiteral("frmMain"));
     CreateControls();
     CreatePlayback();

@@ -19,6 +19,7 @@
 #include "MusicXmlExporter.h"
 #include "PrivateFolder.h"
 #include "ScoreTimeline.h"
+#include "ScoreViewerPort.h"
 
 class QAbstractButton;
 class QAction;
@@ -68,7 +69,8 @@ class TfrmMain : public QWidget {
     Q_OBJECT
 
 public:
-    explicit TfrmMain(QWidget* parent = nullptr);
+    // The score viewer is the web engine's page unless a factory makes another.
+    explicit TfrmMain(QWidget* parent = nullptr, TScoreViewerFactory viewerFactory = {});
     ~TfrmMain() override;
 
     // --- Controls (object names equal the member names) ---
@@ -233,6 +235,8 @@ public:
     void btnSavePdfClick();
     // The score view (EdgeBrowser); null only before start-up.
     QWebEngineView* EdgeBrowser() const;
+    // The web engine's host behind the viewer; null for a stand-in.
+    korvalin::TWebViewHost* WebViewHost() const;
     // The viewer's state, kept by its host: the page has loaded; the text of
     // its failure (empty while it works or is starting).
     bool FViewerReady() const;
@@ -374,8 +378,9 @@ protected:
     // render to a file instead.
     virtual korvalin::TSequencerOptions SequencerOptions() const;
     bool FEnglish = false;
-    // The score viewer's host; a child of the window, created at start-up.
-    korvalin::TWebViewHost* FViewerHost = nullptr;
+    // The score viewer; a child of the window, created at start-up.
+    TScoreViewerPort* FViewerHost = nullptr;
+    TScoreViewerFactory FViewerFactory;
     // A child of the window, so Qt deletes it.
     TRecentFiles* FHistory = nullptr;
 

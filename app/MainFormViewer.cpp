@@ -23,6 +23,7 @@
 #include "BusyCursor.h"
 #include "MainFormSupport.h"
 #include "MusicXmlExporter.h"
+#include "WebEngineViewer.h"
 #include "WebViewHost.h"
 
 namespace {
@@ -44,19 +45,20 @@ void TfrmMain::StartViewer() {
             FTemporaryFolderError);
         return;
     }
-    FViewerHost = new korvalin::TWebViewHost(
-        TemporaryFolder(),
-        [this](const QString& russian, const QString& english) { return Localized(russian, english); }, this);
+    const TLocalizeText localized = [this](const QString& russian, const QString& english) {
+        return Localized(russian, english);
+    };
+    FViewerHost = FViewerFactory ? FViewerFactory(TemporaryFolder(), localized, this)
+                                 : new TWebEngineViewer(TemporaryFolder(), localized, this);
     PlaceViewerWidget(FViewerHost->View());
 
-    using korvalin::TWebViewHost;
-    connect(FViewerHost, &TWebViewHost::CreationFailed, this,
+    connect(FViewerHost, &TScoreViewerPort::CreationFailed, this,
             [this](const QString& text) { lblStatus->setText(text); });
-    connect(FViewerHost, &TWebViewHost::NavigationFailed, this, [this](const QString&) {
+    connect(FViewerHost, &TScoreViewerPort::NavigationFailed, this, [this](const QString&) {
         lblStatus->setText(Localized(QStringLiteral("Не удалось открыть встроенный просмотрщик."),
                                      QStringLiteral("Could not open the built-in viewer.")));
     });
-    connect(FViewerHost, &TWebViewHost::MidiFileDropped, this,
+    connect(FViewerHost, &TScoreViewerPort::MidiFileDropped, this,
             [this](const QString& fileName, const QString& displayName) {
                 Guarded([this, &fileName, &displayName] {
                     FDroppedMidiFile = fileName;
@@ -66,13 +68,13 @@ void TfrmMain::StartViewer() {
     // The dropped copy is written right after this signal, so the sequencer
     // must have let go of it before the slot returns.
     connect(
-        FViewerHost, &TWebViewHost::StopPlaybackRequested, this,
+        FViewerHost, &TScoreViewerPort::StopPlaybackRequested, this,
         [this] { Guarded([this] { StopPlayback(false); }); }, Qt::DirectConnection);
-    connect(FViewerHost, &TWebViewHost::ErrorMessage, this,
+    connect(FViewerHost, &TScoreViewerPort::ErrorMessage, this,
             [this](const QString& text) { ShowMessage(TMessageKind::mkError, text); });
-    connect(FViewerHost, &TWebViewHost::MeasureClicked, this,
+    connect(FViewerHost, &TScoreViewerPort::MeasureClicked, this,
             [this](int measure) { Guarded([this, measure] { MeasureClicked(measure); }); });
-    connect(FViewerHost, &TWebViewHost::PageDied, this, [this](const QString& text) { lblStatus->setText(text); });
+    connect(FViewerHost, &TScoreViewerPort::PageDied, this, [this](const QString& text) { lblStatus->setText(text); });
     FViewerHost->SetPageLanguage(FEnglish);
 
     try {
@@ -101,7 +103,14 @@ void TfrmMain::ClearViewerScore() {
     FViewerHost->ClearScore();
 }
 
-QWebEngineView* TfrmMain::EdgeBrowser() const { return FViewerHost != nullptr ? FViewerHost->View() : nullptr; }
+QWebEngineView* TfrmMain::EdgeBrowser() const {
+    return FViewerHost != nullptr ? qobject_cast<QWebEngineView*>(FViewerHost->View()) : nullptr;
+}
+
+korvalin::TWebViewHost* TfrmMain::WebViewHost() const {
+    const auto* real = qobject_cast<const TWebEngineViewer*>(FViewerHost);
+    return real != nullptr ? real->Host() : nullptr;
+}
 
 bool TfrmMain::FViewerReady() const { return FViewerHost != nullptr && FViewerHost->IsReady(); }
 

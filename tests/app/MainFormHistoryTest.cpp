@@ -22,6 +22,7 @@
 
 #include "MainForm.h"
 #include "RecentFiles.h"
+#include "StandInViewer.h"
 #include "WindowTestSupport.h"
 #include "MidiBuilder.h"
 #include "MusicXmlExporter.h"
@@ -33,8 +34,10 @@ using korvalin::test::MidiBuilder;
 
 namespace {
 
+// The history is not the engine's business: the viewer is a stand-in.
 class THistoryForm : public TfrmMain {
 public:
+    THistoryForm() : TfrmMain(nullptr, TStandInViewer::Factory()) {}
     using TfrmMain::FSourceMidiFile;
 
     QStringList Shown;

@@ -29,6 +29,7 @@
 
 #include "MainForm.h"
 #include "TrackList.h"
+#include "StandInViewer.h"
 #include "WindowTestSupport.h"
 #include "MidiBuilder.h"
 
@@ -38,8 +39,11 @@ using korvalin::test::MidiBuilder;
 
 namespace {
 
+// The window's own behaviour and layout: the viewer is a stand-in, the web
+// engine has tests of its own.
 class TTestForm : public TfrmMain {
 public:
+    TTestForm() : TfrmMain(nullptr, TStandInViewer::Factory()) {}
     using TfrmMain::FDroppedMidiFile;
     using TfrmMain::FEnglish;
     using TfrmMain::FMidi;
@@ -370,7 +374,7 @@ private slots:
 
     void aViewerWidgetFillsThePanelBelowTheToolBand() {
         // The window places its own score view there at start-up.
-        QWidget* view = FForm->EdgeBrowser();
+        QWidget* view = FForm->findChild<TStandInViewer*>()->View();
         QVERIFY(view != nullptr);
         QCOMPARE(view->objectName(), QStringLiteral("EdgeBrowser"));
         FForm->show();
