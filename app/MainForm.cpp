@@ -8,6 +8,7 @@
 #include "ScorePrinting.h"
 #include "TrackList.h"
 #include "Playback.h"
+#include "ScoreViewer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -72,10 +73,10 @@ QStringList QtNameFilters(const QString& filter) {
 // ---------------------------------------------------------------------------
 // Creation and destruction
 
-TfrmMain::TfrmMain(QWidget* parent, TScoreViewerFactory viewerFactory)
-    : QWidget(parent), FViewerFactory(std::move(viewerFactory)) {
+TfrmMain::TfrmMain(QWidget* parent, TScoreViewerFactory viewerFactory) : QWidget(parent) {
     setObjectName(QStringLiteral("frmMain"));
     CreateControls();
+    FViewer = new TScoreViewer(std::move(viewerFactory), lblZoom, this);
     CreatePlayback();
     FTracks = std::make_unique<TTrackList>(TTrackList::TControls{lvTracks, pnlTrackSettings, edtPartName, cbClef});
     ConnectHandlers();
@@ -120,7 +121,6 @@ void TfrmMain::FormCreate() {
     setAcceptDrops(true);
     FitToWorkArea();
     FMidi = std::make_unique<TMidiFile>();
-    FZoom = 1.0;
     cbGrid->setCurrentIndex(1);
     cbClef->setCurrentIndex(0);
     LoadNotationSetting();

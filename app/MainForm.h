@@ -42,6 +42,7 @@ class TRecentFiles;
 class TScorePrinting;
 class TTrackList;
 class TPlayback;
+class TScoreViewer;
 
 namespace korvalin {
 class TPageSink;
@@ -190,6 +191,8 @@ public:
     TTrackList& Tracks() const { return *FTracks; }
     // Playback and where it starts in the score shown.
     TPlayback& Playback() const { return *FPlayback; }
+    // The score viewer and the zoom of its tool band.
+    TScoreViewer& Viewer() const { return *FViewer; }
     void btnRecentClick();
     // Rebuilds the history menu in the window's language.
     void BuildRecentMenu();
@@ -220,8 +223,6 @@ public:
     void btnPreviewClick();
     void btnExportClick();
     void btnOpenExternalClick();
-    // Stores the zoom factor (0.35 .. 2.5), shows it and sends it to a ready page.
-    void SetZoom(double value);
     void btnZoomOutClick();
     void btnZoomInClick();
     void btnFitWidthClick();
@@ -363,7 +364,6 @@ protected:
     std::function<QString()> FPlayingStatus;
     // Where the measures of the score last built lie in the file.
     korvalin::TScoreTimeline FBuiltTimeline;
-    double FZoom = 1.0;
     bool FViewerFullScreen = false;
     QRect FNormalBounds;
     Qt::WindowStates FNormalWindowState = Qt::WindowNoState;
@@ -378,9 +378,8 @@ protected:
     // render to a file instead.
     virtual korvalin::TSequencerOptions SequencerOptions() const;
     bool FEnglish = false;
-    // The score viewer; a child of the window, created at start-up.
-    TScoreViewerPort* FViewerHost = nullptr;
-    TScoreViewerFactory FViewerFactory;
+    // The score viewer and its zoom; a child of the window.
+    TScoreViewer* FViewer = nullptr;
     // A child of the window, so Qt deletes it.
     TRecentFiles* FHistory = nullptr;
 

@@ -7,7 +7,7 @@
 #include "MainForm.h"
 #include "MidiSequencer.h"
 #include "Playback.h"
-#include "WebViewHost.h"
+#include "ScoreViewer.h"
 
 void TfrmMain::CreatePlayback() {
     FPlayback = new TPlayback([this] { return SequencerOptions(); }, this);
@@ -19,19 +19,19 @@ void TfrmMain::CreatePlayback() {
         Qt::DirectConnection);
     connect(FPlayback, &TPlayback::CursorMoved, this, [this](std::size_t measure, double fraction) {
         Guarded([this, measure, fraction] {
-            if (FViewerHost != nullptr) FViewerHost->ShowPlaybackCursor(measure, fraction);
+            FViewer->ShowPlaybackCursor(measure, fraction);
         });
     });
     connect(FPlayback, &TPlayback::CursorHidden, this, [this] {
         Guarded([this] {
-            if (FViewerHost != nullptr) FViewerHost->HidePlaybackCursor();
+            FViewer->HidePlaybackCursor();
         });
     });
 }
 
 void TfrmMain::MeasureClicked(int measure) {
     if (!FPlayback->SetStartMeasure(measure)) return;
-    if (FViewerHost != nullptr) FViewerHost->ShowPlaybackStart(FPlayback->StartMeasure());
+    FViewer->ShowPlaybackStart(FPlayback->StartMeasure());
     const QString number = FPlayback->MeasureNumber(FPlayback->StartMeasure());
     ShowStatus([this, number] {
         return Localized(QStringLiteral("Следующее воспроизведение начнётся с такта %1."),
@@ -40,4 +40,4 @@ void TfrmMain::MeasureClicked(int measure) {
     });
 }
 
-void TfrmMain::FollowPlayback() { FPlayback->Follow(FViewerHost != nullptr); }
+void TfrmMain::FollowPlayback() { FPlayback->Follow(FViewer->Port() != nullptr); }

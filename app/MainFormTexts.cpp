@@ -2,6 +2,7 @@
 
 #include "MainForm.h"
 #include "TrackList.h"
+#include "ScoreViewer.h"
 #include "WebViewHost.h"
 #include "MainFormSupport.h"
 
@@ -154,6 +155,6 @@ void TfrmMain::ApplyLanguage() {
     }
     ApplyShortcutTexts();
     // The score view speaks the window's language too.
-    if (FViewerHost != nullptr) FViewerHost->SetPageLanguage(FEnglish);
+    FViewer->SetLanguage(FEnglish);
     RelayoutPanels();
 }

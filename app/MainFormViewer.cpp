@@ -23,14 +23,11 @@
 #include "BusyCursor.h"
 #include "MainFormSupport.h"
 #include "MusicXmlExporter.h"
-#include "WebEngineViewer.h"
+#include "ScoreViewer.h"
 #include "WebViewHost.h"
 
 namespace {
 
-constexpr double kMinZoom = 0.35;
-constexpr double kMaxZoom = 2.5;
-constexpr double kZoomStep = 0.1;
 constexpr int kLeftWidth = 430;
 
 }  // namespace
@@ -48,17 +45,16 @@ void TfrmMain::StartViewer() {
     const TLocalizeText localized = [this](const QString& russian, const QString& english) {
         return Localized(russian, english);
     };
-    FViewerHost = FViewerFactory ? FViewerFactory(TemporaryFolder(), localized, this)
-                                 : new TWebEngineViewer(TemporaryFolder(), localized, this);
-    PlaceViewerWidget(FViewerHost->View());
+    TScoreViewerPort* const port = FViewer->Create(TemporaryFolder(), localized);
+    PlaceViewerWidget(port->View());
 
-    connect(FViewerHost, &TScoreViewerPort::CreationFailed, this,
+    connect(port, &TScoreViewerPort::CreationFailed, this,
             [this](const QString& text) { lblStatus->setText(text); });
-    connect(FViewerHost, &TScoreViewerPort::NavigationFailed, this, [this](const QString&) {
+    connect(port, &TScoreViewerPort::NavigationFailed, this, [this](const QString&) {
         lblStatus->setText(Localized(QStringLiteral("Не удалось открыть встроенный просмотрщик."),
                                      QStringLiteral("Could not open the built-in viewer.")));
     });
-    connect(FViewerHost, &TScoreViewerPort::MidiFileDropped, this,
+    connect(port, &TScoreViewerPort::MidiFileDropped, this,
             [this](const QString& fileName, const QString& displayName) {
                 Guarded([this, &fileName, &displayName] {
                     FDroppedMidiFile = fileName;
@@ -68,17 +64,17 @@ void TfrmMain::StartViewer() {
     // The dropped copy is written right after this signal, so the sequencer
     // must have let go of it before the slot returns.
     connect(
-        FViewerHost, &TScoreViewerPort::StopPlaybackRequested, this,
+        port, &TScoreViewerPort::StopPlaybackRequested, this,
         [this] { Guarded([this] { StopPlayback(false); }); }, Qt::DirectConnection);
-    connect(FViewerHost, &TScoreViewerPort::ErrorMessage, this,
+    connect(port, &TScoreViewerPort::ErrorMessage, this,
             [this](const QString& text) { ShowMessage(TMessageKind::mkError, text); });
-    connect(FViewerHost, &TScoreViewerPort::MeasureClicked, this,
+    connect(port, &TScoreViewerPort::MeasureClicked, this,
             [this](int measure) { Guarded([this, measure] { MeasureClicked(measure); }); });
-    connect(FViewerHost, &TScoreViewerPort::PageDied, this, [this](const QString& text) { lblStatus->setText(text); });
-    FViewerHost->SetPageLanguage(FEnglish);
+    connect(port, &TScoreViewerPort::PageDied, this, [this](const QString& text) { lblStatus->setText(text); });
+    port->SetPageLanguage(FEnglish);
 
     try {
-        FViewerHost->Start();
+        port->Start();
     } catch (const std::exception& e) {
         lblStatus->setText(
             Localized(QStringLiteral("Предпросмотр недоступен: "), QStringLiteral("Preview is unavailable: ")) +
@@ -87,11 +83,12 @@ void TfrmMain::StartViewer() {
 }
 
 void TfrmMain::ShutDownViewer() {
-    if (FViewerHost == nullptr) return;
+    TScoreViewerPort* const port = FViewer->Port();
+    if (port == nullptr) return;
     // The page and the view go with the window's children, after the window's
     // own state: nothing they report while going down may reach it.
-    FViewerHost->disconnect(this);
-    if (!FViewerHost->DroppedMidiFile().isEmpty()) FDroppedMidiFile = FViewerHost->DroppedMidiFile();
+    port->disconnect(this);
+    if (!port->DroppedMidiFile().isEmpty()) FDroppedMidiFile = port->DroppedMidiFile();
 }
 
 void TfrmMain::ClearViewerScore() {
@@ -99,28 +96,19 @@ void TfrmMain::ClearViewerScore() {
     FPlayback->ScoreCleared();
     FPrinting->SetScore({});
     UpdatePrintButtons();
-    if (FViewerHost == nullptr) return;
-    FViewerHost->ClearScore();
+    FViewer->ClearScore();
 }
 
-QWebEngineView* TfrmMain::EdgeBrowser() const {
-    return FViewerHost != nullptr ? qobject_cast<QWebEngineView*>(FViewerHost->View()) : nullptr;
-}
+QWebEngineView* TfrmMain::EdgeBrowser() const { return FViewer->EngineView(); }
 
-korvalin::TWebViewHost* TfrmMain::WebViewHost() const {
-    const auto* real = qobject_cast<const TWebEngineViewer*>(FViewerHost);
-    return real != nullptr ? real->Host() : nullptr;
-}
+korvalin::TWebViewHost* TfrmMain::WebViewHost() const { return FViewer->WebViewHost(); }
 
-bool TfrmMain::FViewerReady() const { return FViewerHost != nullptr && FViewerHost->IsReady(); }
+bool TfrmMain::FViewerReady() const { return FViewer->IsReady(); }
 
-QString TfrmMain::FViewerError() const {
-    return FViewerHost != nullptr ? FViewerHost->ErrorText() : FTemporaryFolderError;
-}
+QString TfrmMain::FViewerError() const { return FViewer->ErrorText(FTemporaryFolderError); }
 
 void TfrmMain::SendScoreFile(const QString& fileName) {
-    if (FViewerHost == nullptr) return;
-    FViewerHost->SendScoreFile(fileName);
+    if (!FViewer->ShowScore(fileName)) return;
     FPlayback->ScoreShown(FBuiltTimeline);
     // What is printed is what the viewer shows.
     QFile score(fileName);
@@ -129,7 +117,7 @@ void TfrmMain::SendScoreFile(const QString& fileName) {
 }
 
 void TfrmMain::SendPendingScore() {
-    if (FViewerHost != nullptr) FViewerHost->SendPendingScore();
+    FViewer->SendPendingScore();
 }
 
 void TfrmMain::ConnectViewerCommands() {
@@ -228,26 +216,11 @@ void TfrmMain::btnOpenExternalClick() {
 // ---------------------------------------------------------------------------
 // Zoom, full screen and collapse
 
-void TfrmMain::SetZoom(double value) {
-    FZoom = std::clamp(value, kMinZoom, kMaxZoom);
-    // Halves go to the even neighbour (the default rounding mode of nearbyint).
-    lblZoom->setText(QStringLiteral("%1%").arg(static_cast<long long>(std::nearbyint(FZoom * 100.0))));
-    // QString::number writes a full stop whatever the user's locale is, as the
-    // page's script expects.
-    if (FViewerReady())
-        FViewerHost->RunScript(QStringLiteral("window.setScoreZoom(") + QString::number(FZoom, 'f', 3) +
-                               QStringLiteral(");"));
-}
+void TfrmMain::btnZoomOutClick() { FViewer->ZoomOut(); }
 
-void TfrmMain::btnZoomOutClick() { SetZoom(FZoom - kZoomStep); }
+void TfrmMain::btnZoomInClick() { FViewer->ZoomIn(); }
 
-void TfrmMain::btnZoomInClick() { SetZoom(FZoom + kZoomStep); }
-
-void TfrmMain::btnFitWidthClick() {
-    FZoom = 1.0;
-    lblZoom->setText(QStringLiteral("100%"));
-    if (FViewerReady()) FViewerHost->RunScript(QStringLiteral("window.fitScoreWidth();"));
-}
+void TfrmMain::btnFitWidthClick() { FViewer->FitWidth(); }
 
 void TfrmMain::SetViewerFullScreen(bool value) {
     if (value == FViewerFullScreen) return;

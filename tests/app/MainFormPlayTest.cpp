@@ -25,6 +25,7 @@
 #include <optional>
 
 #include "MainForm.h"
+#include "ScoreViewer.h"
 #include "Playback.h"
 #include "ScorePrinting.h"
 #include "MidiParser.h"
@@ -45,7 +46,6 @@ public:
     using TfrmMain::FEnglish;
     using TfrmMain::FPreparedPlaybackFile;
     using TfrmMain::FViewerFullScreen;
-    using TfrmMain::FZoom;
     using TfrmMain::TMessageKind;
     using TfrmMain::UpdatePrintButtons;
 
@@ -274,11 +274,11 @@ private slots:
         QTest::keyClick(&f, Qt::Key_P, Qt::ControlModifier);
         QCOMPARE(f.Printers, 1);
         QTest::keyClick(&f, Qt::Key_Plus, Qt::ControlModifier);
-        QCOMPARE(f.FZoom, 1.1);
+        QCOMPARE(f.Viewer().Zoom(), 1.1);
         QTest::keyClick(&f, Qt::Key_Equal, Qt::ControlModifier);
-        QCOMPARE(f.FZoom, 1.2);
+        QCOMPARE(f.Viewer().Zoom(), 1.2);
         QTest::keyClick(&f, Qt::Key_Minus, Qt::ControlModifier);
-        QVERIFY(qAbs(f.FZoom - 1.1) < 1e-9);
+        QVERIFY(qAbs(f.Viewer().Zoom() - 1.1) < 1e-9);
         QTest::keyClick(&f, Qt::Key_F11);
         QVERIFY(f.FViewerFullScreen);
         QTest::keyClick(&f, Qt::Key_F11);

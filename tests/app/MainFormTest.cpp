@@ -28,6 +28,7 @@
 #include <stdexcept>
 
 #include "MainForm.h"
+#include "ScoreViewer.h"
 #include "TrackList.h"
 #include "StandInViewer.h"
 #include "WindowTestSupport.h"
@@ -52,7 +53,6 @@ public:
     using TfrmMain::FPreviewFile;
     using TfrmMain::FSourceMidiFile;
     using TfrmMain::FTransposedTempFile;
-    using TfrmMain::FZoom;
     using TfrmMain::TMessageKind;
 
     struct TShown {
@@ -197,7 +197,7 @@ private slots:
         QCOMPARE(f.edtNewTempo->text(), QStringLiteral("120"));
         QCOMPARE(f.lblZoom->text(), QStringLiteral("100%"));
         QCOMPARE(f.btnZoomOut->text(), QStringLiteral("\u2212"));
-        QCOMPARE(f.FZoom, 1.0);
+        QCOMPARE(f.Viewer().Zoom(), 1.0);
         QVERIFY(f.FSourceMidiFile.isEmpty());
         QVERIFY(f.FMidi != nullptr);
         QCOMPARE(f.FMidi->Tracks().size(), std::size_t{0});

@@ -31,6 +31,7 @@
 
 #include "FileIO.h"
 #include "MainForm.h"
+#include "ScoreViewer.h"
 #include "WindowTestSupport.h"
 #include "MidiBuilder.h"
 #include "MusicXmlExporter.h"
@@ -50,7 +51,6 @@ public:
     using TfrmMain::FPreviewFile;
     using TfrmMain::FSourceMidiFile;
     using TfrmMain::FViewerFullScreen;
-    using TfrmMain::FZoom;
     using TfrmMain::TMessageKind;
 
     struct TShown {
@@ -532,12 +532,12 @@ private slots:
 
         f.btnFitWidth->click();
         QCOMPARE(f.lblZoom->text(), QStringLiteral("100%"));
-        QCOMPARE(f.FZoom, 1.0);
+        QCOMPARE(f.Viewer().Zoom(), 1.0);
         for (int i = 0; i < 15; ++i) f.btnZoomIn->click();
         QCOMPARE(f.lblZoom->text(), QStringLiteral("250%"));
         f.btnZoomIn->click();
         QCOMPARE(f.lblZoom->text(), QStringLiteral("250%"));
-        QCOMPARE(f.FZoom, 2.5);
+        QCOMPARE(f.Viewer().Zoom(), 2.5);
 
         QTRY_COMPARE_WITH_TIMEOUT(Calls().size(), 8 + 1 + 1 + 16, 30000);
         const QVariantList zooms = CallsNamed(QStringLiteral("setScoreZoom"));
