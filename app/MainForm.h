@@ -64,8 +64,9 @@ struct TFileDialog {
 
 // The main window and the application controller: it owns the loaded file,
 // the temporary files and the interface language, and its handlers drive every
-// command. Controls are public under their design names so that the window's
-// later parts and its tests reach them directly.
+// command, handing the work to the track list, playback, the score viewer, the
+// history and printing, which it owns. Controls are public under their design
+// names so that the window's later parts and its tests reach them directly.
 class TfrmMain : public QWidget {
     Q_OBJECT
 
@@ -155,37 +156,22 @@ public:
     // The one way a MIDI file enters the window. An empty display name shows the
     // path and records the file as opened; failures are reported here.
     void OpenMidiFile(const QString& fileName, const QString& displayName);
-    void ShowLoadedMidi();
     // The quantisation grid as a note-value denominator: 8, 16 or 32 (16 for
     // the automatic grid, which readable notation alone offers).
     int SelectedGrid() const;
-    // The grid list gains "Auto" while readable notation is chosen.
-    void UpdateGridChoices();
-    // What readable notation did, in one line for the status bar.
-    QString ReadableSummary(const korvalin::TConversionReport& report) const;
-    // Shows a status line kept as its description, so that a language switch
-    // can say it again in the other language.
-    void ShowStatus(std::function<QString()> describe);
-    // The readable summary of the score last written, in the current language;
-    // empty for literal notation.
-    QString CurrentReadableSummary() const;
     // How the score is written: as played (the first item) or for reading.
     korvalin::TNotationMode SelectedNotation() const;
     // What Show score, Save MusicXML and the transposed preview ask of the exporter.
     korvalin::TExportOptions ExportOptions() const;
     // The notation choice is remembered in the settings file.
     void cbNotationChange();
-    void LoadNotationSetting();
     void FillNewKeyControls();
     void UpdatePlaybackButtons();
 
-    // --- Recent-files history ---
-    // The settings file: the roaming application-data folder ("APPDATA", else
-    // the user's configuration folder) + Velthane/Korvalin/settings.ini.
-    static QString SettingsFileName();
-    // The history of opened and saved files; made at start-up.
+    // --- What the handlers hand their work to (all made at start-up) ---
+    // The history of opened and saved files.
     TRecentFiles& History() const { return *FHistory; }
-    // Printing and PDF of the score shown; made at start-up.
+    // Printing and PDF of the score shown.
     TScorePrinting& Printing() const { return *FPrinting; }
     // The track list and the selected track's settings.
     TTrackList& Tracks() const { return *FTracks; }
@@ -193,6 +179,11 @@ public:
     TPlayback& Playback() const { return *FPlayback; }
     // The score viewer and the zoom of its tool band.
     TScoreViewer& Viewer() const { return *FViewer; }
+
+    // --- Recent-files history ---
+    // The settings file: the roaming application-data folder ("APPDATA", else
+    // the user's configuration folder) + Velthane/Korvalin/settings.ini.
+    static QString SettingsFileName();
     void btnRecentClick();
     // Rebuilds the history menu in the window's language.
     void BuildRecentMenu();
@@ -200,26 +191,14 @@ public:
     void RemoveUnavailableClick(QAction* item);
     void ClearHistoryClick(QAction* item);
 
-    QString Localized(const QString& russian, const QString& english) const;
-    void ApplyLanguage();
-    // Qt's own texts (file dialogs, standard buttons, the score view's menu)
-    // in the interface language: its Russian translations installed while
-    // the interface is Russian.
-    void ApplyQtTranslations();
-
     // Fits and centres the window in the work area of its screen.
     void FitToWorkArea();
     void FitToWorkArea(const QRect& workArea);
-
 
     // --- Score viewer: host, preview, export, view controls ---
     // Builds the MusicXML of the ticked tracks into fileName; false when it
     // could not, after the message has been shown.
     bool WriteScoreFile(const QString& fileName);
-    // Hands a MusicXML file to the page, or keeps it waiting until the page is
-    // ready; a read error goes to the caller.
-    void SendScoreFile(const QString& fileName);
-    void SendPendingScore();
     void btnPreviewClick();
     void btnExportClick();
     void btnOpenExternalClick();
@@ -228,7 +207,6 @@ public:
     void btnFitWidthClick();
     void SetViewerFullScreen(bool value);
     void btnFullScreenClick();
-    void SetViewerCollapsed(bool value);
     void btnCollapseViewerClick();
     void btnShowViewerClick();
     // Print and PDF: the score shown in the viewer laid out on pages.
@@ -242,38 +220,16 @@ public:
     // its failure (empty while it works or is starting).
     bool FViewerReady() const;
     QString FViewerError() const;
-    // Where the window's start-up, commands, file opening and shutdown meet
-    // the viewer: create and start its host (a failure goes to the status
-    // line), connect the viewer's commands, forget the shown score before a
-    // new file, and let go of the host before the window's files are deleted.
-    void StartViewer();
-    void ConnectViewerCommands();
-    void ClearViewerScore();
-    void ShutDownViewer();
 
     // --- New key and tempo, playback ---
     // Validates the new-key panel: the new key's fifths (-7..7), the tempo in
     // BPM (20..400) and the shift in semitones (-6..6). On failure it has told
     // the user why and returns false.
     bool ReadNewKeyAndTempo(int& newFifths, int& tempo, int& semitones);
-    // The suggested name of a new MIDI file: <base>_<tempo>BPM_<key>.mid.
-    QString DefaultNewMidiName(int newFifths, int tempo) const;
-    // A key name fit for a file name: "F# minor" gives "F-sharp-minor".
-    static QString KeyNameForFile(const QString& keyName);
-    // Rewrites the loaded file's source for the new key and tempo into destFile.
-    void TransposeSourceTo(const QString& destFile, int newFifths, int semitones, int tempo);
     void btnPreviewTransposedClick();
     void btnSaveMidiClick();
-    // Prepares fileName and plays the copy; caption completes "Playing: ".
-    void PlayMidi(const QString& fileName, const QString& caption);
-    // The same, with a caption said again in the language the window is switched to.
-    void PlayMidi(const QString& fileName, const std::function<QString()>& caption);
-    // Stops and closes the sequencer if it is open.
-    void StopPlayback(bool showStatus);
     // The end of a play, as the sequencer reports it.
     void MMMciNotify(int code, int deviceId);
-    // The sequencer's text for a nonzero result.
-    static QString MciErrorText(int code);
     void btnPlayAllClick();
     void btnPlayTrackClick();
     void btnPlayTransposedClick();
@@ -286,17 +242,8 @@ public:
     QAction* actSaveAudioTransposed = nullptr;
     TFileDialog AudioSaveDialog;
     TFileDialog SoundFontDialog;
-    // Connects both buttons, makes their menus and reads the stored SoundFont.
-    void ConnectAudioCommands();
-    void ApplyAudioLanguage();
-    void UpdateAudioButtons();
     void btnSaveAudioClick();
-    // Writes what the play buttons play (the original file, or with the new
-    // key and tempo) to an audio file the user names; the name's extension
-    // picks WAV, FLAC or Ogg Vorbis.
-    void SaveAudio(bool withNewSettings);
     void btnSoundFontClick();
-    void BuildSoundFontMenu();
     void OtherSoundFontClick();
     // Checks a SoundFont and takes it for playback and audio files, storing
     // the choice; a file that is not a usable SoundFont changes nothing.
@@ -307,17 +254,10 @@ public:
     // --- Pause and the keyboard (MainFormShortcuts.cpp) ---
     // Holds the play where it is, or plays on from there.
     void btnPauseClick();
-    void UpdatePauseButton();
-    // The window's keyboard shortcuts, and the tips that name them.
-    void CreateShortcuts();
-    void ApplyShortcutTexts();
 
     // --- Where playback starts and where it is (MainFormCursor.cpp) ---
     // A click on a measure of the score shown: the next play starts there.
     void MeasureClicked(int measure);
-    // Follows the play with the cursor while one is open, and takes the
-    // cursor away when it ends.
-    void FollowPlayback();
 
 protected:
     enum class TMessageKind { mkError, mkInformation };
@@ -407,6 +347,69 @@ protected:
     TAudioOutcome RunAudioJob(std::vector<std::uint8_t> midi, const QString& fileName, QString& error);
 
 private:
+    // --- Steps the handlers share ---
+    void ShowLoadedMidi();
+    // The grid list gains "Auto" while readable notation is chosen.
+    void UpdateGridChoices();
+    // What readable notation did, in one line for the status bar.
+    QString ReadableSummary(const korvalin::TConversionReport& report) const;
+    // Shows a status line kept as its description, so that a language switch
+    // can say it again in the other language.
+    void ShowStatus(std::function<QString()> describe);
+    // The readable summary of the score last written, in the current language;
+    // empty for literal notation.
+    QString CurrentReadableSummary() const;
+    void LoadNotationSetting();
+    QString Localized(const QString& russian, const QString& english) const;
+    void ApplyLanguage();
+    // Qt's own texts (file dialogs, standard buttons, the score view's menu)
+    // in the interface language: its Russian translations installed while
+    // the interface is Russian.
+    void ApplyQtTranslations();
+    // Hands a MusicXML file to the page, or keeps it waiting until the page is
+    // ready; a read error goes to the caller.
+    void SendScoreFile(const QString& fileName);
+    void SendPendingScore();
+    void SetViewerCollapsed(bool value);
+    // Where the window's start-up, commands, file opening and shutdown meet
+    // the viewer: create and start its host (a failure goes to the status
+    // line), connect the viewer's commands, forget the shown score before a
+    // new file, and let go of the host before the window's files are deleted.
+    void StartViewer();
+    void ConnectViewerCommands();
+    void ClearViewerScore();
+    void ShutDownViewer();
+    // The suggested name of a new MIDI file: <base>_<tempo>BPM_<key>.mid.
+    QString DefaultNewMidiName(int newFifths, int tempo) const;
+    // A key name fit for a file name: "F# minor" gives "F-sharp-minor".
+    static QString KeyNameForFile(const QString& keyName);
+    // Rewrites the loaded file's source for the new key and tempo into destFile.
+    void TransposeSourceTo(const QString& destFile, int newFifths, int semitones, int tempo);
+    // Prepares fileName and plays the copy; caption completes "Playing: ".
+    void PlayMidi(const QString& fileName, const QString& caption);
+    // The same, with a caption said again in the language the window is switched to.
+    void PlayMidi(const QString& fileName, const std::function<QString()>& caption);
+    // Stops and closes the sequencer if it is open.
+    void StopPlayback(bool showStatus);
+    // The sequencer's text for a nonzero result.
+    static QString MciErrorText(int code);
+    // Connects both buttons, makes their menus and reads the stored SoundFont.
+    void ConnectAudioCommands();
+    void ApplyAudioLanguage();
+    void UpdateAudioButtons();
+    // Writes what the play buttons play (the original file, or with the new
+    // key and tempo) to an audio file the user names; the name's extension
+    // picks WAV, FLAC or Ogg Vorbis.
+    void SaveAudio(bool withNewSettings);
+    void BuildSoundFontMenu();
+    void UpdatePauseButton();
+    // The window's keyboard shortcuts, and the tips that name them.
+    void CreateShortcuts();
+    void ApplyShortcutTexts();
+    // Follows the play with the cursor while one is open, and takes the
+    // cursor away when it ends.
+    void FollowPlayback();
+
     void CreateControls();
     void ConnectHandlers();
     void FormCreate();
