@@ -4,6 +4,11 @@
 #include "MainForm.h"
 #include "BusyCursor.h"
 #include "FileIO.h"
+#include "RecentFiles.h"
+#include "ScorePrinting.h"
+#include "TrackList.h"
+#include "Playback.h"
+#include "ScoreViewer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -40,6 +45,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 using korvalin::TMidiFile;
 
@@ -67,9 +73,12 @@ QStringList QtNameFilters(const QString& filter) {
 // ---------------------------------------------------------------------------
 // Creation and destruction
 
-TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
+TfrmMain::TfrmMain(QWidget* parent, TScoreViewerFactory viewerFactory) : QWidget(parent) {
     setObjectName(QStringLiteral("frmMain"));
     CreateControls();
+    FViewer = new TScoreViewer(std::move(viewerFactory), lblZoom, this);
+    CreatePlayback();
+    FTracks = std::make_unique<TTrackList>(TTrackList::TControls{lvTracks, pnlTrackSettings, edtPartName, cbClef});
     ConnectHandlers();
     FormCreate();
 }
@@ -91,7 +100,7 @@ void TfrmMain::ConnectHandlers() {
     ConnectCommand(btnStop, &TfrmMain::btnStopClick);
     connect(lvTracks->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection& selected, const QItemSelection&) {
-                Guarded([this, &selected] { lvTracksSelectItem(SelectedRow(), !selected.isEmpty()); });
+                Guarded([this, &selected] { lvTracksSelectItem(FTracks->SelectedRow(), !selected.isEmpty()); });
             });
     connect(edtPartName, &QLineEdit::textChanged, this, [this] { Guarded([this] { edtPartNameChange(); }); });
     connect(cbClef, &QComboBox::currentIndexChanged, this, [this] { Guarded([this] { cbClefChange(); }); });
@@ -107,15 +116,11 @@ void TfrmMain::ConnectHandlers() {
 
 void TfrmMain::FormCreate() {
     FEnglish = rbEnglish->isChecked();
-    FRecentFiles.clear();
-    FRecentMenu = new QMenu(this);
-    FRecentMenu->setObjectName(QStringLiteral("FRecentMenu"));
-    FRecentMenu->setToolTipsVisible(true);
-    LoadRecentFiles();
+    CreateHistory();
+    CreatePrinting();
     setAcceptDrops(true);
     FitToWorkArea();
     FMidi = std::make_unique<TMidiFile>();
-    FZoom = 1.0;
     cbGrid->setCurrentIndex(1);
     cbClef->setCurrentIndex(0);
     LoadNotationSetting();

@@ -19,6 +19,7 @@
 #include "MusicXmlExporter.h"
 #include "PrivateFolder.h"
 #include "ScoreTimeline.h"
+#include "ScoreViewerPort.h"
 
 class QAbstractButton;
 class QAction;
@@ -31,18 +32,21 @@ class QTranslator;
 class QPushButton;
 class QRadioButton;
 class QShortcut;
-class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QPageLayout;
 class QPrinter;
 class QVBoxLayout;
 class QWebEngineView;
+class TRecentFiles;
+class TScorePrinting;
+class TTrackList;
+class TPlayback;
+class TScoreViewer;
 
 namespace korvalin {
 class TPageSink;
 class TWebViewHost;
-class MidiSequencer;
 struct TSequencerOptions;
 }  // namespace korvalin
 
@@ -60,13 +64,15 @@ struct TFileDialog {
 
 // The main window and the application controller: it owns the loaded file,
 // the temporary files and the interface language, and its handlers drive every
-// command. Controls are public under their design names so that the window's
-// later parts and its tests reach them directly.
+// command, handing the work to the track list, playback, the score viewer, the
+// history and printing, which it owns. Controls are public under their design
+// names so that the window's later parts and its tests reach them directly.
 class TfrmMain : public QWidget {
     Q_OBJECT
 
 public:
-    explicit TfrmMain(QWidget* parent = nullptr);
+    // The score viewer is the web engine's page unless a factory makes another.
+    explicit TfrmMain(QWidget* parent = nullptr, TScoreViewerFactory viewerFactory = {});
     ~TfrmMain() override;
 
     // --- Controls (object names equal the member names) ---
@@ -150,93 +156,57 @@ public:
     // The one way a MIDI file enters the window. An empty display name shows the
     // path and records the file as opened; failures are reported here.
     void OpenMidiFile(const QString& fileName, const QString& displayName);
-    void ShowLoadedMidi();
-    void UpdateTrackRow(QTreeWidgetItem* item, const korvalin::TMidiTrack& track);
-    void ShowTrackSettings();
-    void SetAllChecked(bool value);
-    // The ticked rows' tracks in list order; the model keeps owning them.
-    std::vector<const korvalin::TMidiTrack*> TickedTracks() const;
     // The quantisation grid as a note-value denominator: 8, 16 or 32 (16 for
     // the automatic grid, which readable notation alone offers).
     int SelectedGrid() const;
-    // The grid list gains "Auto" while readable notation is chosen.
-    void UpdateGridChoices();
-    // What readable notation did, in one line for the status bar.
-    QString ReadableSummary(const korvalin::TConversionReport& report) const;
-    // Shows a status line kept as its description, so that a language switch
-    // can say it again in the other language.
-    void ShowStatus(std::function<QString()> describe);
-    // The readable summary of the score last written, in the current language;
-    // empty for literal notation.
-    QString CurrentReadableSummary() const;
     // How the score is written: as played (the first item) or for reading.
     korvalin::TNotationMode SelectedNotation() const;
     // What Show score, Save MusicXML and the transposed preview ask of the exporter.
     korvalin::TExportOptions ExportOptions() const;
     // The notation choice is remembered in the settings file.
     void cbNotationChange();
-    void LoadNotationSetting();
     void FillNewKeyControls();
     void UpdatePlaybackButtons();
+
+    // --- What the handlers hand their work to (all made at start-up) ---
+    // The history of opened and saved files.
+    TRecentFiles& History() const { return *FHistory; }
+    // Printing and PDF of the score shown.
+    TScorePrinting& Printing() const { return *FPrinting; }
+    // The track list and the selected track's settings.
+    TTrackList& Tracks() const { return *FTracks; }
+    // Playback and where it starts in the score shown.
+    TPlayback& Playback() const { return *FPlayback; }
+    // The score viewer and the zoom of its tool band.
+    TScoreViewer& Viewer() const { return *FViewer; }
 
     // --- Recent-files history ---
     // The settings file: the roaming application-data folder ("APPDATA", else
     // the user's configuration folder) + Velthane/Korvalin/settings.ini.
     static QString SettingsFileName();
-    // Reads the history from the settings file; any failure leaves it empty.
-    void LoadRecentFiles();
-    // Writes the history to the settings file; a failure is ignored.
-    void SaveRecentFiles();
-    // Puts a file at the top of the history (once, keeping a saved mark it had)
-    // and saves the history.
-    void AddRecentFile(const QString& path, bool saved);
-    // The path of an entry, or empty for an index outside the list or a malformed entry.
-    QString RecentFilePath(int index) const;
-    // Whether an entry is a file the program saved rather than one the user opened.
-    bool RecentFileSaved(int index) const;
     void btnRecentClick();
-    // Rebuilds the history menu from the list, checking every file anew.
+    // Rebuilds the history menu in the window's language.
     void BuildRecentMenu();
     void RecentItemClick(QAction* item);
     void RemoveUnavailableClick(QAction* item);
     void ClearHistoryClick(QAction* item);
 
-    QString Localized(const QString& russian, const QString& english) const;
-    void ApplyLanguage();
-    // Qt's own texts (file dialogs, standard buttons, the score view's menu)
-    // in the interface language: its Russian translations installed while
-    // the interface is Russian.
-    void ApplyQtTranslations();
-    static QString ClefDisplayName(korvalin::TClefMode mode, bool english);
-
     // Fits and centres the window in the work area of its screen.
     void FitToWorkArea();
     void FitToWorkArea(const QRect& workArea);
-
-    // The selected row of lvTracks, or none.
-    QTreeWidgetItem* SelectedRow() const;
-    // The track a row of lvTracks points at.
-    static korvalin::TMidiTrack* RowTrack(const QTreeWidgetItem* item);
 
     // --- Score viewer: host, preview, export, view controls ---
     // Builds the MusicXML of the ticked tracks into fileName; false when it
     // could not, after the message has been shown.
     bool WriteScoreFile(const QString& fileName);
-    // Hands a MusicXML file to the page, or keeps it waiting until the page is
-    // ready; a read error goes to the caller.
-    void SendScoreFile(const QString& fileName);
-    void SendPendingScore();
     void btnPreviewClick();
     void btnExportClick();
     void btnOpenExternalClick();
-    // Stores the zoom factor (0.35 .. 2.5), shows it and sends it to a ready page.
-    void SetZoom(double value);
     void btnZoomOutClick();
     void btnZoomInClick();
     void btnFitWidthClick();
     void SetViewerFullScreen(bool value);
     void btnFullScreenClick();
-    void SetViewerCollapsed(bool value);
     void btnCollapseViewerClick();
     void btnShowViewerClick();
     // Print and PDF: the score shown in the viewer laid out on pages.
@@ -244,42 +214,22 @@ public:
     void btnSavePdfClick();
     // The score view (EdgeBrowser); null only before start-up.
     QWebEngineView* EdgeBrowser() const;
+    // The web engine's host behind the viewer; null for a stand-in.
+    korvalin::TWebViewHost* WebViewHost() const;
     // The viewer's state, kept by its host: the page has loaded; the text of
     // its failure (empty while it works or is starting).
     bool FViewerReady() const;
     QString FViewerError() const;
-    // Where the window's start-up, commands, file opening and shutdown meet
-    // the viewer: create and start its host (a failure goes to the status
-    // line), connect the viewer's commands, forget the shown score before a
-    // new file, and let go of the host before the window's files are deleted.
-    void StartViewer();
-    void ConnectViewerCommands();
-    void ClearViewerScore();
-    void ShutDownViewer();
 
     // --- New key and tempo, playback ---
     // Validates the new-key panel: the new key's fifths (-7..7), the tempo in
     // BPM (20..400) and the shift in semitones (-6..6). On failure it has told
     // the user why and returns false.
     bool ReadNewKeyAndTempo(int& newFifths, int& tempo, int& semitones);
-    // The suggested name of a new MIDI file: <base>_<tempo>BPM_<key>.mid.
-    QString DefaultNewMidiName(int newFifths, int tempo) const;
-    // A key name fit for a file name: "F# minor" gives "F-sharp-minor".
-    static QString KeyNameForFile(const QString& keyName);
-    // Rewrites the loaded file's source for the new key and tempo into destFile.
-    void TransposeSourceTo(const QString& destFile, int newFifths, int semitones, int tempo);
     void btnPreviewTransposedClick();
     void btnSaveMidiClick();
-    // Prepares fileName and plays the copy; caption completes "Playing: ".
-    void PlayMidi(const QString& fileName, const QString& caption);
-    // The same, with a caption said again in the language the window is switched to.
-    void PlayMidi(const QString& fileName, const std::function<QString()>& caption);
-    // Stops and closes the sequencer if it is open.
-    void StopPlayback(bool showStatus);
     // The end of a play, as the sequencer reports it.
     void MMMciNotify(int code, int deviceId);
-    // The sequencer's text for a nonzero result.
-    static QString MciErrorText(int code);
     void btnPlayAllClick();
     void btnPlayTrackClick();
     void btnPlayTransposedClick();
@@ -292,17 +242,8 @@ public:
     QAction* actSaveAudioTransposed = nullptr;
     TFileDialog AudioSaveDialog;
     TFileDialog SoundFontDialog;
-    // Connects both buttons, makes their menus and reads the stored SoundFont.
-    void ConnectAudioCommands();
-    void ApplyAudioLanguage();
-    void UpdateAudioButtons();
     void btnSaveAudioClick();
-    // Writes what the play buttons play (the original file, or with the new
-    // key and tempo) to an audio file the user names; the name's extension
-    // picks WAV, FLAC or Ogg Vorbis.
-    void SaveAudio(bool withNewSettings);
     void btnSoundFontClick();
-    void BuildSoundFontMenu();
     void OtherSoundFontClick();
     // Checks a SoundFont and takes it for playback and audio files, storing
     // the choice; a file that is not a usable SoundFont changes nothing.
@@ -313,25 +254,10 @@ public:
     // --- Pause and the keyboard (MainFormShortcuts.cpp) ---
     // Holds the play where it is, or plays on from there.
     void btnPauseClick();
-    void UpdatePauseButton();
-    // The window's keyboard shortcuts, and the tips that name them.
-    void CreateShortcuts();
-    void ApplyShortcutTexts();
 
     // --- Where playback starts and where it is (MainFormCursor.cpp) ---
-    // The score just sent to the viewer is the one positions refer to.
-    void ScoreShown();
-    void ScoreCleared();
     // A click on a measure of the score shown: the next play starts there.
     void MeasureClicked(int measure);
-    // The tick of the loaded file where the next play starts.
-    std::int64_t PlayStartTick() const;
-    // The number of the measure the next play starts at; empty from the start.
-    QString PlayStartNumber() const;
-    // Follows the play with the cursor while one is open, and takes the
-    // cursor away when it ends.
-    void FollowPlayback();
-    void MoveCursor();
 
 protected:
     enum class TMessageKind { mkError, mkInformation };
@@ -365,7 +291,6 @@ protected:
 
     // --- The window's state (protected so that the window tests can read it) ---
     std::unique_ptr<korvalin::TMidiFile> FMidi;
-    bool FEditingTrack = false;
     QString FPreviewFile;
     QString FLastSavedFile;
     // The status bar's account of the last readable score written; empty for literal.
@@ -377,19 +302,8 @@ protected:
     QString FStatusShown;
     // The status line of the play a pause interrupted.
     std::function<QString()> FPlayingStatus;
-    // Where the measures of the score last built and of the score shown lie
-    // in the file; the measure the next play starts at (0: the start); where
-    // the play that is open started, and its lead-in, in ticks.
+    // Where the measures of the score last built lie in the file.
     korvalin::TScoreTimeline FBuiltTimeline;
-    korvalin::TScoreTimeline FShownTimeline;
-    std::size_t FStartMeasure = 0;
-    std::int64_t FPlayStartTick = 0;
-    std::int64_t FPlayLeadIn = 0;
-    QTimer* FCursorTimer = nullptr;
-    // The cursor's last place, so that the page hears only of a move.
-    std::size_t FCursorMeasure = static_cast<std::size_t>(-1);
-    double FCursorFraction = -1.0;
-    double FZoom = 1.0;
     bool FViewerFullScreen = false;
     QRect FNormalBounds;
     Qt::WindowStates FNormalWindowState = Qt::WindowNoState;
@@ -398,19 +312,16 @@ protected:
     QString FPreparedPlaybackFile;
     QString FDroppedMidiFile;
     QString FTransposedTempFile;
-    bool FPlaybackOpen = false;
-    // Made at the first play and owned by the window (its Qt parent).
-    korvalin::MidiSequencer* FSequencer = nullptr;
+    // The sequencer, the start measure and the cursor; a child of the window.
+    TPlayback* FPlayback = nullptr;
     // How the sequencer reaches the synthesizer and the sound card; tests
     // render to a file instead.
     virtual korvalin::TSequencerOptions SequencerOptions() const;
     bool FEnglish = false;
-    // The score viewer's host; a child of the window, created at start-up.
-    korvalin::TWebViewHost* FViewerHost = nullptr;
-    // History entries, newest first: "S\t" + path for a file the program saved,
-    // "O\t" + path for one the user opened.
-    QStringList FRecentFiles;
-    QMenu* FRecentMenu = nullptr;
+    // The score viewer and its zoom; a child of the window.
+    TScoreViewer* FViewer = nullptr;
+    // A child of the window, so Qt deletes it.
+    TRecentFiles* FHistory = nullptr;
 
     // The user's private folder for temporary files, canonical; empty when
     // none could be had (FTemporaryFolderError says why).
@@ -421,12 +332,9 @@ protected:
     // user's alone. Throws when there is no private folder.
     korvalin::TPrivateFileMode ClaimTemporaryFile(const QString& fileName) const;
 
-    // The score last sent to the viewer, for printing; empty while none is shown.
-    QByteArray FPrintableScore;
-    enum class TPrintOutcome { poDone, poCancelled, poFailed };
-    // Lays the shown score out onto the sink, showing progress with a Cancel
-    // button; error is set on failure.
-    TPrintOutcome RunPrintJob(korvalin::TPageSink& sink, const QPageLayout& layout, QString& error);
+    // Printing and PDF of the score last sent to the viewer.
+    std::unique_ptr<TScorePrinting> FPrinting;
+    std::unique_ptr<TTrackList> FTracks;
     void UpdatePrintButtons();
 
     // The user's SoundFont; empty for the system's default.
@@ -439,9 +347,75 @@ protected:
     TAudioOutcome RunAudioJob(std::vector<std::uint8_t> midi, const QString& fileName, QString& error);
 
 private:
+    // --- Steps the handlers share ---
+    void ShowLoadedMidi();
+    // The grid list gains "Auto" while readable notation is chosen.
+    void UpdateGridChoices();
+    // What readable notation did, in one line for the status bar.
+    QString ReadableSummary(const korvalin::TConversionReport& report) const;
+    // Shows a status line kept as its description, so that a language switch
+    // can say it again in the other language.
+    void ShowStatus(std::function<QString()> describe);
+    // The readable summary of the score last written, in the current language;
+    // empty for literal notation.
+    QString CurrentReadableSummary() const;
+    void LoadNotationSetting();
+    QString Localized(const QString& russian, const QString& english) const;
+    void ApplyLanguage();
+    // Qt's own texts (file dialogs, standard buttons, the score view's menu)
+    // in the interface language: its Russian translations installed while
+    // the interface is Russian.
+    void ApplyQtTranslations();
+    // Hands a MusicXML file to the page, or keeps it waiting until the page is
+    // ready; a read error goes to the caller.
+    void SendScoreFile(const QString& fileName);
+    void SendPendingScore();
+    void SetViewerCollapsed(bool value);
+    // Where the window's start-up, commands, file opening and shutdown meet
+    // the viewer: create and start its host (a failure goes to the status
+    // line), connect the viewer's commands, forget the shown score before a
+    // new file, and let go of the host before the window's files are deleted.
+    void StartViewer();
+    void ConnectViewerCommands();
+    void ClearViewerScore();
+    void ShutDownViewer();
+    // The suggested name of a new MIDI file: <base>_<tempo>BPM_<key>.mid.
+    QString DefaultNewMidiName(int newFifths, int tempo) const;
+    // A key name fit for a file name: "F# minor" gives "F-sharp-minor".
+    static QString KeyNameForFile(const QString& keyName);
+    // Rewrites the loaded file's source for the new key and tempo into destFile.
+    void TransposeSourceTo(const QString& destFile, int newFifths, int semitones, int tempo);
+    // Prepares fileName and plays the copy; caption completes "Playing: ".
+    void PlayMidi(const QString& fileName, const QString& caption);
+    // The same, with a caption said again in the language the window is switched to.
+    void PlayMidi(const QString& fileName, const std::function<QString()>& caption);
+    // Stops and closes the sequencer if it is open.
+    void StopPlayback(bool showStatus);
+    // The sequencer's text for a nonzero result.
+    static QString MciErrorText(int code);
+    // Connects both buttons, makes their menus and reads the stored SoundFont.
+    void ConnectAudioCommands();
+    void ApplyAudioLanguage();
+    void UpdateAudioButtons();
+    // Writes what the play buttons play (the original file, or with the new
+    // key and tempo) to an audio file the user names; the name's extension
+    // picks WAV, FLAC or Ogg Vorbis.
+    void SaveAudio(bool withNewSettings);
+    void BuildSoundFontMenu();
+    void UpdatePauseButton();
+    // The window's keyboard shortcuts, and the tips that name them.
+    void CreateShortcuts();
+    void ApplyShortcutTexts();
+    // Follows the play with the cursor while one is open, and takes the
+    // cursor away when it ends.
+    void FollowPlayback();
+
     void CreateControls();
     void ConnectHandlers();
     void FormCreate();
+    void CreateHistory();
+    void CreatePrinting();
+    void CreatePlayback();
     void FormDestroy();
     void DeleteTemporaryFiles();
     void RelayoutPanels();

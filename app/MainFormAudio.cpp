@@ -24,6 +24,7 @@
 #include "AudioFileRenderer.h"
 #include "FileIO.h"
 #include "MainForm.h"
+#include "Playback.h"
 #include "MainFormSupport.h"
 #include "MidiSequencer.h"
 #include "MidiTransposer.h"
@@ -296,10 +297,7 @@ bool TfrmMain::ChooseSoundFont(const QString& fileName) {
     }
     // The sequencer loads its SoundFont once; the next play makes a new one.
     StopPlayback(false);
-    if (FSequencer != nullptr) {
-        FSequencer->deleteLater();
-        FSequencer = nullptr;
-    }
+    FPlayback->ReleaseSequencer();
     ApplyAudioLanguage();
     lblStatus->setText(Localized(QStringLiteral("Звуковой банк: %1"), QStringLiteral("SoundFont: %1"))
                            .arg(QDir::toNativeSeparators(SoundFontFile())));

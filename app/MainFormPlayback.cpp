@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "MainForm.h"
+#include "RecentFiles.h"
+#include "TrackList.h"
+#include "Playback.h"
 #include "MainFormSupport.h"
 #include "BusyCursor.h"
 #include "MidiPlaybackPreparer.h"
@@ -106,22 +109,10 @@ void TfrmMain::btnPreviewTransposedClick() {
         // The rewritten file is read into a model of its own: the loaded file,
         // its rows and the user's part settings stay as they are.
         korvalin::TMidiFile transposed;
-        std::vector<const TMidiTrack*> tracks;
         const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FTransposedTempFile);
         TransposeSourceTo(FTransposedTempFile, newFifths, semitones, tempo);
         transposed.LoadFromFile(NativePath(FTransposedTempFile));
-        for (int i = 0; i < lvTracks->topLevelItemCount(); ++i) {
-            const QTreeWidgetItem* row = lvTracks->topLevelItem(i);
-            const TMidiTrack* rowTrack = RowTrack(row);
-            if (row->checkState(0) != Qt::Checked || rowTrack == nullptr) continue;
-            for (const auto& track : transposed.Tracks()) {
-                if (track->Index != rowTrack->Index || track->Notes().empty()) continue;
-                track->ExportName = rowTrack->ExportName;
-                track->ClefMode = rowTrack->ClefMode;
-                tracks.push_back(track.get());
-                break;
-            }
-        }
+        const std::vector<const TMidiTrack*> tracks = FTracks->TickedCounterparts(transposed);
         if (tracks.empty()) {
             ShowMessage(TMessageKind::mkInformation,
                         Localized(QStringLiteral("Отметьте хотя бы одну музыкальную дорожку."),
@@ -169,7 +160,7 @@ void TfrmMain::btnSaveMidiClick() {
                   QString::fromUtf8(e.what()));
         return;
     }
-    AddRecentFile(fileName, true);
+    FHistory->Add(fileName, true);
     ShowStatus([this, fileName] {
         return Localized(QStringLiteral("Новый MIDI сохранён: "), QStringLiteral("New MIDI saved: ")) + fileName;
     });
@@ -198,11 +189,12 @@ void TfrmMain::PlayMidi(const QString& fileName, const QString& caption) {
 
 void TfrmMain::PlayMidi(const QString& fileName, const std::function<QString()>& caption) {
     StopPlayback(false);
+    std::int64_t leadIn = 0;
     try {
         const korvalin::TPrivateFileMode privateMode = ClaimTemporaryFile(FPreparedPlaybackFile);
-        FPlayStartTick = PlayStartTick();
-        korvalin::PreparePlaybackMidiFrom(NativePath(fileName), NativePath(FPreparedPlaybackFile), FPlayStartTick);
-        FPlayLeadIn = korvalin::PlaybackLeadIn(static_cast<std::uint16_t>(FMidi->PPQN));
+        korvalin::PreparePlaybackMidiFrom(NativePath(fileName), NativePath(FPreparedPlaybackFile),
+                                          FPlayback->StartTick());
+        leadIn = korvalin::PlaybackLeadIn(static_cast<std::uint16_t>(FMidi->PPQN));
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Не удалось подготовить MIDI для воспроизведения:"),
                             QStringLiteral("Could not prepare MIDI for playback:")),
@@ -210,39 +202,22 @@ void TfrmMain::PlayMidi(const QString& fileName, const std::function<QString()>&
         return;
     }
 
-    if (FSequencer == nullptr) {
-        FSequencer = new MidiSequencer(SequencerOptions(), this);
-        // Directly: Close drops what is still queued for the closed device,
-        // and a second queued hop would let such a notification through.
-        connect(
-            FSequencer, &MidiSequencer::Notify, this,
-            [this](int code, int deviceId) { Guarded([this, code, deviceId] { MMMciNotify(code, deviceId); }); },
-            Qt::DirectConnection);
-    }
-
-    // The path goes to the sequencer as it is: no command string has to be
-    // quoted here, so nothing is taken out of it.
-    const int opened = FSequencer->Open(FPreparedPlaybackFile);
-    if (opened != korvalin::srOk) {
+    const TPlayback::TStartResult started = FPlayback->Play(FPreparedPlaybackFile, leadIn);
+    if (started.Stage == TPlayback::TStage::psOpenFailed) {
         ShowError(Localized(QStringLiteral("Не удалось открыть MIDI для воспроизведения:"),
                             QStringLiteral("Could not open MIDI for playback:")),
-                  MciErrorText(opened));
+                  MciErrorText(started.Code));
         return;
     }
-    FPlaybackOpen = true;
-
-    const int played = FSequencer->Play();
-    if (played != korvalin::srOk) {
-        FSequencer->Close();
-        FPlaybackOpen = false;
+    if (started.Stage == TPlayback::TStage::psPlayFailed) {
         UpdatePlaybackButtons();
         ShowError(Localized(QStringLiteral("Не удалось запустить воспроизведение:"),
                             QStringLiteral("Could not start playback:")),
-                  MciErrorText(played));
+                  MciErrorText(started.Code));
         return;
     }
 
-    const QString startNumber = PlayStartNumber();
+    const QString startNumber = FPlayback->StartNumber();
     ShowStatus([this, caption, startNumber] {
         return Localized(QStringLiteral("Воспроизведение: "), QStringLiteral("Playing: ")) + caption() +
                (startNumber.isEmpty() ? QString()
@@ -253,24 +228,15 @@ void TfrmMain::PlayMidi(const QString& fileName, const std::function<QString()>&
 }
 
 void TfrmMain::StopPlayback(bool showStatus) {
-    if (FPlaybackOpen) {
-        if (FSequencer != nullptr) {
-            FSequencer->Stop();
-            FSequencer->Close();
-        }
-        FPlaybackOpen = false;
-        if (showStatus)
-            ShowStatus([this] {
-                return Localized(QStringLiteral("Воспроизведение остановлено."), QStringLiteral("Playback stopped."));
-            });
-    }
+    if (FPlayback->Stop() && showStatus)
+        ShowStatus([this] {
+            return Localized(QStringLiteral("Воспроизведение остановлено."), QStringLiteral("Playback stopped."));
+        });
     UpdatePlaybackButtons();
 }
 
 void TfrmMain::MMMciNotify(int code, int) {
-    if (!FPlaybackOpen) return;
-    FSequencer->Close();
-    FPlaybackOpen = false;
+    if (!FPlayback->Finish()) return;
     if (code == korvalin::ncSuccessful)
         ShowStatus([this] {
             return Localized(QStringLiteral("Воспроизведение завершено."), QStringLiteral("Playback finished."));
@@ -291,7 +257,7 @@ void TfrmMain::btnPlayAllClick() {
 }
 
 void TfrmMain::btnPlayTrackClick() {
-    const TMidiTrack* track = RowTrack(SelectedRow());
+    const TMidiTrack* track = TTrackList::RowTrack(FTracks->SelectedRow());
     if (track == nullptr) {
         ShowMessage(TMessageKind::mkInformation, Localized(QStringLiteral("Выберите одну партию в списке дорожек."),
                                                            QStringLiteral("Select one part in the track list.")));

@@ -9,6 +9,7 @@
 
 #include "MainForm.h"
 #include "MidiSequencer.h"
+#include "Playback.h"
 
 namespace {
 
@@ -17,9 +18,9 @@ QString WithKeys(const QString& text, const QString& keys) { return text + QStri
 }  // namespace
 
 void TfrmMain::btnPauseClick() {
-    if (!FPlaybackOpen || FSequencer == nullptr) return;
-    if (FSequencer->IsPaused()) {
-        const int resumed = FSequencer->Resume();
+    if (!FPlayback->IsOpen()) return;
+    if (FPlayback->IsPaused()) {
+        const int resumed = FPlayback->Resume();
         if (resumed != korvalin::srOk) {
             ShowError(Localized(QStringLiteral("Не удалось продолжить воспроизведение:"),
                                 QStringLiteral("Could not resume playback:")),
@@ -28,7 +29,7 @@ void TfrmMain::btnPauseClick() {
         }
         if (FPlayingStatus) ShowStatus(FPlayingStatus);
     } else {
-        FSequencer->Pause();
+        FPlayback->Pause();
         // What was playing comes back to the line when the play goes on.
         FPlayingStatus = FStatusDescription;
         ShowStatus([this] {
@@ -39,14 +40,14 @@ void TfrmMain::btnPauseClick() {
 }
 
 void TfrmMain::UpdatePauseButton() {
-    const bool paused = FPlaybackOpen && FSequencer != nullptr && FSequencer->IsPaused();
-    SetCommandEnabled(btnPause, FPlaybackOpen);
+    const bool paused = FPlayback->IsPaused();
+    SetCommandEnabled(btnPause, FPlayback->IsOpen());
     btnPause->setIcon(style()->standardIcon(paused ? QStyle::SP_MediaPlay : QStyle::SP_MediaPause));
     const QString tip = paused ? Localized(QStringLiteral("Продолжить"), QStringLiteral("Resume"))
                                : Localized(QStringLiteral("Пауза"), QStringLiteral("Pause"));
     btnPause->setToolTip(WithKeys(tip, Localized(QStringLiteral("Пробел"), QStringLiteral("Space"))));
     btnPause->setAccessibleName(tip);
-    if (FPauseShortcut != nullptr) FPauseShortcut->setEnabled(FPlaybackOpen);
+    if (FPauseShortcut != nullptr) FPauseShortcut->setEnabled(FPlayback->IsOpen());
 }
 
 void TfrmMain::CreateShortcuts() {

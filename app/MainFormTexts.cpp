@@ -1,6 +1,8 @@
 // The interface language: every caption of the window in Russian and English.
 
 #include "MainForm.h"
+#include "TrackList.h"
+#include "ScoreViewer.h"
 #include "WebViewHost.h"
 #include "MainFormSupport.h"
 
@@ -50,17 +52,6 @@ using korvalin::mainform::TUpdatesSuspended;
 
 QString TfrmMain::Localized(const QString& russian, const QString& english) const {
     return FEnglish ? english : russian;
-}
-
-QString TfrmMain::ClefDisplayName(TClefMode mode, bool english) {
-    switch (mode) {
-        case TClefMode::cmTreble:
-            return english ? QStringLiteral("Treble") : QStringLiteral("Скрипичный");
-        case TClefMode::cmBass:
-            return english ? QStringLiteral("Bass") : QStringLiteral("Басовый");
-        default:
-            return english ? QStringLiteral("Automatic") : QStringLiteral("Автоматически");
-    }
 }
 
 void TfrmMain::LanguageClick() {
@@ -130,16 +121,7 @@ void TfrmMain::ApplyLanguage() {
     btnSavePdf->setText(Localized(QStringLiteral("Сохранить PDF…"), QStringLiteral("Save PDF…")));
     ApplyAudioLanguage();
 
-    {
-        const int clefIndex = cbClef->currentIndex();
-        const TFlagGuard editing(FEditingTrack);
-        const TUpdatesSuspended suspended(cbClef);
-        cbClef->clear();
-        cbClef->addItems({Localized(QStringLiteral("Автоматически"), QStringLiteral("Automatic")),
-                          Localized(QStringLiteral("Скрипичный"), QStringLiteral("Treble")),
-                          Localized(QStringLiteral("Басовый"), QStringLiteral("Bass"))});
-        cbClef->setCurrentIndex(clefIndex);
-    }
+    FTracks->SetEnglish(FEnglish);
     {
         // Refilled in the new language; the choice stays and is not stored again.
         const int notationIndex = cbNotation->currentIndex();
@@ -157,11 +139,6 @@ void TfrmMain::ApplyLanguage() {
     MidiSaveDialog.Filter = Localized(QStringLiteral("MIDI-файлы (*.mid)|*.mid|Все файлы (*.*)|*.*"),
                                       QStringLiteral("MIDI files (*.mid)|*.mid|All files (*.*)|*.*"));
 
-    for (int i = 0; i < lvTracks->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = lvTracks->topLevelItem(i);
-        if (const TMidiTrack* rowTrack = RowTrack(item)) UpdateTrackRow(item, *rowTrack);
-    }
-
     if (FSourceMidiFile.isEmpty()) {
         lblTempo->setText(Localized(QStringLiteral("Темп: —"), QStringLiteral("Tempo: —")));
         lblKeySignature->setText(Localized(QStringLiteral("Тональность: —"), QStringLiteral("Key: —")));
@@ -178,6 +155,6 @@ void TfrmMain::ApplyLanguage() {
     }
     ApplyShortcutTexts();
     // The score view speaks the window's language too.
-    if (FViewerHost != nullptr) FViewerHost->SetPageLanguage(FEnglish);
+    FViewer->SetLanguage(FEnglish);
     RelayoutPanels();
 }

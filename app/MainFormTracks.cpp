@@ -2,6 +2,9 @@
 // files dropped onto the window.
 
 #include "MainForm.h"
+#include "RecentFiles.h"
+#include "TrackList.h"
+#include "Playback.h"
 #include "SettingsIni.h"
 #include <QSignalBlocker>
 #include "BusyCursor.h"
@@ -68,9 +71,9 @@ void TfrmMain::OpenMidiFile(const QString& fileName, const QString& displayName)
         edtFileName->setText(displayName.isEmpty() ? fileName : displayName);
         ShowLoadedMidi();
         // A file dropped on the score view is a temporary copy: not history.
-        if (displayName.isEmpty()) AddRecentFile(fileName, false);
+        if (displayName.isEmpty()) FHistory->Add(fileName, false);
     } catch (const std::exception& e) {
-        lvTracks->clear();
+        FTracks->Clear();
         SetCommandEnabled(btnExport, false);
         SetCommandEnabled(btnPreview, false);
         FSourceMidiFile.clear();
@@ -98,28 +101,9 @@ void TfrmMain::OpenCommandLineFiles(const QStringList& fileNames) {
 }
 
 void TfrmMain::ShowLoadedMidi() {
-    int parts = 0;
-    int serviceTracks = 0;
-    {
-        const TUpdatesSuspended suspended(lvTracks);
-        lvTracks->clear();
-        for (const auto& track : FMidi->Tracks()) {
-            if (track->Notes().empty()) {
-                ++serviceTracks;
-                continue;
-            }
-            ++parts;
-            auto* item = new QTreeWidgetItem;
-            item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-            item->setText(0, QString::number(track->Index));
-            item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(track.get())));
-            item->setCheckState(0, Qt::Checked);
-            item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
-            lvTracks->addTopLevelItem(item);
-            UpdateTrackRow(item, *track);
-        }
-        if (lvTracks->topLevelItemCount() > 0) lvTracks->setCurrentItem(lvTracks->topLevelItem(0));
-    }
+    const TTrackList::TCounts counts = FTracks->Fill(*FMidi);
+    const int parts = counts.Parts;
+    const int serviceTracks = counts.ServiceTracks;
 
     SetCommandEnabled(btnExport, parts > 0);
     SetCommandEnabled(btnPreview, parts > 0);
@@ -138,7 +122,6 @@ void TfrmMain::ShowLoadedMidi() {
             .arg(serviceTracks);
     });
 
-    ShowTrackSettings();
     UpdatePlaybackButtons();
     FillNewKeyControls();
 }
@@ -162,79 +145,22 @@ void TfrmMain::ShowTempoAndKeyLabels() {
             Localized(QStringLiteral("Тональность: не определена"), QStringLiteral("Key: not detected")));
 }
 
-void TfrmMain::UpdateTrackRow(QTreeWidgetItem* item, const TMidiTrack& track) {
-    item->setText(1, korvalin::mainform::DisplayName(track.ExportName));
-    item->setText(2, QString::number(track.Notes().size()));
-    item->setText(3, FromUtf8(korvalin::PitchName(track.MinPitch())) + QStringLiteral(" – ") +
-                         FromUtf8(korvalin::PitchName(track.MaxPitch())));
-    item->setText(4, ClefDisplayName(track.ClefMode, FEnglish));
-}
-
-QTreeWidgetItem* TfrmMain::SelectedRow() const { return lvTracks->selectedItems().value(0, nullptr); }
-
-TMidiTrack* TfrmMain::RowTrack(const QTreeWidgetItem* item) {
-    if (item == nullptr) return nullptr;
-    return reinterpret_cast<TMidiTrack*>(item->data(0, Qt::UserRole).value<quintptr>());
-}
-
 // ---------------------------------------------------------------------------
 // Track settings and selection
 
 void TfrmMain::lvTracksSelectItem(QTreeWidgetItem*, bool selected) {
     if (!selected) return;
-    ShowTrackSettings();
+    FTracks->ShowSettings();
     UpdatePlaybackButtons();
 }
 
-void TfrmMain::ShowTrackSettings() {
-    const TFlagGuard editing(FEditingTrack);
-    const QTreeWidgetItem* row = SelectedRow();
-    pnlTrackSettings->setEnabled(row != nullptr);
-    if (const TMidiTrack* track = RowTrack(row)) {
-        edtPartName->setText(korvalin::mainform::DisplayName(track->ExportName));
-        cbClef->setCurrentIndex(static_cast<int>(track->ClefMode));
-    } else {
-        edtPartName->clear();
-        cbClef->setCurrentIndex(0);
-    }
-}
+void TfrmMain::edtPartNameChange() { FTracks->PartNameChanged(); }
 
-void TfrmMain::edtPartNameChange() {
-    if (FEditingTrack) return;
-    QTreeWidgetItem* row = SelectedRow();
-    TMidiTrack* track = RowTrack(row);
-    if (track == nullptr) return;
-    track->ExportName = edtPartName->text().toStdString();
-    UpdateTrackRow(row, *track);
-}
+void TfrmMain::cbClefChange() { FTracks->ClefChanged(); }
 
-void TfrmMain::cbClefChange() {
-    if (FEditingTrack) return;
-    QTreeWidgetItem* row = SelectedRow();
-    TMidiTrack* track = RowTrack(row);
-    const int index = cbClef->currentIndex();
-    if (track == nullptr || index < 0) return;
-    track->ClefMode = static_cast<TClefMode>(index);
-    UpdateTrackRow(row, *track);
-}
+void TfrmMain::btnSelectAllClick() { FTracks->SetAllChecked(true); }
 
-void TfrmMain::btnSelectAllClick() { SetAllChecked(true); }
-
-void TfrmMain::btnSelectNoneClick() { SetAllChecked(false); }
-
-void TfrmMain::SetAllChecked(bool value) {
-    for (int i = 0; i < lvTracks->topLevelItemCount(); ++i)
-        lvTracks->topLevelItem(i)->setCheckState(0, value ? Qt::Checked : Qt::Unchecked);
-}
-
-std::vector<const TMidiTrack*> TfrmMain::TickedTracks() const {
-    std::vector<const TMidiTrack*> tracks;
-    for (int i = 0; i < lvTracks->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = lvTracks->topLevelItem(i);
-        if (item->checkState(0) == Qt::Checked) tracks.push_back(RowTrack(item));
-    }
-    return tracks;
-}
+void TfrmMain::btnSelectNoneClick() { FTracks->SetAllChecked(false); }
 
 int TfrmMain::SelectedGrid() const {
     switch (cbGrid->currentIndex()) {
@@ -338,10 +264,10 @@ void TfrmMain::FillNewKeyControls() {
 
 void TfrmMain::UpdatePlaybackButtons() {
     const bool sourceExists = !FSourceMidiFile.isEmpty() && QFileInfo::exists(FSourceMidiFile);
-    SetCommandEnabled(btnPlayAll, sourceExists && !FPlaybackOpen);
-    SetCommandEnabled(btnPlayTrack, SelectedRow() != nullptr && !FPlaybackOpen);
-    SetCommandEnabled(btnPlayTransposed, pnlMidiSettings->isEnabled() && !FPlaybackOpen);
-    SetCommandEnabled(btnStop, FPlaybackOpen);
+    SetCommandEnabled(btnPlayAll, sourceExists && !FPlayback->IsOpen());
+    SetCommandEnabled(btnPlayTrack, FTracks->SelectedRow() != nullptr && !FPlayback->IsOpen());
+    SetCommandEnabled(btnPlayTransposed, pnlMidiSettings->isEnabled() && !FPlayback->IsOpen());
+    SetCommandEnabled(btnStop, FPlayback->IsOpen());
     UpdateAudioButtons();
     UpdatePauseButton();
     FollowPlayback();

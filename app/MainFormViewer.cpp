@@ -17,16 +17,17 @@
 #include <exception>
 
 #include "MainForm.h"
+#include "ScorePrinting.h"
+#include "TrackList.h"
+#include "Playback.h"
 #include "BusyCursor.h"
 #include "MainFormSupport.h"
 #include "MusicXmlExporter.h"
+#include "ScoreViewer.h"
 #include "WebViewHost.h"
 
 namespace {
 
-constexpr double kMinZoom = 0.35;
-constexpr double kMaxZoom = 2.5;
-constexpr double kZoomStep = 0.1;
 constexpr int kLeftWidth = 430;
 
 }  // namespace
@@ -41,19 +42,19 @@ void TfrmMain::StartViewer() {
             FTemporaryFolderError);
         return;
     }
-    FViewerHost = new korvalin::TWebViewHost(
-        TemporaryFolder(),
-        [this](const QString& russian, const QString& english) { return Localized(russian, english); }, this);
-    PlaceViewerWidget(FViewerHost->View());
+    const TLocalizeText localized = [this](const QString& russian, const QString& english) {
+        return Localized(russian, english);
+    };
+    TScoreViewerPort* const port = FViewer->Create(TemporaryFolder(), localized);
+    PlaceViewerWidget(port->View());
 
-    using korvalin::TWebViewHost;
-    connect(FViewerHost, &TWebViewHost::CreationFailed, this,
+    connect(port, &TScoreViewerPort::CreationFailed, this,
             [this](const QString& text) { lblStatus->setText(text); });
-    connect(FViewerHost, &TWebViewHost::NavigationFailed, this, [this](const QString&) {
+    connect(port, &TScoreViewerPort::NavigationFailed, this, [this](const QString&) {
         lblStatus->setText(Localized(QStringLiteral("Не удалось открыть встроенный просмотрщик."),
                                      QStringLiteral("Could not open the built-in viewer.")));
     });
-    connect(FViewerHost, &TWebViewHost::MidiFileDropped, this,
+    connect(port, &TScoreViewerPort::MidiFileDropped, this,
             [this](const QString& fileName, const QString& displayName) {
                 Guarded([this, &fileName, &displayName] {
                     FDroppedMidiFile = fileName;
@@ -63,17 +64,17 @@ void TfrmMain::StartViewer() {
     // The dropped copy is written right after this signal, so the sequencer
     // must have let go of it before the slot returns.
     connect(
-        FViewerHost, &TWebViewHost::StopPlaybackRequested, this,
+        port, &TScoreViewerPort::StopPlaybackRequested, this,
         [this] { Guarded([this] { StopPlayback(false); }); }, Qt::DirectConnection);
-    connect(FViewerHost, &TWebViewHost::ErrorMessage, this,
+    connect(port, &TScoreViewerPort::ErrorMessage, this,
             [this](const QString& text) { ShowMessage(TMessageKind::mkError, text); });
-    connect(FViewerHost, &TWebViewHost::MeasureClicked, this,
+    connect(port, &TScoreViewerPort::MeasureClicked, this,
             [this](int measure) { Guarded([this, measure] { MeasureClicked(measure); }); });
-    connect(FViewerHost, &TWebViewHost::PageDied, this, [this](const QString& text) { lblStatus->setText(text); });
-    FViewerHost->SetPageLanguage(FEnglish);
+    connect(port, &TScoreViewerPort::PageDied, this, [this](const QString& text) { lblStatus->setText(text); });
+    port->SetPageLanguage(FEnglish);
 
     try {
-        FViewerHost->Start();
+        port->Start();
     } catch (const std::exception& e) {
         lblStatus->setText(
             Localized(QStringLiteral("Предпросмотр недоступен: "), QStringLiteral("Preview is unavailable: ")) +
@@ -82,41 +83,41 @@ void TfrmMain::StartViewer() {
 }
 
 void TfrmMain::ShutDownViewer() {
-    if (FViewerHost == nullptr) return;
+    TScoreViewerPort* const port = FViewer->Port();
+    if (port == nullptr) return;
     // The page and the view go with the window's children, after the window's
     // own state: nothing they report while going down may reach it.
-    FViewerHost->disconnect(this);
-    if (!FViewerHost->DroppedMidiFile().isEmpty()) FDroppedMidiFile = FViewerHost->DroppedMidiFile();
+    port->disconnect(this);
+    if (!port->DroppedMidiFile().isEmpty()) FDroppedMidiFile = port->DroppedMidiFile();
 }
 
 void TfrmMain::ClearViewerScore() {
-    ScoreCleared();
-    FPrintableScore.clear();
+    FBuiltTimeline = {};
+    FPlayback->ScoreCleared();
+    FPrinting->SetScore({});
     UpdatePrintButtons();
-    if (FViewerHost == nullptr) return;
-    FViewerHost->ClearScore();
+    FViewer->ClearScore();
 }
 
-QWebEngineView* TfrmMain::EdgeBrowser() const { return FViewerHost != nullptr ? FViewerHost->View() : nullptr; }
+QWebEngineView* TfrmMain::EdgeBrowser() const { return FViewer->EngineView(); }
 
-bool TfrmMain::FViewerReady() const { return FViewerHost != nullptr && FViewerHost->IsReady(); }
+korvalin::TWebViewHost* TfrmMain::WebViewHost() const { return FViewer->WebViewHost(); }
 
-QString TfrmMain::FViewerError() const {
-    return FViewerHost != nullptr ? FViewerHost->ErrorText() : FTemporaryFolderError;
-}
+bool TfrmMain::FViewerReady() const { return FViewer->IsReady(); }
+
+QString TfrmMain::FViewerError() const { return FViewer->ErrorText(FTemporaryFolderError); }
 
 void TfrmMain::SendScoreFile(const QString& fileName) {
-    if (FViewerHost == nullptr) return;
-    FViewerHost->SendScoreFile(fileName);
-    ScoreShown();
+    if (!FViewer->ShowScore(fileName)) return;
+    FPlayback->ScoreShown(FBuiltTimeline);
     // What is printed is what the viewer shows.
     QFile score(fileName);
-    FPrintableScore = score.open(QIODevice::ReadOnly) ? score.readAll() : QByteArray();
+    FPrinting->SetScore(score.open(QIODevice::ReadOnly) ? score.readAll() : QByteArray());
     UpdatePrintButtons();
 }
 
 void TfrmMain::SendPendingScore() {
-    if (FViewerHost != nullptr) FViewerHost->SendPendingScore();
+    FViewer->SendPendingScore();
 }
 
 void TfrmMain::ConnectViewerCommands() {
@@ -137,7 +138,7 @@ void TfrmMain::ConnectViewerCommands() {
 // Score preview and MusicXML export
 
 bool TfrmMain::WriteScoreFile(const QString& fileName) {
-    const std::vector<const korvalin::TMidiTrack*> tracks = TickedTracks();
+    const std::vector<const korvalin::TMidiTrack*> tracks = FTracks->TickedTracks();
     if (tracks.empty()) {
         ShowMessage(TMessageKind::mkInformation, Localized(QStringLiteral("Отметьте хотя бы одну музыкальную дорожку."),
                                                            QStringLiteral("Select at least one musical track.")));
@@ -215,26 +216,11 @@ void TfrmMain::btnOpenExternalClick() {
 // ---------------------------------------------------------------------------
 // Zoom, full screen and collapse
 
-void TfrmMain::SetZoom(double value) {
-    FZoom = std::clamp(value, kMinZoom, kMaxZoom);
-    // Halves go to the even neighbour (the default rounding mode of nearbyint).
-    lblZoom->setText(QStringLiteral("%1%").arg(static_cast<long long>(std::nearbyint(FZoom * 100.0))));
-    // QString::number writes a full stop whatever the user's locale is, as the
-    // page's script expects.
-    if (FViewerReady())
-        FViewerHost->RunScript(QStringLiteral("window.setScoreZoom(") + QString::number(FZoom, 'f', 3) +
-                               QStringLiteral(");"));
-}
+void TfrmMain::btnZoomOutClick() { FViewer->ZoomOut(); }
 
-void TfrmMain::btnZoomOutClick() { SetZoom(FZoom - kZoomStep); }
+void TfrmMain::btnZoomInClick() { FViewer->ZoomIn(); }
 
-void TfrmMain::btnZoomInClick() { SetZoom(FZoom + kZoomStep); }
-
-void TfrmMain::btnFitWidthClick() {
-    FZoom = 1.0;
-    lblZoom->setText(QStringLiteral("100%"));
-    if (FViewerReady()) FViewerHost->RunScript(QStringLiteral("window.fitScoreWidth();"));
-}
+void TfrmMain::btnFitWidthClick() { FViewer->FitWidth(); }
 
 void TfrmMain::SetViewerFullScreen(bool value) {
     if (value == FViewerFullScreen) return;

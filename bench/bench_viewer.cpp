@@ -30,7 +30,7 @@ namespace {
 class TBenchForm : public TfrmMain {
 public:
     // The engravers have started and wait for work.
-    bool EngraversIdle() const { return FViewerHost != nullptr && FViewerHost->ScoreView()->IsIdle(); }
+    bool EngraversIdle() const { return WebViewHost() != nullptr && WebViewHost()->ScoreView()->IsIdle(); }
 
 protected:
     void ShowMessage(TMessageKind, const QString& text) override {

@@ -22,6 +22,7 @@
 
 #include "AudioProbe.h"
 #include "MainForm.h"
+#include "StandInViewer.h"
 #include "MidiBuilder.h"
 #include "MidiSequencer.h"
 #include "SoundFonts.h"
@@ -33,8 +34,10 @@ using korvalin::test::MidiBuilder;
 
 namespace {
 
+// Audio files are not the engine's business: the viewer is a stand-in.
 class TTestForm : public TfrmMain {
 public:
+    TTestForm() : TfrmMain(nullptr, TStandInViewer::Factory()) {}
     using TfrmMain::FSoundFontFile;
     using TfrmMain::SequencerOptions;
 

@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "MainForm.h"
+#include "RecentFiles.h"
+#include "StandInViewer.h"
 #include "WindowTestSupport.h"
 #include "MidiBuilder.h"
 #include "MusicXmlExporter.h"
@@ -32,10 +34,10 @@ using korvalin::test::MidiBuilder;
 
 namespace {
 
+// The history is not the engine's business: the viewer is a stand-in.
 class THistoryForm : public TfrmMain {
 public:
-    using TfrmMain::FRecentFiles;
-    using TfrmMain::FRecentMenu;
+    THistoryForm() : TfrmMain(nullptr, TStandInViewer::Factory()) {}
     using TfrmMain::FSourceMidiFile;
 
     QStringList Shown;
@@ -98,7 +100,7 @@ private:
     }
     QList<QAction*> MenuActions() {
         FForm->BuildRecentMenu();
-        return FForm->FRecentMenu->actions();
+        return FForm->History().Menu()->actions();
     }
     QAction* MenuAction(const QString& text) {
         for (QAction* action : MenuActions())
@@ -142,7 +144,7 @@ private slots:
         QCOMPARE(FForm->cbNotation->currentText(), QStringLiteral("Как сыграно"));
         QCOMPARE(FForm->cbNotation->itemText(1), QStringLiteral("Для чтения"));
         QCOMPARE(FForm->SelectedNotation(), korvalin::TNotationMode::nmLiteral);
-        FForm->AddRecentFile(WriteMidi(QStringLiteral("a.mid")), false);
+        FForm->History().Add(WriteMidi(QStringLiteral("a.mid")), false);
 
         FForm->cbNotation->setCurrentIndex(1);
         QCOMPARE(FForm->SelectedNotation(), korvalin::TNotationMode::nmReadable);
@@ -230,16 +232,16 @@ private slots:
         const QString a = WriteMidi(QStringLiteral("a.mid"));
         const QString b = WriteMidi(QStringLiteral("b.mid"));
         Open(a);
-        FForm->AddRecentFile(b, true);
+        FForm->History().Add(b, true);
         const std::vector<TRecentEntry> expected{Entry(b, true), Entry(a, false)};
         QVERIFY(Stored() == expected);
 
         FForm.reset();
         FForm = std::make_unique<THistoryForm>();
-        QCOMPARE(FForm->FRecentFiles, QStringList({QStringLiteral("S\t") + b, QStringLiteral("O\t") + a}));
-        QCOMPARE(FForm->RecentFilePath(1), a);
-        QVERIFY(FForm->RecentFileSaved(0));
-        QVERIFY(!FForm->RecentFileSaved(1));
+        QCOMPARE(FForm->History().Entries(), QStringList({QStringLiteral("S\t") + b, QStringLiteral("O\t") + a}));
+        QCOMPARE(FForm->History().Path(1), a);
+        QVERIFY(FForm->History().Saved(0));
+        QVERIFY(!FForm->History().Saved(1));
     }
 
     void anUnreadableSettingsFileGivesAnEmptyHistorySilently() {
@@ -250,7 +252,7 @@ private slots:
         file.close();
         FForm.reset();
         FForm = std::make_unique<THistoryForm>();
-        QVERIFY(FForm->FRecentFiles.isEmpty());
+        QVERIFY(FForm->History().Entries().isEmpty());
         QVERIFY(FForm->Shown.isEmpty());
     }
 
@@ -260,7 +262,7 @@ private slots:
         qputenv("APPDATA", blocker.toLocal8Bit());
         const QString a = WriteMidi(QStringLiteral("a.mid"));
         Open(a);
-        QCOMPARE(FForm->FRecentFiles, QStringList{QStringLiteral("O\t") + a});
+        QCOMPARE(FForm->History().Entries(), QStringList{QStringLiteral("O\t") + a});
         QVERIFY(FForm->Shown.isEmpty());
     }
 
@@ -270,13 +272,13 @@ private slots:
         const QString a = WriteMidi(QStringLiteral("a.mid"));
         FForm->OpenMidiFile(a, QStringLiteral("dropped.mid"));
         QCOMPARE(FForm->FSourceMidiFile, a);
-        QVERIFY(FForm->FRecentFiles.isEmpty());
+        QVERIFY(FForm->History().Entries().isEmpty());
 
         FForm->OpenMidiFile(Missing(QStringLiteral("gone.mid")), QString());
-        QVERIFY(FForm->FRecentFiles.isEmpty());
+        QVERIFY(FForm->History().Entries().isEmpty());
 
-        FForm->AddRecentFile(QString(), false);
-        QVERIFY(FForm->FRecentFiles.isEmpty());
+        FForm->History().Add(QString(), false);
+        QVERIFY(FForm->History().Entries().isEmpty());
         QVERIFY(!QFileInfo::exists(SettingsFile()));
     }
 
@@ -289,16 +291,16 @@ private slots:
         Open(lower);
         Open(other);
         Open(upper);
-        QCOMPARE(FForm->FRecentFiles, QStringList({QStringLiteral("O\t") + upper, QStringLiteral("O\t") + other}));
+        QCOMPARE(FForm->History().Entries(), QStringList({QStringLiteral("O\t") + upper, QStringLiteral("O\t") + other}));
         QCOMPARE(Stored().size(), std::size_t{2});
     }
 
     void otherLettersKeepTheirCase() {
         const QString lower = Missing(QStringLiteral("ä.mid"));
         const QString upper = Missing(QStringLiteral("Ä.mid"));
-        FForm->AddRecentFile(lower, false);
-        FForm->AddRecentFile(upper, false);
-        QCOMPARE(FForm->FRecentFiles, QStringList({QStringLiteral("O\t") + upper, QStringLiteral("O\t") + lower}));
+        FForm->History().Add(lower, false);
+        FForm->History().Add(upper, false);
+        QCOMPARE(FForm->History().Entries(), QStringList({QStringLiteral("O\t") + upper, QStringLiteral("O\t") + lower}));
     }
 
     void aSavedFileKeepsItsMarkWhenOpenedAgain() {
@@ -306,21 +308,21 @@ private slots:
         const QString b = WriteMidi(QStringLiteral("b.mid"));
         Open(a);
         Open(b);
-        FForm->AddRecentFile(a, true);  // a new MIDI file written over an opened one
-        QCOMPARE(FForm->FRecentFiles, QStringList({QStringLiteral("S\t") + a, QStringLiteral("O\t") + b}));
+        FForm->History().Add(a, true);  // a new MIDI file written over an opened one
+        QCOMPARE(FForm->History().Entries(), QStringList({QStringLiteral("S\t") + a, QStringLiteral("O\t") + b}));
         Open(b);
         Open(a);
-        QCOMPARE(FForm->FRecentFiles, QStringList({QStringLiteral("S\t") + a, QStringLiteral("O\t") + b}));
+        QCOMPARE(FForm->History().Entries(), QStringList({QStringLiteral("S\t") + a, QStringLiteral("O\t") + b}));
         QCOMPARE(MenuActions().at(0)->text(),
                  QStringLiteral("1. [Сохранён] a.mid — ") + QFileInfo(FFiles->path()).fileName());
         QVERIFY(Stored().at(0).Saved);
     }
 
     void theEleventhFilePushesOutTheOldest() {
-        for (int i = 0; i < 11; ++i) FForm->AddRecentFile(Missing(QStringLiteral("f%1.mid").arg(i)), false);
-        QCOMPARE(FForm->FRecentFiles.size(), 10);
-        QCOMPARE(FForm->RecentFilePath(0), Missing(QStringLiteral("f10.mid")));
-        QCOMPARE(FForm->RecentFilePath(9), Missing(QStringLiteral("f1.mid")));
+        for (int i = 0; i < 11; ++i) FForm->History().Add(Missing(QStringLiteral("f%1.mid").arg(i)), false);
+        QCOMPARE(FForm->History().Entries().size(), 10);
+        QCOMPARE(FForm->History().Path(0), Missing(QStringLiteral("f10.mid")));
+        QCOMPARE(FForm->History().Path(9), Missing(QStringLiteral("f1.mid")));
         QCOMPARE(Stored().size(), std::size_t{10});
         QCOMPARE(Stored().back().Path, Missing(QStringLiteral("f1.mid")).toStdString());
     }
@@ -337,13 +339,13 @@ private slots:
         QVERIFY(!actions[2]->isEnabled());
         QCOMPARE(actions[3]->text(), QStringLiteral("Очистить историю"));
         QVERIFY(!actions[3]->isEnabled());
-        QVERIFY(FForm->FRecentMenu->toolTipsVisible());
+        QVERIFY(FForm->History().Menu()->toolTipsVisible());
     }
 
     void itemsNameFileAndFolderAndMarkMissingFiles() {
         const QString present = WriteMidi(QStringLiteral("Bach/fugue.mid"));
-        FForm->AddRecentFile(QStringLiteral("/prelude.mid"), true);
-        FForm->AddRecentFile(Missing(QStringLiteral("Bach/gone.mid")), false);
+        FForm->History().Add(QStringLiteral("/prelude.mid"), true);
+        FForm->History().Add(Missing(QStringLiteral("Bach/gone.mid")), false);
         Open(present);
 
         const QList<QAction*> actions = MenuActions();
@@ -370,7 +372,7 @@ private slots:
     }
 
     void theMenuFollowsTheLanguage() {
-        FForm->AddRecentFile(Missing(QStringLiteral("gone.mid")), true);
+        FForm->History().Add(Missing(QStringLiteral("gone.mid")), true);
         SetEnglish();
         QList<QAction*> actions = MenuActions();
         QCOMPARE(actions[0]->text(),
@@ -378,7 +380,7 @@ private slots:
         QCOMPARE(actions[2]->text(), QStringLiteral("Remove unavailable"));
         QCOMPARE(actions[3]->text(), QStringLiteral("Clear history"));
 
-        FForm->FRecentFiles.clear();
+        FForm->History().Clear();
         QCOMPARE(MenuActions().at(0)->text(), QStringLiteral("(list is empty)"));
         FForm->rbRussian->click();
         QCOMPARE(MenuActions().at(0)->text(), QStringLiteral("(список пуст)"));
@@ -389,10 +391,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
         QVERIFY(FForm->btnRecent->isEnabled());
         QTest::mouseClick(FForm->btnRecent, Qt::LeftButton);
-        QTRY_VERIFY(FForm->FRecentMenu->isVisible());
-        QCOMPARE(FForm->FRecentMenu->pos(), FForm->btnRecent->mapToGlobal(QPoint(0, FForm->btnRecent->height())));
-        QCOMPARE(FForm->FRecentMenu->actions().at(0)->text(), QStringLiteral("(список пуст)"));
-        FForm->FRecentMenu->hide();
+        QTRY_VERIFY(FForm->History().Menu()->isVisible());
+        QCOMPARE(FForm->History().Menu()->pos(), FForm->btnRecent->mapToGlobal(QPoint(0, FForm->btnRecent->height())));
+        QCOMPARE(FForm->History().Menu()->actions().at(0)->text(), QStringLiteral("(список пуст)"));
+        FForm->History().Menu()->hide();
     }
 
     // --- Menu commands ---
@@ -401,16 +403,16 @@ private slots:
         const QString a = WriteMidi(QStringLiteral("a.mid"));
         const QString b = WriteMidi(QStringLiteral("b.mid"));
         Open(a);
-        FForm->AddRecentFile(b, true);
+        FForm->History().Add(b, true);
         MenuActions().at(1)->trigger();
         QVERIFY(FForm->Shown.isEmpty());
         QCOMPARE(FForm->FSourceMidiFile, a);
         QCOMPARE(FForm->edtFileName->text(), a);
-        QCOMPARE(FForm->FRecentFiles, QStringList({QStringLiteral("O\t") + a, QStringLiteral("S\t") + b}));
+        QCOMPARE(FForm->History().Entries(), QStringList({QStringLiteral("O\t") + a, QStringLiteral("S\t") + b}));
 
         MenuActions().at(1)->trigger();
         QCOMPARE(FForm->FSourceMidiFile, b);
-        QCOMPARE(FForm->FRecentFiles, QStringList({QStringLiteral("S\t") + b, QStringLiteral("O\t") + a}));
+        QCOMPARE(FForm->History().Entries(), QStringList({QStringLiteral("S\t") + b, QStringLiteral("O\t") + a}));
         QVERIFY(Stored().at(0).Saved);
     }
 
@@ -427,7 +429,7 @@ private slots:
         QVERIFY(FForm->Shown.isEmpty());
         QCOMPARE(FForm->FSourceMidiFile, b);
         QCOMPARE(FForm->lblStatus->text(), QStringLiteral("before"));
-        QCOMPARE(FForm->FRecentFiles, QStringList({QStringLiteral("O\t") + b, QStringLiteral("O\t") + a}));
+        QCOMPARE(FForm->History().Entries(), QStringList({QStringLiteral("O\t") + b, QStringLiteral("O\t") + a}));
     }
 
     void anItemOpensTheFileItShowsEvenWhenTheListChangedMeanwhile() {
@@ -444,19 +446,19 @@ private slots:
 
     void removeUnavailable() {
         const QString a = WriteMidi(QStringLiteral("a.mid"));
-        FForm->AddRecentFile(Missing(QStringLiteral("gone1.mid")), true);
+        FForm->History().Add(Missing(QStringLiteral("gone1.mid")), true);
         Open(a);
-        FForm->AddRecentFile(Missing(QStringLiteral("gone2.mid")), false);
+        FForm->History().Add(Missing(QStringLiteral("gone2.mid")), false);
         QAction* remove = MenuAction(QStringLiteral("Удалить недоступные"));
         QVERIFY(remove != nullptr);
         QVERIFY(remove->isEnabled());
         remove->trigger();
-        QCOMPARE(FForm->FRecentFiles, QStringList{QStringLiteral("O\t") + a});
+        QCOMPARE(FForm->History().Entries(), QStringList{QStringLiteral("O\t") + a});
         QCOMPARE(FForm->lblStatus->text(), QStringLiteral("Недоступные файлы удалены из истории."));
         QVERIFY(Stored() == std::vector<TRecentEntry>{Entry(a, false)});
         QVERIFY(!MenuAction(QStringLiteral("Удалить недоступные"))->isEnabled());
 
-        FForm->AddRecentFile(Missing(QStringLiteral("gone3.mid")), false);
+        FForm->History().Add(Missing(QStringLiteral("gone3.mid")), false);
         SetEnglish();
         MenuAction(QStringLiteral("Remove unavailable"))->trigger();
         QCOMPARE(FForm->lblStatus->text(), QStringLiteral("Unavailable files were removed from history."));
@@ -488,10 +490,10 @@ private slots:
         QFETCH(QString, status);
         const QString a = WriteMidi(QStringLiteral("a.mid"));
         Open(a);
-        FForm->AddRecentFile(Missing(QStringLiteral("gone.mid")), true);
+        FForm->History().Add(Missing(QStringLiteral("gone.mid")), true);
         if (english) SetEnglish();
         FForm->lblStatus->setText(QStringLiteral("before"));
-        const QStringList before = FForm->FRecentFiles;
+        const QStringList before = FForm->History().Entries();
         FForm->Answer = answer;
 
         QAction* clear = MenuAction(item);
@@ -501,13 +503,13 @@ private slots:
         QCOMPARE(FForm->lblStatus->text(), status);
         QVERIFY(FForm->Shown.isEmpty());
         if (answer) {
-            QVERIFY(FForm->FRecentFiles.isEmpty());
+            QVERIFY(FForm->History().Entries().isEmpty());
             QVERIFY(Stored().empty());
             QFile file(SettingsFile());
             QVERIFY(file.open(QIODevice::ReadOnly));
             QVERIFY(file.readAll().contains("Count=0\r\n"));
         } else {
-            QCOMPARE(FForm->FRecentFiles, before);
+            QCOMPARE(FForm->History().Entries(), before);
             QCOMPARE(Stored().size(), std::size_t{2});
         }
     }

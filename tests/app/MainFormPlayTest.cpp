@@ -25,6 +25,9 @@
 #include <optional>
 
 #include "MainForm.h"
+#include "ScoreViewer.h"
+#include "Playback.h"
+#include "ScorePrinting.h"
 #include "MidiParser.h"
 #include "MidiPlaybackPreparer.h"
 #include "MidiBuilder.h"
@@ -41,14 +44,8 @@ constexpr int HangMs = 30000;
 class TTestForm : public TfrmMain {
 public:
     using TfrmMain::FEnglish;
-    using TfrmMain::FPlaybackOpen;
     using TfrmMain::FPreparedPlaybackFile;
-    using TfrmMain::FShownTimeline;
-    using TfrmMain::FStartMeasure;
-    using TfrmMain::FPrintableScore;
-    using TfrmMain::FSequencer;
     using TfrmMain::FViewerFullScreen;
-    using TfrmMain::FZoom;
     using TfrmMain::TMessageKind;
     using TfrmMain::UpdatePrintButtons;
 
@@ -267,7 +264,7 @@ private slots:
         TTestForm& f = *FForm;
         f.OpenMidiFile(WriteMidi(QStringLiteral("waltz.mid"), Waltz(4)), QString());
         ShowActive();
-        f.FPrintableScore = "<score-partwise/>";
+        f.Printing().SetScore("<score-partwise/>");
         f.UpdatePrintButtons();
 
         QTest::keyClick(&f, Qt::Key_O, Qt::ControlModifier);
@@ -277,11 +274,11 @@ private slots:
         QTest::keyClick(&f, Qt::Key_P, Qt::ControlModifier);
         QCOMPARE(f.Printers, 1);
         QTest::keyClick(&f, Qt::Key_Plus, Qt::ControlModifier);
-        QCOMPARE(f.FZoom, 1.1);
+        QCOMPARE(f.Viewer().Zoom(), 1.1);
         QTest::keyClick(&f, Qt::Key_Equal, Qt::ControlModifier);
-        QCOMPARE(f.FZoom, 1.2);
+        QCOMPARE(f.Viewer().Zoom(), 1.2);
         QTest::keyClick(&f, Qt::Key_Minus, Qt::ControlModifier);
-        QVERIFY(qAbs(f.FZoom - 1.1) < 1e-9);
+        QVERIFY(qAbs(f.Viewer().Zoom() - 1.1) < 1e-9);
         QTest::keyClick(&f, Qt::Key_F11);
         QVERIFY(f.FViewerFullScreen);
         QTest::keyClick(&f, Qt::Key_F11);
@@ -310,22 +307,22 @@ private slots:
         QCOMPARE(f.lvTracks->topLevelItem(0)->checkState(0), Qt::Unchecked);
 
         f.btnPlayAll->click();
-        QVERIFY(f.FPlaybackOpen);
+        QVERIFY(f.Playback().IsOpen());
         QVERIFY(f.btnPause->isEnabled());
         Idle(300);
         QTest::keyClick(&f, Qt::Key_Space);
-        QVERIFY(f.FSequencer->IsPaused());
+        QVERIFY(f.Playback().Sequencer()->IsPaused());
         QCOMPARE(f.lblStatus->text(), QStringLiteral("Воспроизведение приостановлено."));
         QVERIFY(f.btnPause->toolTip().startsWith(QStringLiteral("Продолжить")));
         SetEnglish(true);
         QCOMPARE(f.lblStatus->text(), QStringLiteral("Playback paused."));
         QTest::keyClick(&f, Qt::Key_Space);
-        QVERIFY(!f.FSequencer->IsPaused());
+        QVERIFY(!f.Playback().Sequencer()->IsPaused());
         QCOMPARE(f.lblStatus->text(), QStringLiteral("Playing: entire MIDI file"));
         f.btnPause->click();
-        QVERIFY(f.FSequencer->IsPaused());
+        QVERIFY(f.Playback().Sequencer()->IsPaused());
         f.btnStop->click();
-        QVERIFY(!f.FPlaybackOpen);
+        QVERIFY(!f.Playback().IsOpen());
         QVERIFY(!f.btnPause->isEnabled());
         QCOMPARE(f.lblStatus->text(), QStringLiteral("Playback stopped."));
     }
@@ -336,13 +333,13 @@ private slots:
         TTestForm& f = *FForm;
         f.OpenMidiFile(WriteMidi(QStringLiteral("waltz.mid"), Waltz(8)), QString());
         QVERIFY(ShowScore(f.btnPreview));
-        QCOMPARE(f.FShownTimeline.Measures.size(), std::size_t{8});
+        QCOMPARE(f.Playback().ShownTimeline().Measures.size(), std::size_t{8});
         ClickMeasure(2);
-        QTRY_COMPARE_WITH_TIMEOUT(f.FStartMeasure, std::size_t{2}, HangMs);
+        QTRY_COMPARE_WITH_TIMEOUT(f.Playback().StartMeasure(), std::size_t{2}, HangMs);
         QCOMPARE(f.lblStatus->text(), QStringLiteral("Следующее воспроизведение начнётся с такта 3."));
 
         f.btnPlayAll->click();
-        QVERIFY(f.FPlaybackOpen);
+        QVERIFY(f.Playback().IsOpen());
         QCOMPARE(f.lblStatus->text(), QStringLiteral("Воспроизведение: весь MIDI-файл · с такта 3"));
         // The copy that plays starts with the third measure's notes, after the lead-in.
         korvalin::TMidiFile played;
@@ -369,11 +366,11 @@ private slots:
         f.cbNewKey->setCurrentIndex(f.cbNewKey->findText(QStringLiteral("D major")));
         QVERIFY(ShowScore(f.btnPreviewTransposed));
         f.btnPlayTransposed->click();
-        QVERIFY(f.FPlaybackOpen);
+        QVERIFY(f.Playback().IsOpen());
         QTRY_VERIFY_WITH_TIMEOUT(CursorMeasure() >= 1, HangMs);
         // A new score starts from its beginning again.
         QVERIFY(ShowScore(f.btnPreview));
-        QCOMPARE(f.FStartMeasure, std::size_t{0});
+        QCOMPARE(f.Playback().StartMeasure(), std::size_t{0});
         f.btnStop->click();
         QTRY_COMPARE_WITH_TIMEOUT(CursorMeasure(), -1, HangMs);
     }

@@ -25,6 +25,8 @@
 #include <vector>
 
 #include "MainForm.h"
+#include "Playback.h"
+#include "RecentFiles.h"
 #include "WindowTestSupport.h"
 #include "MidiBuilder.h"
 #include "MidiSequencer.h"
@@ -44,11 +46,9 @@ public:
     using TfrmMain::FDroppedMidiFile;
     using TfrmMain::FEnglish;
     using TfrmMain::FMidi;
-    using TfrmMain::FPlaybackOpen;
     using TfrmMain::FPlaybackTempFile;
     using TfrmMain::FPreparedPlaybackFile;
     using TfrmMain::FPreviewFile;
-    using TfrmMain::FSequencer;
     using TfrmMain::FSourceMidiFile;
     using TfrmMain::FTransposedTempFile;
     using TfrmMain::TMessageKind;
@@ -450,10 +450,10 @@ private slots:
         QCOMPARE(f.edtFileName->text(), source);
         QCOMPARE(f.lblKeySignature->text(), keyLabel);
         // The new file heads the history as a saved one, above the opened source.
-        QCOMPARE(f.RecentFilePath(0), target);
-        QVERIFY(f.RecentFileSaved(0));
-        QCOMPARE(f.RecentFilePath(1), source);
-        QVERIFY(!f.RecentFileSaved(1));
+        QCOMPARE(f.History().Path(0), target);
+        QVERIFY(f.History().Saved(0));
+        QCOMPARE(f.History().Path(1), source);
+        QVERIFY(!f.History().Saved(1));
     }
 
     void savingOverTheSourceFileKeepsShowingTheOldContent() {
@@ -618,12 +618,12 @@ private slots:
 
         f.btnPlayAll->click();
         QVERIFY(f.Shown.isEmpty());
-        QVERIFY(f.FPlaybackOpen);
+        QVERIFY(f.Playback().IsOpen());
         QCOMPARE(f.lblStatus->text(), QStringLiteral("Playing: entire MIDI file"));
         QCOMPARE(Buttons(), playing);
 
         f.btnStop->click();
-        QVERIFY(!f.FPlaybackOpen);
+        QVERIFY(!f.Playback().IsOpen());
         QCOMPARE(f.lblStatus->text(), QStringLiteral("Playback stopped."));
         QCOMPARE(Buttons(), closedWithFile);
         // The stopped device's end changes nothing.
@@ -640,7 +640,7 @@ private slots:
         // refresh disables the button.
         QVERIFY(QFile::remove(path));
         f.btnPlayAll->click();
-        QVERIFY(!f.FPlaybackOpen);
+        QVERIFY(!f.Playback().IsOpen());
         QVERIFY(f.Shown.isEmpty());
         QCOMPARE(f.lblStatus->text(), QStringLiteral("unchanged"));
         f.UpdatePlaybackButtons();
@@ -657,9 +657,9 @@ private slots:
         // Half a second of organ at 120 BPM.
         f.OpenMidiFile(WriteMidi("short.mid", Organ(480)), QString());
         f.btnPlayAll->click();
-        QVERIFY(f.FPlaybackOpen);
+        QVERIFY(f.Playback().IsOpen());
         QTRY_COMPARE_WITH_TIMEOUT(f.lblStatus->text(), QStringLiteral("Playback finished."), HangMs);
-        QVERIFY(!f.FPlaybackOpen);
+        QVERIFY(!f.Playback().IsOpen());
         QCOMPARE(Buttons(), (QList<bool>{true, true, true, false}));
         QVERIFY(f.Shown.isEmpty());
 
@@ -697,8 +697,8 @@ private slots:
         f.OpenMidiFile(WriteMidi("short.mid", Organ(480)), QString());
         f.btnPlayAll->click();
         QVERIFY(f.Shown.isEmpty());
-        QVERIFY(f.FPlaybackOpen);
-        QCOMPARE(f.FSequencer->AudioDriverInUse(), QStringLiteral("pulseaudio"));
+        QVERIFY(f.Playback().IsOpen());
+        QCOMPARE(f.Playback().Sequencer()->AudioDriverInUse(), QStringLiteral("pulseaudio"));
         QTRY_COMPARE_WITH_TIMEOUT(f.lblStatus->text(), QStringLiteral("Playback finished."), HangMs);
         const int peak = server.StopRecordingAndPeak();
         QVERIFY2(peak >= Audible, qPrintable(QString::number(peak)));
@@ -712,7 +712,7 @@ private slots:
         f.edtNewTempo->setText(QStringLiteral("96"));
         f.btnPlayTransposed->click();
         QVERIFY(f.Shown.isEmpty());
-        QVERIFY(f.FPlaybackOpen);
+        QVERIFY(f.Playback().IsOpen());
         QCOMPARE(f.lblStatus->text(), QStringLiteral("Playing: 96 BPM · D minor"));
 
         const korvalin::TMidiFile rewritten = Load(f.FTransposedTempFile);
@@ -745,7 +745,7 @@ private slots:
         f.btnPlayTransposed->click();
         QCOMPARE(f.Shown.size(), 1);
         QCOMPARE(f.Shown[0].Text, QStringLiteral("Введите темп от 20 до 400 BPM."));
-        QVERIFY(!f.FPlaybackOpen);
+        QVERIFY(!f.Playback().IsOpen());
     }
 
     void aRewriteThatFailsIsReportedOnItsOwnPath() {
@@ -764,13 +764,13 @@ private slots:
         QCOMPARE(f.Shown[0].Kind, TTestForm::TMessageKind::mkError);
         QVERIFY2(f.Shown[0].Text.startsWith(QStringLiteral("Could not prepare the MIDI for playback:\n")),
                  qPrintable(f.Shown[0].Text));
-        QVERIFY(!f.FPlaybackOpen);
+        QVERIFY(!f.Playback().IsOpen());
 
         f.btnPlayAll->click();
         QCOMPARE(f.Shown.size(), 2);
         QVERIFY2(f.Shown[1].Text.startsWith(QStringLiteral("Could not prepare MIDI for playback:\n")),
                  qPrintable(f.Shown[1].Text));
-        QVERIFY(!f.FPlaybackOpen);
+        QVERIFY(!f.Playback().IsOpen());
         QCOMPARE(Buttons(), (QList<bool>{true, true, true, false}));
     }
 
@@ -785,7 +785,7 @@ private slots:
         QCOMPARE(f.Shown[0].Kind, TTestForm::TMessageKind::mkError);
         QCOMPARE(f.Shown[0].Text,
                  "Could not open MIDI for playback:\n" + korvalin::MidiSequencer::ErrorText(korvalin::srNoSoundFont));
-        QVERIFY(!f.FPlaybackOpen);
+        QVERIFY(!f.Playback().IsOpen());
         QCOMPARE(f.lblStatus->text(), status);
         QCOMPARE(Buttons(), (QList<bool>{true, true, true, false}));
     }
@@ -835,9 +835,9 @@ private slots:
         SetEnglish();
         f.OpenMidiFile(WriteMidi("long.mid", Organ(9600)), QString());
         f.btnPlayAll->click();
-        QVERIFY(f.FPlaybackOpen);
+        QVERIFY(f.Playback().IsOpen());
         f.MMMciNotify(code, 0);
-        QVERIFY(!f.FPlaybackOpen);
+        QVERIFY(!f.Playback().IsOpen());
         QCOMPARE(f.lblStatus->text(), status);
         QCOMPARE(Buttons(), (QList<bool>{true, true, true, false}));
         // Once closed, a late notification is ignored.
@@ -853,9 +853,9 @@ private slots:
         SetEnglish();
         f.OpenMidiFile(WriteMidi("long.mid", Organ(9600)), QString());
         f.btnPlayAll->click();
-        QVERIFY(f.FPlaybackOpen);
+        QVERIFY(f.Playback().IsOpen());
         f.OpenMidiFile(WriteMidi("song.mid", Duet(0, false)), QString());
-        QVERIFY(!f.FPlaybackOpen);
+        QVERIFY(!f.Playback().IsOpen());
         QVERIFY(f.Shown.isEmpty());
         const QString loaded = QStringLiteral("Format 1 · PPQN 480 · time 4/4 · parts: 2 · service tracks: 1");
         QCOMPARE(f.lblStatus->text(), loaded);
@@ -865,7 +865,7 @@ private slots:
 
         // The next play starts afresh.
         f.btnPlayAll->click();
-        QVERIFY(f.FPlaybackOpen);
+        QVERIFY(f.Playback().IsOpen());
         QTRY_COMPARE_WITH_TIMEOUT(f.lblStatus->text(), QStringLiteral("Playback finished."), HangMs);
     }
 
@@ -874,7 +874,7 @@ private slots:
         f.OpenMidiFile(WriteMidi("long.mid", Organ(9600)), QString());
         SelectKey(QStringLiteral("D major"));
         f.btnPlayTransposed->click();
-        QVERIFY(f.FPlaybackOpen);
+        QVERIFY(f.Playback().IsOpen());
         QVERIFY(QFileInfo::exists(f.FPreparedPlaybackFile));
         QVERIFY(QFileInfo::exists(f.FTransposedTempFile));
         Idle(500);

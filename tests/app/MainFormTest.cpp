@@ -28,6 +28,9 @@
 #include <stdexcept>
 
 #include "MainForm.h"
+#include "ScoreViewer.h"
+#include "TrackList.h"
+#include "StandInViewer.h"
 #include "WindowTestSupport.h"
 #include "MidiBuilder.h"
 
@@ -37,10 +40,12 @@ using korvalin::test::MidiBuilder;
 
 namespace {
 
+// The window's own behaviour and layout: the viewer is a stand-in, the web
+// engine has tests of its own.
 class TTestForm : public TfrmMain {
 public:
+    TTestForm() : TfrmMain(nullptr, TStandInViewer::Factory()) {}
     using TfrmMain::FDroppedMidiFile;
-    using TfrmMain::FEditingTrack;
     using TfrmMain::FEnglish;
     using TfrmMain::FMidi;
     using TfrmMain::FPlaybackTempFile;
@@ -48,7 +53,6 @@ public:
     using TfrmMain::FPreviewFile;
     using TfrmMain::FSourceMidiFile;
     using TfrmMain::FTransposedTempFile;
-    using TfrmMain::FZoom;
     using TfrmMain::TMessageKind;
 
     struct TShown {
@@ -193,7 +197,7 @@ private slots:
         QCOMPARE(f.edtNewTempo->text(), QStringLiteral("120"));
         QCOMPARE(f.lblZoom->text(), QStringLiteral("100%"));
         QCOMPARE(f.btnZoomOut->text(), QStringLiteral("\u2212"));
-        QCOMPARE(f.FZoom, 1.0);
+        QCOMPARE(f.Viewer().Zoom(), 1.0);
         QVERIFY(f.FSourceMidiFile.isEmpty());
         QVERIFY(f.FMidi != nullptr);
         QCOMPARE(f.FMidi->Tracks().size(), std::size_t{0});
@@ -262,89 +266,128 @@ private slots:
         QCOMPARE(FForm->minimumSize(), minimum);
     }
 
+    // Each control sits inside its panel and follows the window's width as
+    // it was designed to: fixed, anchored to the right edge, or stretching.
     void layoutFollowsTheDesign_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("parent");
-        QTest::addColumn<QRect>("atDesignWidth");
         QTest::addColumn<int>("moveWithWidth");  // 0 fixed, 1 anchored right, 2 stretches
-        QTest::newRow("pnlTop") << "pnlTop"
-                                << "frmMain" << QRect(0, 0, 1280, 65) << 2;
-        QTest::newRow("lblTempo") << "lblTempo"
-                                  << "pnlTop" << QRect(468, 7, 160, 17) << 0;
-        QTest::newRow("rbRussian") << "rbRussian"
-                                   << "pnlTop" << QRect(1008, 5, 78, 18) << 1;
-        QTest::newRow("rbEnglish") << "rbEnglish"
-                                   << "pnlTop" << QRect(1094, 5, 70, 18) << 1;
-        QTest::newRow("btnRecent") << "btnRecent"
-                                   << "pnlTop" << QRect(14, 28, 130, 29) << 0;
-        QTest::newRow("edtFileName") << "edtFileName"
-                                     << "pnlTop" << QRect(152, 30, 846, 25) << 2;
-        QTest::newRow("btnOpen") << "btnOpen"
-                                 << "pnlTop" << QRect(1152, 28, 108, 29) << 1;
-        QTest::newRow("pnlLeft") << "pnlLeft"
-                                 << "frmMain" << QRect(0, 65, 430, 667) << 0;
-        QTest::newRow("pnlTrackSettings") << "pnlTrackSettings"
-                                          << "pnlLeft" << QRect(0, 299, 430, 276) << 0;
-        QTest::newRow("pnlMidiSettings") << "pnlMidiSettings"
-                                         << "pnlLeft" << QRect(0, 575, 430, 92) << 0;
-        QTest::newRow("lvTracks") << "lvTracks"
-                                  << "pnlLeft" << QRect(0, 0, 430, 299) << 0;
-        QTest::newRow("btnPreview") << "btnPreview"
-                                    << "pnlTrackSettings" << QRect(12, 160, 402, 32) << 0;
-        QTest::newRow("cbNotation") << "cbNotation"
-                                    << "pnlTrackSettings" << QRect(250, 114, 164, 25) << 0;
-        QTest::newRow("btnPlayTransposed") << "btnPlayTransposed"
-                                           << "pnlTrackSettings" << QRect(145, 236, 176, 32) << 0;
-        QTest::newRow("btnSaveMidi") << "btnSaveMidi"
-                                     << "pnlMidiSettings" << QRect(264, 24, 150, 32) << 0;
-        QTest::newRow("Splitter") << "Splitter"
-                                  << "frmMain" << QRect(430, 65, 2, 667) << 0;
-        QTest::newRow("pnlViewer") << "pnlViewer"
-                                   << "frmMain" << QRect(432, 65, 848, 667) << 2;
-        QTest::newRow("pnlViewerTools") << "pnlViewerTools"
-                                        << "pnlViewer" << QRect(0, 0, 848, 44) << 2;
-        QTest::newRow("btnZoomOut") << "btnZoomOut"
-                                    << "pnlViewerTools" << QRect(361, 7, 34, 29) << 1;
-        QTest::newRow("btnCollapseViewer") << "btnCollapseViewer"
-                                           << "pnlViewerTools" << QRect(727, 7, 109, 29) << 1;
-        QTest::newRow("pnlStatus") << "pnlStatus"
-                                   << "frmMain" << QRect(0, 732, 1280, 28) << 2;
+        QTest::newRow("pnlTop") << "pnlTop" << "frmMain" << 2;
+        QTest::newRow("lblTempo") << "lblTempo" << "pnlTop" << 0;
+        QTest::newRow("rbRussian") << "rbRussian" << "pnlTop" << 1;
+        QTest::newRow("rbEnglish") << "rbEnglish" << "pnlTop" << 1;
+        QTest::newRow("btnRecent") << "btnRecent" << "pnlTop" << 0;
+        QTest::newRow("edtFileName") << "edtFileName" << "pnlTop" << 2;
+        QTest::newRow("btnOpen") << "btnOpen" << "pnlTop" << 1;
+        QTest::newRow("pnlLeft") << "pnlLeft" << "frmMain" << 0;
+        QTest::newRow("pnlTrackSettings") << "pnlTrackSettings" << "pnlLeft" << 0;
+        QTest::newRow("pnlMidiSettings") << "pnlMidiSettings" << "pnlLeft" << 0;
+        QTest::newRow("lvTracks") << "lvTracks" << "pnlLeft" << 0;
+        QTest::newRow("btnPreview") << "btnPreview" << "pnlTrackSettings" << 0;
+        QTest::newRow("cbNotation") << "cbNotation" << "pnlTrackSettings" << 0;
+        QTest::newRow("btnPlayTransposed") << "btnPlayTransposed" << "pnlTrackSettings" << 0;
+        QTest::newRow("btnSaveMidi") << "btnSaveMidi" << "pnlMidiSettings" << 0;
+        QTest::newRow("Splitter") << "Splitter" << "frmMain" << 0;
+        QTest::newRow("pnlViewer") << "pnlViewer" << "frmMain" << 2;
+        QTest::newRow("pnlViewerTools") << "pnlViewerTools" << "pnlViewer" << 2;
+        QTest::newRow("btnZoomOut") << "btnZoomOut" << "pnlViewerTools" << 1;
+        QTest::newRow("btnCollapseViewer") << "btnCollapseViewer" << "pnlViewerTools" << 1;
+        QTest::newRow("pnlStatus") << "pnlStatus" << "frmMain" << 2;
     }
 
     void layoutFollowsTheDesign() {
         QFETCH(QString, name);
         QFETCH(QString, parent);
-        QFETCH(QRect, atDesignWidth);
         QFETCH(int, moveWithWidth);
-        if (FForm->size() != QSize(1280, 760)) QSKIP("the test screen is smaller than the window's design size");
         FForm->show();
         QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
         auto* control = FForm->findChild<QWidget*>(name);
         QVERIFY(control != nullptr);
-        QCOMPARE(control->parentWidget()->objectName(), parent);
-        QCOMPARE(control->geometry(), atDesignWidth);
+        QWidget* panel = control->parentWidget();
+        QCOMPARE(panel->objectName(), parent);
+        QVERIFY(!control->geometry().isEmpty());
+        QVERIFY(panel->rect().contains(control->geometry()));
+        const QRect before = control->geometry();
+        const int panelWidth = panel->width();
 
-        FForm->resize(1100, 700);
-        QTRY_COMPARE(FForm->pnlTop->width(), 1100);
-        QRect expected = atDesignWidth;
-        if (moveWithWidth == 1) expected.translate(-180, 0);
-        if (moveWithWidth == 2) expected.setWidth(expected.width() - 180);
+        const int narrower = FForm->width() - 180;
+        FForm->resize(narrower, FForm->height() - 60);
+        QTRY_COMPARE(FForm->pnlTop->width(), narrower);
+        const int shrink = panelWidth - panel->width();
+        QRect expected = before;
+        if (moveWithWidth == 1) expected.translate(-shrink, 0);
+        if (moveWithWidth == 2) expected.setWidth(expected.width() - shrink);
         QCOMPARE(control->geometry().x(), expected.x());
         QCOMPARE(control->geometry().width(), expected.width());
+        QVERIFY(panel->rect().contains(control->geometry()));
+    }
+
+    // The panels tile the window: the top band over the track panel, the
+    // splitter and the viewer side by side, the status line at the bottom.
+    void thePanelsTileTheWindow() {
+        TTestForm& f = *FForm;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+        for (const QSize size : {f.size(), QSize(f.width() - 180, f.height() - 60)}) {
+            f.resize(size);
+            QTRY_COMPARE(f.pnlStatus->geometry().bottom(), f.height() - 1);
+            const QRect top = f.pnlTop->geometry(), left = f.pnlLeft->geometry(), split = f.Splitter->geometry(),
+                        viewer = f.pnlViewer->geometry(), status = f.pnlStatus->geometry();
+            QCOMPARE(top.topLeft(), QPoint(0, 0));
+            QCOMPARE(top.width(), f.width());
+            QCOMPARE(status.width(), f.width());
+            for (const QRect& middle : {left, split, viewer}) {
+                QCOMPARE(middle.top(), top.bottom() + 1);
+                QCOMPARE(middle.bottom() + 1, status.top());
+            }
+            QCOMPARE(left.left(), 0);
+            QCOMPARE(split.left(), left.right() + 1);
+            QCOMPARE(viewer.left(), split.right() + 1);
+            QCOMPARE(viewer.right(), f.width() - 1);
+        }
+    }
+
+    // Within the track panel the list, the settings and the new-key panel
+    // stand one below the other, and the buttons of a band do not overlap.
+    void theTrackPanelStacksWithoutOverlap() {
+        TTestForm& f = *FForm;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
+        QCOMPARE(f.lvTracks->geometry().top(), 0);
+        QCOMPARE(f.pnlTrackSettings->geometry().top(), f.lvTracks->geometry().bottom() + 1);
+        QCOMPARE(f.pnlMidiSettings->geometry().top(), f.pnlTrackSettings->geometry().bottom() + 1);
+        QCOMPARE(f.pnlMidiSettings->geometry().bottom(), f.pnlLeft->height() - 1);
+        for (QWidget* panel : {static_cast<QWidget*>(f.pnlTop), static_cast<QWidget*>(f.pnlTrackSettings),
+                               static_cast<QWidget*>(f.pnlMidiSettings), static_cast<QWidget*>(f.pnlViewerTools)}) {
+            QList<QWidget*> shown;
+            for (QWidget* child : panel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                if (child->isVisible()) shown << child;
+            for (qsizetype i = 0; i < shown.size(); ++i)
+                for (qsizetype j = i + 1; j < shown.size(); ++j)
+                    QVERIFY2(!shown[i]->geometry().intersects(shown[j]->geometry()),
+                             qPrintable(shown[i]->objectName() + QStringLiteral(" overlaps ") + shown[j]->objectName()));
+        }
+        QVERIFY(f.btnZoomOut->geometry().right() < f.btnCollapseViewer->geometry().left());
+        QVERIFY(f.btnRecent->geometry().right() < f.edtFileName->geometry().left());
+        QVERIFY(f.edtFileName->geometry().right() < f.btnOpen->geometry().left());
     }
 
     void aViewerWidgetFillsThePanelBelowTheToolBand() {
-        if (FForm->size() != QSize(1280, 760)) QSKIP("the test screen is smaller than the window's design size");
         // The window places its own score view there at start-up.
-        QWidget* view = FForm->EdgeBrowser();
+        QWidget* view = FForm->findChild<TStandInViewer*>()->View();
         QVERIFY(view != nullptr);
         QCOMPARE(view->objectName(), QStringLiteral("EdgeBrowser"));
         FForm->show();
         QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
         QCOMPARE(view->parentWidget(), static_cast<QWidget*>(FForm->pnlViewer));
-        QCOMPARE(view->geometry(), QRect(0, 44, 848, 667 - 44));
-        FForm->resize(1100, 700);
-        QTRY_COMPARE(view->geometry(), QRect(0, 44, 668, 607 - 44));
+        const auto fillsBelowTheBand = [this, view] {
+            const QRect band = FForm->pnlViewerTools->geometry();
+            return view->geometry() == QRect(0, band.bottom() + 1, FForm->pnlViewer->width(),
+                                             FForm->pnlViewer->height() - band.bottom() - 1);
+        };
+        QTRY_VERIFY(fillsBelowTheBand());
+        FForm->resize(FForm->width() - 180, FForm->height() - 60);
+        QTRY_VERIFY(fillsBelowTheBand());
     }
 
     // --- Opening a file ---
@@ -394,7 +437,7 @@ private slots:
         }
         QCOMPARE(Row(0)->checkState(0), Qt::Checked);
         QCOMPARE(Row(1)->checkState(0), Qt::Checked);
-        QCOMPARE(f.SelectedRow(), Row(0));
+        QCOMPARE(f.Tracks().SelectedRow(), Row(0));
         QCOMPARE(f.lvTracks->currentItem(), Row(0));
         QCOMPARE(f.lblStatus->text(), status);
         QCOMPARE(f.lblTempo->text(), tempo);
@@ -534,7 +577,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&f));
         f.btnSelectNone->setFocus();
         QTest::keyClick(f.btnSelectNone, Qt::Key_Return);
-        QVERIFY(f.TickedTracks().empty());
+        QVERIFY(f.Tracks().TickedTracks().empty());
         // In an edit box Enter goes to the default button, Show score, which
         // finds no ticked track; the edit and the tracks stay as they were.
         f.edtPartName->setFocus();
@@ -619,7 +662,7 @@ private slots:
         QCOMPARE(f.lblTempo->text(), QStringLiteral("Tempo: 100.0 BPM"));
         QVERIFY(f.lblKeySignature->text().startsWith(QStringLiteral("Key: ")));
         QVERIFY(f.lblKeySignature->text().endsWith(QStringLiteral(" (estimated from notes)")));
-        QVERIFY(!f.FEditingTrack);
+        QVERIFY(!f.Tracks().Editing());
 
         SetEnglish(false);
         QCOMPARE(f.lblStatus->text(), QStringLiteral("MIDI-файл загружен."));
@@ -643,7 +686,7 @@ private slots:
         QFETCH(int, mode);
         QFETCH(bool, english);
         QFETCH(QString, name);
-        QCOMPARE(TfrmMain::ClefDisplayName(static_cast<TClefMode>(mode), english), name);
+        QCOMPARE(TTrackList::ClefDisplayName(static_cast<TClefMode>(mode), english), name);
     }
 
     // --- Track settings ---
@@ -728,13 +771,13 @@ private slots:
         Row(0)->setCheckState(0, Qt::Unchecked);
 
         QTest::mouseClick(f.btnSelectNone, Qt::LeftButton);
-        QVERIFY(f.TickedTracks().empty());
-        QCOMPARE(f.SelectedRow(), Row(1));
+        QVERIFY(f.Tracks().TickedTracks().empty());
+        QCOMPARE(f.Tracks().SelectedRow(), Row(1));
         QCOMPARE(f.edtPartName->text(), QStringLiteral("Two"));
 
         QTest::mouseClick(f.btnSelectAll, Qt::LeftButton);
-        QCOMPARE(f.TickedTracks().size(), std::size_t{3});
-        QCOMPARE(f.SelectedRow(), Row(1));
+        QCOMPARE(f.Tracks().TickedTracks().size(), std::size_t{3});
+        QCOMPARE(f.Tracks().SelectedRow(), Row(1));
         QVERIFY(f.pnlTrackSettings->isEnabled());
     }
 
@@ -742,7 +785,7 @@ private slots:
         TTestForm& f = *FForm;
         f.OpenMidiFile(WriteMidi("three.mid", ThreeParts()), QString());
         Row(1)->setCheckState(0, Qt::Unchecked);
-        const auto ticked = f.TickedTracks();
+        const auto ticked = f.Tracks().TickedTracks();
         QCOMPARE(ticked.size(), std::size_t{2});
         QCOMPARE(ticked[0], static_cast<const korvalin::TMidiTrack*>(f.FMidi->Tracks()[1].get()));
         QCOMPARE(ticked[1], static_cast<const korvalin::TMidiTrack*>(f.FMidi->Tracks()[3].get()));

@@ -31,6 +31,7 @@
 
 #include "FileIO.h"
 #include "MainForm.h"
+#include "ScoreViewer.h"
 #include "WindowTestSupport.h"
 #include "MidiBuilder.h"
 #include "MusicXmlExporter.h"
@@ -50,8 +51,6 @@ public:
     using TfrmMain::FPreviewFile;
     using TfrmMain::FSourceMidiFile;
     using TfrmMain::FViewerFullScreen;
-    using TfrmMain::FViewerHost;
-    using TfrmMain::FZoom;
     using TfrmMain::TMessageKind;
 
     struct TShown {
@@ -214,6 +213,9 @@ private slots:
         TTestForm& f = Form();
         ShowAt({100, 80, 1280, 760});
         QVERIFY(WaitReady());
+        // The engine's view is the one the window shows, below the tool band.
+        QCOMPARE(f.EdgeBrowser()->objectName(), QStringLiteral("EdgeBrowser"));
+        QCOMPARE(f.EdgeBrowser()->parentWidget(), static_cast<QWidget*>(f.pnlViewer));
         f.OpenMidiFile(WriteMidi("five.mid", TwoParts(5)), QString());
         QVERIFY(f.btnPreview->isEnabled());
         f.btnPreview->click();
@@ -221,7 +223,7 @@ private slots:
         QVERIFY(QFileInfo::exists(f.FPreviewFile));
         QTRY_COMPARE_WITH_TIMEOUT(PageMessage(), QStringLiteral("Партитура готова."), 30000);
         QCOMPARE(Staves(), 10);
-        QVERIFY(Form().FViewerHost->PendingXmlBase64().isEmpty());
+        QVERIFY(Form().WebViewHost()->PendingXmlBase64().isEmpty());
 
         // Only the melody: one stave a measure.
         f.lvTracks->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
@@ -242,13 +244,13 @@ private slots:
         QVERIFY(QFileInfo::exists(f.FPreviewFile));
         f.lvTracks->topLevelItem(1)->setCheckState(0, Qt::Checked);
         f.btnPreview->click();
-        QVERIFY(!f.FViewerHost->PendingXmlBase64().isEmpty());
+        QVERIFY(!f.WebViewHost()->PendingXmlBase64().isEmpty());
 
         QVERIFY(WaitReady());
         QTRY_COMPARE_WITH_TIMEOUT(PageMessage(), QStringLiteral("Партитура готова."), 30000);
         QCOMPARE(Staves(), 6);
         QCOMPARE(CallsNamed(QStringLiteral("beginScore")).size(), 1);
-        QVERIFY(f.FViewerHost->PendingXmlBase64().isEmpty());
+        QVERIFY(f.WebViewHost()->PendingXmlBase64().isEmpty());
     }
 
     void openingAnotherFileClearsTheShownScore() {
@@ -268,9 +270,9 @@ private slots:
         TTestForm& f = Form();
         f.OpenMidiFile(WriteMidi("two.mid", TwoParts(2)), QString());
         f.btnPreview->click();
-        QVERIFY(!f.FViewerHost->PendingXmlBase64().isEmpty());
+        QVERIFY(!f.WebViewHost()->PendingXmlBase64().isEmpty());
         f.OpenMidiFile(WriteMidi("four.mid", TwoParts(4)), QString());
-        QVERIFY(f.FViewerHost->PendingXmlBase64().isEmpty());
+        QVERIFY(f.WebViewHost()->PendingXmlBase64().isEmpty());
         QVERIFY(WaitReady());
         QTest::qWait(300);
         QVERIFY(CallsNamed(QStringLiteral("beginScore")).isEmpty());
@@ -359,18 +361,18 @@ private slots:
                        QString::fromLatin1(
                            QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()))
                                .toBase64()));
-        f.FViewerHost->EdgeBrowserWebMessageReceived(
+        f.WebViewHost()->EdgeBrowserWebMessageReceived(
             QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
         QCOMPARE(f.edtFileName->text(), QStringLiteral("Dropped.v2.MID"));
-        QCOMPARE(f.FSourceMidiFile, f.FViewerHost->DroppedMidiFile());
-        QCOMPARE(f.FDroppedMidiFile, f.FViewerHost->DroppedMidiFile());
+        QCOMPARE(f.FSourceMidiFile, f.WebViewHost()->DroppedMidiFile());
+        QCOMPARE(f.FDroppedMidiFile, f.WebViewHost()->DroppedMidiFile());
         f.btnExport->click();
         QCOMPARE(f.LastSaveDialog->FileName, QStringLiteral("Dropped.v2.musicxml"));
         QVERIFY(f.LastSaveDialog->InitialDir.isEmpty());
         QVERIFY(f.Shown.isEmpty());
 
         // The copy goes with the window.
-        const QString dropped = f.FViewerHost->DroppedMidiFile();
+        const QString dropped = f.WebViewHost()->DroppedMidiFile();
         QVERIFY(QFileInfo::exists(dropped));
         FForm.reset();
         QVERIFY(!QFileInfo::exists(dropped));
@@ -423,7 +425,7 @@ private slots:
         QVERIFY(f.FLastSavedFile.isEmpty());
         QVERIFY(!f.btnOpenExternal->isEnabled());
         QCOMPARE(f.lblStatus->text(), loadedStatus);
-        QVERIFY(f.FViewerHost->PendingXmlBase64().isEmpty());
+        QVERIFY(f.WebViewHost()->PendingXmlBase64().isEmpty());
     }
 
     void openSavedFileOpensTheLastExportUntilItIsGone() {
@@ -479,7 +481,7 @@ private slots:
     void aFailedNavigationIsReportedOnTheStatusLineAndByPreview() {
         TTestForm& f = Form();
         f.rbEnglish->click();
-        f.FViewerHost->EdgeBrowserNavigationCompleted(false, -3);
+        f.WebViewHost()->EdgeBrowserNavigationCompleted(false, -3);
         QCOMPARE(f.lblStatus->text(), QStringLiteral("Could not open the built-in viewer."));
         QVERIFY(f.Shown.isEmpty());
         f.OpenMidiFile(WriteMidi("two.mid", TwoParts(2)), QString());
@@ -492,7 +494,7 @@ private slots:
 
     void aFailedCreationPutsItsTextOnTheStatusLine() {
         TTestForm& f = Form();
-        emit f.FViewerHost->CreationFailed(QStringLiteral("Qt WebEngine не запустился (код 1)."));
+        emit f.WebViewHost()->CreationFailed(QStringLiteral("Qt WebEngine не запустился (код 1)."));
         QCOMPARE(f.lblStatus->text(), QStringLiteral("Qt WebEngine не запустился (код 1)."));
         QVERIFY(f.Shown.isEmpty());
     }
@@ -502,7 +504,7 @@ private slots:
         QJsonObject message{{QStringLiteral("type"), QStringLiteral("midi-drop")},
                             {QStringLiteral("name"), QStringLiteral("notes.txt")},
                             {QStringLiteral("data"), QStringLiteral("aGVsbG8=")}};
-        f.FViewerHost->EdgeBrowserWebMessageReceived(
+        f.WebViewHost()->EdgeBrowserWebMessageReceived(
             QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
         QCOMPARE(f.Shown.size(), 1);
         QCOMPARE(f.Shown[0].Kind, TTestForm::TMessageKind::mkError);
@@ -530,12 +532,12 @@ private slots:
 
         f.btnFitWidth->click();
         QCOMPARE(f.lblZoom->text(), QStringLiteral("100%"));
-        QCOMPARE(f.FZoom, 1.0);
+        QCOMPARE(f.Viewer().Zoom(), 1.0);
         for (int i = 0; i < 15; ++i) f.btnZoomIn->click();
         QCOMPARE(f.lblZoom->text(), QStringLiteral("250%"));
         f.btnZoomIn->click();
         QCOMPARE(f.lblZoom->text(), QStringLiteral("250%"));
-        QCOMPARE(f.FZoom, 2.5);
+        QCOMPARE(f.Viewer().Zoom(), 2.5);
 
         QTRY_COMPARE_WITH_TIMEOUT(Calls().size(), 8 + 1 + 1 + 16, 30000);
         const QVariantList zooms = CallsNamed(QStringLiteral("setScoreZoom"));
@@ -669,6 +671,7 @@ private slots:
         TTestForm& f = Form();
         ShowAt({100, 80, 1280, 760});
         QVERIFY(!f.btnShowViewer->isVisible());
+        const int column = f.pnlLeft->width();
         f.btnCollapseViewer->click();
         QVERIFY(!f.pnlViewer->isVisible());
         QVERIFY(!f.Splitter->isVisible());
@@ -684,9 +687,9 @@ private slots:
         QVERIFY(f.pnlViewer->isVisible());
         QVERIFY(f.Splitter->isVisible());
         QVERIFY(!f.btnShowViewer->isVisible());
-        QCOMPARE(f.pnlLeft->width(), 430);
-        QCOMPARE(f.Splitter->geometry().left(), 430);
-        QCOMPARE(f.pnlViewer->geometry().left(), 432);
+        QCOMPARE(f.pnlLeft->width(), column);
+        QCOMPARE(f.Splitter->geometry().left(), f.pnlLeft->geometry().right() + 1);
+        QCOMPARE(f.pnlViewer->geometry().left(), f.Splitter->geometry().right() + 1);
         QCOMPARE(f.pnlViewer->geometry().right(), f.width() - 1);
     }
 };
