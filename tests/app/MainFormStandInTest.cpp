@@ -167,5 +167,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TMainFormStandInTest)
+KORVALIN_WINDOW_TEST_MAIN(TMainFormStandInTest)
 #include "MainFormStandInTest.moc"

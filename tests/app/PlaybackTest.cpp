@@ -12,6 +12,7 @@
 #include "MidiBuilder.h"
 #include "MidiSequencer.h"
 #include "Playback.h"
+#include "WindowTestSupport.h"
 
 using korvalin::TScoreTimeline;
 using korvalin::test::MidiBuilder;
@@ -170,5 +171,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TPlaybackTest)
+KORVALIN_WINDOW_TEST_MAIN(TPlaybackTest)
 #include "PlaybackTest.moc"

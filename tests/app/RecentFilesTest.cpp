@@ -14,6 +14,7 @@
 
 #include "RecentFiles.h"
 #include "SettingsIni.h"
+#include "WindowTestSupport.h"
 
 class TRecentFilesTest : public QObject {
     Q_OBJECT
@@ -162,5 +163,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TRecentFilesTest)
+KORVALIN_WINDOW_TEST_MAIN(TRecentFilesTest)
 #include "RecentFilesTest.moc"

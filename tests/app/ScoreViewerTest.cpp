@@ -7,6 +7,7 @@
 
 #include "ScoreViewer.h"
 #include "StandInViewer.h"
+#include "WindowTestSupport.h"
 
 class TScoreViewerTest : public QObject {
     Q_OBJECT
@@ -97,5 +98,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TScoreViewerTest)
+KORVALIN_WINDOW_TEST_MAIN(TScoreViewerTest)
 #include "ScoreViewerTest.moc"

@@ -13,6 +13,7 @@
 #include "MidiBuilder.h"
 #include "MidiParser.h"
 #include "TrackList.h"
+#include "WindowTestSupport.h"
 
 using korvalin::TClefMode;
 using korvalin::TMidiFile;
@@ -152,5 +153,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TTrackListTest)
+KORVALIN_WINDOW_TEST_MAIN(TTrackListTest)
 #include "TrackListTest.moc"
