@@ -1,7 +1,6 @@
 // Printing and PDF without a window: the real score printer behind the
 // collaborator, the print dialog answered by a function, the files read back.
 
-#include <QApplication>
 #include <QFile>
 #include <QPrinter>
 #include <QTemporaryDir>
@@ -12,6 +11,7 @@
 
 #include "ScorePrinting.h"
 #include "TestScores.h"
+#include "WindowTestSupport.h"
 
 namespace {
 
@@ -107,20 +107,5 @@ private slots:
     }
 };
 
-int main(int argc, char* argv[]) {
-    // The web engine keeps writing its profile for a while after a page is
-    // gone, so its folders are removed only after the application has ended.
-    QTemporaryDir root;
-    if (!root.isValid()) return 2;
-    qputenv("TMPDIR", QFile::encodeName(root.path()));
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    int result = 0;
-    {
-        QApplication application(argc, argv);
-        TScorePrintingTest test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    return result;
-}
-
+KORVALIN_WINDOW_TEST_MAIN(TScorePrintingTest)
 #include "ScorePrintingTest.moc"
