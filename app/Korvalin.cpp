@@ -79,7 +79,6 @@ int main(int argc, char* argv[]) {
     TfrmMain frmMain;
     frmMain.show();
     // Opened once the window is up, so a refusal's message box has the window behind it.
-    if (!files.isEmpty())
-        QTimer::singleShot(0, &frmMain, [&frmMain, files] { frmMain.OpenCommandLineFiles(files); });
+    if (!files.isEmpty()) QTimer::singleShot(0, &frmMain, [&frmMain, files] { frmMain.OpenCommandLineFiles(files); });
     return QApplication::exec();
 }

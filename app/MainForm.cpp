@@ -124,9 +124,8 @@ void TfrmMain::FormCreate() {
     cbGrid->setCurrentIndex(1);
     cbClef->setCurrentIndex(0);
     LoadNotationSetting();
-    for (QPushButton* button :
-         {btnExport, btnPreview, btnOpenExternal, btnPlayAll, btnPlayTrack, btnStop, btnPrint, btnSavePdf,
-          btnSaveAudio})
+    for (QPushButton* button : {btnExport, btnPreview, btnOpenExternal, btnPlayAll, btnPlayTrack, btnStop, btnPrint,
+                                btnSavePdf, btnSaveAudio})
         SetCommandEnabled(button, false);
     pnlTrackSettings->setEnabled(false);
     ApplyLanguage();
@@ -172,7 +171,6 @@ korvalin::TPrivateFileMode TfrmMain::ClaimTemporaryFile(const QString& fileName)
     if (fileName.isEmpty()) throw korvalin::EFileError(FTemporaryFolderError.toStdString());
     return korvalin::TPrivateFileMode(fileName);
 }
-
 
 // ---------------------------------------------------------------------------
 // Seams: messages, questions, file dialogs, commands

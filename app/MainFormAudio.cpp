@@ -31,7 +31,6 @@
 #include "SettingsIni.h"
 #include "SoundFonts.h"
 
-
 namespace {
 
 std::string NativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
@@ -104,9 +103,9 @@ void TfrmMain::ApplyAudioLanguage() {
         Localized(QStringLiteral("С новыми настройками…"), QStringLiteral("With new settings…")));
     AudioSaveDialog.DefaultExt = QStringLiteral("wav");
     AudioSaveDialog.OverwritePrompt = true;
-    AudioSaveDialog.Filter =
-        Localized(QStringLiteral("WAV (*.wav)|*.wav|FLAC (*.flac)|*.flac|Ogg Vorbis (*.ogg)|*.ogg|Все файлы (*.*)|*.*"),
-                  QStringLiteral("WAV (*.wav)|*.wav|FLAC (*.flac)|*.flac|Ogg Vorbis (*.ogg)|*.ogg|All files (*.*)|*.*"));
+    AudioSaveDialog.Filter = Localized(
+        QStringLiteral("WAV (*.wav)|*.wav|FLAC (*.flac)|*.flac|Ogg Vorbis (*.ogg)|*.ogg|Все файлы (*.*)|*.*"),
+        QStringLiteral("WAV (*.wav)|*.wav|FLAC (*.flac)|*.flac|Ogg Vorbis (*.ogg)|*.ogg|All files (*.*)|*.*"));
     SoundFontDialog.FileMustExist = true;
     SoundFontDialog.Filter =
         Localized(QStringLiteral("Звуковые банки SoundFont (*.sf2;*.sf3)|*.sf2;*.sf3|Все файлы (*.*)|*.*"),
@@ -161,22 +160,23 @@ void TfrmMain::SaveAudio(bool withNewSettings) {
 
     QString error;
     switch (RunAudioJob(std::move(midi), fileName, error)) {
-    case TAudioOutcome::aoDone:
-        lblStatus->setText(Localized(QStringLiteral("Звук сохранён: "), QStringLiteral("Audio saved: ")) + fileName);
-        break;
-    case TAudioOutcome::aoCancelled:
-        lblStatus->setText(
-            Localized(QStringLiteral("Запись звука отменена."), QStringLiteral("Writing the audio was cancelled.")));
-        break;
-    case TAudioOutcome::aoFailed:
-        ShowError(Localized(QStringLiteral("Не удалось сохранить звук:"), QStringLiteral("Could not save the audio:")),
-                  error);
-        break;
+        case TAudioOutcome::aoDone:
+            lblStatus->setText(Localized(QStringLiteral("Звук сохранён: "), QStringLiteral("Audio saved: ")) +
+                               fileName);
+            break;
+        case TAudioOutcome::aoCancelled:
+            lblStatus->setText(Localized(QStringLiteral("Запись звука отменена."),
+                                         QStringLiteral("Writing the audio was cancelled.")));
+            break;
+        case TAudioOutcome::aoFailed:
+            ShowError(
+                Localized(QStringLiteral("Не удалось сохранить звук:"), QStringLiteral("Could not save the audio:")),
+                error);
+            break;
     }
 }
 
-TfrmMain::TAudioOutcome TfrmMain::RunAudioJob(std::vector<std::uint8_t> midi, const QString& fileName,
-                                              QString& error) {
+TfrmMain::TAudioOutcome TfrmMain::RunAudioJob(std::vector<std::uint8_t> midi, const QString& fileName, QString& error) {
     TAudioJob job;
     job.Midi = std::move(midi);
     job.Target = NativePath(fileName);
@@ -254,7 +254,8 @@ void TfrmMain::BuildSoundFontMenu() {
         chosen->setChecked(true);
     }
     FSoundFontMenu->addSeparator();
-    QAction* other = FSoundFontMenu->addAction(Localized(QStringLiteral("Другой файл…"), QStringLiteral("Other file…")));
+    QAction* other =
+        FSoundFontMenu->addAction(Localized(QStringLiteral("Другой файл…"), QStringLiteral("Other file…")));
     other->setObjectName(QStringLiteral("actOtherSoundFont"));
     connect(other, &QAction::triggered, this, [this] { Guarded([this] { OtherSoundFontClick(); }); });
 }
@@ -270,20 +271,22 @@ bool TfrmMain::ChooseSoundFont(const QString& fileName) {
     if (problem != korvalin::TSoundFontProblem::sfOk) {
         QString reason;
         switch (problem) {
-        case korvalin::TSoundFontProblem::sfNotFound:
-            reason = Localized(QStringLiteral("Файл не найден:"), QStringLiteral("The file was not found:"));
-            break;
-        case korvalin::TSoundFontProblem::sfNotSoundFont:
-            reason = Localized(QStringLiteral("Это не звуковой банк SoundFont (.sf2 или .sf3):"),
-                               QStringLiteral("This is not a SoundFont (.sf2 or .sf3):"));
-            break;
-        default:
-            reason = Localized(QStringLiteral("Звуковой банк не загружается (файл повреждён или не поддерживается):"),
-                               QStringLiteral("The SoundFont does not load (the file is damaged or not supported):"));
-            break;
+            case korvalin::TSoundFontProblem::sfNotFound:
+                reason = Localized(QStringLiteral("Файл не найден:"), QStringLiteral("The file was not found:"));
+                break;
+            case korvalin::TSoundFontProblem::sfNotSoundFont:
+                reason = Localized(QStringLiteral("Это не звуковой банк SoundFont (.sf2 или .sf3):"),
+                                   QStringLiteral("This is not a SoundFont (.sf2 or .sf3):"));
+                break;
+            default:
+                reason =
+                    Localized(QStringLiteral("Звуковой банк не загружается (файл повреждён или не поддерживается):"),
+                              QStringLiteral("The SoundFont does not load (the file is damaged or not supported):"));
+                break;
         }
-        ShowError(Localized(QStringLiteral("Звуковой банк не изменён."), QStringLiteral("The SoundFont was not changed.")),
-                  reason + QLatin1Char('\n') + fileName);
+        ShowError(
+            Localized(QStringLiteral("Звуковой банк не изменён."), QStringLiteral("The SoundFont was not changed.")),
+            reason + QLatin1Char('\n') + fileName);
         return false;
     }
 

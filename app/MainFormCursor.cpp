@@ -18,15 +18,9 @@ void TfrmMain::CreatePlayback() {
         [this](int code, int deviceId) { Guarded([this, code, deviceId] { MMMciNotify(code, deviceId); }); },
         Qt::DirectConnection);
     connect(FPlayback, &TPlayback::CursorMoved, this, [this](std::size_t measure, double fraction) {
-        Guarded([this, measure, fraction] {
-            FViewer->ShowPlaybackCursor(measure, fraction);
-        });
+        Guarded([this, measure, fraction] { FViewer->ShowPlaybackCursor(measure, fraction); });
     });
-    connect(FPlayback, &TPlayback::CursorHidden, this, [this] {
-        Guarded([this] {
-            FViewer->HidePlaybackCursor();
-        });
-    });
+    connect(FPlayback, &TPlayback::CursorHidden, this, [this] { Guarded([this] { FViewer->HidePlaybackCursor(); }); });
 }
 
 void TfrmMain::MeasureClicked(int measure) {

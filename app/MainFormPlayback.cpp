@@ -268,7 +268,8 @@ void TfrmMain::btnPlayTrackClick() {
         korvalin::WritePartPlaybackMidi(FMidi.get(), track, NativePath(FPlaybackTempFile));
         const QString name = korvalin::mainform::DisplayName(track->ExportName);
         PlayMidi(FPlaybackTempFile, std::function<QString()>([this, name] {
-                     return FEnglish ? QStringLiteral("part \"%1\"").arg(name) : QStringLiteral("партия «%1»").arg(name);
+                     return FEnglish ? QStringLiteral("part \"%1\"").arg(name)
+                                     : QStringLiteral("партия «%1»").arg(name);
                  }));
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Не удалось подготовить выбранную партию:"),

@@ -35,43 +35,43 @@ void TfrmMain::btnSavePdfClick() {
 
     const TScorePrinting::TResult result = FPrinting->SavePdf(fileName, FEnglish);
     switch (result.Outcome) {
-    case TScorePrinting::TOutcome::poDone:
-        ShowStatus([this, fileName] {
-            return Localized(QStringLiteral("PDF сохранён: "), QStringLiteral("PDF saved: ")) + fileName;
-        });
-        break;
-    case TScorePrinting::TOutcome::poCancelled:
-        lblStatus->setText(
-            Localized(QStringLiteral("Сохранение PDF отменено."), QStringLiteral("Saving the PDF was cancelled.")));
-        break;
-    case TScorePrinting::TOutcome::poFailed:
-        ShowError(Localized(QStringLiteral("Не удалось сохранить PDF:"), QStringLiteral("Could not save the PDF:")),
-                  result.Error);
-        break;
-    case TScorePrinting::TOutcome::poDeclined:
-        break;
+        case TScorePrinting::TOutcome::poDone:
+            ShowStatus([this, fileName] {
+                return Localized(QStringLiteral("PDF сохранён: "), QStringLiteral("PDF saved: ")) + fileName;
+            });
+            break;
+        case TScorePrinting::TOutcome::poCancelled:
+            lblStatus->setText(
+                Localized(QStringLiteral("Сохранение PDF отменено."), QStringLiteral("Saving the PDF was cancelled.")));
+            break;
+        case TScorePrinting::TOutcome::poFailed:
+            ShowError(Localized(QStringLiteral("Не удалось сохранить PDF:"), QStringLiteral("Could not save the PDF:")),
+                      result.Error);
+            break;
+        case TScorePrinting::TOutcome::poDeclined: break;
     }
 }
 
 void TfrmMain::btnPrintClick() {
-    const TScorePrinting::TResult result =
-        FPrinting->Print(QFileInfo(edtFileName->text()).completeBaseName(),
-                         [this](QPrinter& printer) { return AskPrinter(printer); }, FEnglish);
+    const TScorePrinting::TResult result = FPrinting->Print(
+        QFileInfo(edtFileName->text()).completeBaseName(), [this](QPrinter& printer) { return AskPrinter(printer); },
+        FEnglish);
     switch (result.Outcome) {
-    case TScorePrinting::TOutcome::poDone:
-        ShowStatus([this] {
-            return Localized(QStringLiteral("Партитура отправлена на печать."),
-                             QStringLiteral("The score was sent to the printer."));
-        });
-        break;
-    case TScorePrinting::TOutcome::poCancelled:
-        lblStatus->setText(Localized(QStringLiteral("Печать отменена."), QStringLiteral("Printing was cancelled.")));
-        break;
-    case TScorePrinting::TOutcome::poFailed:
-        ShowError(Localized(QStringLiteral("Не удалось напечатать партитуру:"), QStringLiteral("Could not print the score:")),
-                  result.Error);
-        break;
-    case TScorePrinting::TOutcome::poDeclined:
-        break;
+        case TScorePrinting::TOutcome::poDone:
+            ShowStatus([this] {
+                return Localized(QStringLiteral("Партитура отправлена на печать."),
+                                 QStringLiteral("The score was sent to the printer."));
+            });
+            break;
+        case TScorePrinting::TOutcome::poCancelled:
+            lblStatus->setText(
+                Localized(QStringLiteral("Печать отменена."), QStringLiteral("Printing was cancelled.")));
+            break;
+        case TScorePrinting::TOutcome::poFailed:
+            ShowError(Localized(QStringLiteral("Не удалось напечатать партитуру:"),
+                                QStringLiteral("Could not print the score:")),
+                      result.Error);
+            break;
+        case TScorePrinting::TOutcome::poDeclined: break;
     }
 }

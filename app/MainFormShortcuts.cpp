@@ -13,7 +13,9 @@
 
 namespace {
 
-QString WithKeys(const QString& text, const QString& keys) { return text + QStringLiteral(" (") + keys + QLatin1Char(')'); }
+QString WithKeys(const QString& text, const QString& keys) {
+    return text + QStringLiteral(" (") + keys + QLatin1Char(')');
+}
 
 }  // namespace
 
@@ -74,14 +76,18 @@ void TfrmMain::CreateShortcuts() {
 }
 
 void TfrmMain::ApplyShortcutTexts() {
-    btnOpen->setToolTip(
-        WithKeys(Localized(QStringLiteral("Открыть MIDI-файл"), QStringLiteral("Open a MIDI file")), QStringLiteral("Ctrl+O")));
-    btnPrint->setToolTip(WithKeys(Localized(QStringLiteral("Печать"), QStringLiteral("Print")), QStringLiteral("Ctrl+P")));
+    btnOpen->setToolTip(WithKeys(Localized(QStringLiteral("Открыть MIDI-файл"), QStringLiteral("Open a MIDI file")),
+                                 QStringLiteral("Ctrl+O")));
+    btnPrint->setToolTip(
+        WithKeys(Localized(QStringLiteral("Печать"), QStringLiteral("Print")), QStringLiteral("Ctrl+P")));
     btnExport->setToolTip(WithKeys(Localized(QStringLiteral("Сохранить MusicXML"), QStringLiteral("Save MusicXML")),
                                    QStringLiteral("Ctrl+S")));
-    btnFullScreen->setToolTip(WithKeys(
-        Localized(QStringLiteral("Во весь экран и обратно"), QStringLiteral("Full screen and back")), QStringLiteral("F11")));
-    btnZoomIn->setToolTip(WithKeys(Localized(QStringLiteral("Крупнее"), QStringLiteral("Zoom in")), QStringLiteral("Ctrl++")));
-    btnZoomOut->setToolTip(WithKeys(Localized(QStringLiteral("Мельче"), QStringLiteral("Zoom out")), QStringLiteral("Ctrl+-")));
+    btnFullScreen->setToolTip(
+        WithKeys(Localized(QStringLiteral("Во весь экран и обратно"), QStringLiteral("Full screen and back")),
+                 QStringLiteral("F11")));
+    btnZoomIn->setToolTip(
+        WithKeys(Localized(QStringLiteral("Крупнее"), QStringLiteral("Zoom in")), QStringLiteral("Ctrl++")));
+    btnZoomOut->setToolTip(
+        WithKeys(Localized(QStringLiteral("Мельче"), QStringLiteral("Zoom out")), QStringLiteral("Ctrl+-")));
     UpdatePauseButton();
 }

@@ -69,8 +69,7 @@ void TfrmMain::ApplyQtTranslations() {
             if (translator->load(QLocale(QLocale::Russian), catalog, QStringLiteral("_"), folder) &&
                 QCoreApplication::installTranslator(translator))
                 FQtTranslators << translator;
-            else
-                delete translator;
+            else delete translator;
         }
     } else if (FEnglish) {
         for (QTranslator* translator : std::as_const(FQtTranslators)) {
@@ -148,10 +147,8 @@ void TfrmMain::ApplyLanguage() {
         ShowTempoAndKeyLabels();
         // A status line the window described is said again in the new language;
         // one it cannot say again gives way to the plain account.
-        if (FStatusDescription && lblStatus->text() == FStatusShown)
-            ShowStatus(FStatusDescription);
-        else
-            lblStatus->setText(Localized(QStringLiteral("MIDI-файл загружен."), QStringLiteral("MIDI file loaded.")));
+        if (FStatusDescription && lblStatus->text() == FStatusShown) ShowStatus(FStatusDescription);
+        else lblStatus->setText(Localized(QStringLiteral("MIDI-файл загружен."), QStringLiteral("MIDI file loaded.")));
     }
     ApplyShortcutTexts();
     // The score view speaks the window's language too.

@@ -94,10 +94,9 @@ void TfrmMain::OpenCommandLineFiles(const QStringList& fileNames) {
     // folder is, not relative to where it was started.
     OpenMidiFile(QFileInfo(fileNames.first()).absoluteFilePath(), QString());
     if (fileNames.size() > 1)
-        lblStatus->setText(lblStatus->text() +
-                           Localized(QStringLiteral(" · остальные файлы пропущены: %1"),
-                                     QStringLiteral(" · other files ignored: %1"))
-                               .arg(fileNames.size() - 1));
+        lblStatus->setText(lblStatus->text() + Localized(QStringLiteral(" · остальные файлы пропущены: %1"),
+                                                         QStringLiteral(" · other files ignored: %1"))
+                                                   .arg(fileNames.size() - 1));
 }
 
 void TfrmMain::ShowLoadedMidi() {
@@ -130,8 +129,7 @@ void TfrmMain::ShowTempoAndKeyLabels() {
     if (FMidi->HasTempo)
         lblTempo->setText(Localized(QStringLiteral("Темп: %1 BPM"), QStringLiteral("Tempo: %1 BPM"))
                               .arg(QLocale().toString(FMidi->TempoBPM, 'f', 1)));
-    else
-        lblTempo->setText(Localized(QStringLiteral("Темп: не указан"), QStringLiteral("Tempo: not specified")));
+    else lblTempo->setText(Localized(QStringLiteral("Темп: не указан"), QStringLiteral("Tempo: not specified")));
 
     const QString keyPrefix = Localized(QStringLiteral("Тональность: "), QStringLiteral("Key: "));
     if (FMidi->HasKeySignature)
@@ -164,12 +162,9 @@ void TfrmMain::btnSelectNoneClick() { FTracks->SetAllChecked(false); }
 
 int TfrmMain::SelectedGrid() const {
     switch (cbGrid->currentIndex()) {
-        case 0:
-            return 8;
-        case 2:
-            return 32;
-        default:
-            return 16;
+        case 0: return 8;
+        case 2: return 32;
+        default: return 16;
     }
 }
 
@@ -201,17 +196,19 @@ QString TfrmMain::ReadableSummary(const korvalin::TConversionReport& report) con
     }
     const QString gridText = grids.join(QStringLiteral(", ")) +
                              (chosen ? Localized(QStringLiteral(" (авто)"), QStringLiteral(" (auto)")) : QString());
-    const QString largestText = QLocale(Localized(QStringLiteral("ru_RU"), QStringLiteral("en_US"))).toString(largest, 'f', 2);
+    const QString largestText =
+        QLocale(Localized(QStringLiteral("ru_RU"), QStringLiteral("en_US"))).toString(largest, 'f', 2);
     return Localized(QStringLiteral("Для чтения: сетка %1 · групп (триолей и др.): %2 · сдвинуто нот: %3, не больше %4 "
                                     "четверти"),
                      QStringLiteral("Readable: grid %1 · tuplets: %2 · notes moved: %3, by at most %4 of a quarter"))
-        .arg(gridText)
-        .arg(tuplets)
-        .arg(moved)
-        .arg(largestText) +
+               .arg(gridText)
+               .arg(tuplets)
+               .arg(moved)
+               .arg(largestText) +
            (report.PickupQuarters > 0.0
                 ? Localized(QStringLiteral(" · затакт (четвертей): %1"), QStringLiteral(" · pickup (quarters): %1"))
-                      .arg(QLocale(Localized(QStringLiteral("ru_RU"), QStringLiteral("en_US"))).toString(report.PickupQuarters))
+                      .arg(QLocale(Localized(QStringLiteral("ru_RU"), QStringLiteral("en_US")))
+                               .toString(report.PickupQuarters))
                 : QString());
 }
 
@@ -289,17 +286,13 @@ QStringList LocalFiles(const QMimeData* mime) {
 }  // namespace
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
-    if (LocalFiles(event->mimeData()).isEmpty())
-        event->ignore();
-    else
-        event->acceptProposedAction();
+    if (LocalFiles(event->mimeData()).isEmpty()) event->ignore();
+    else event->acceptProposedAction();
 }
 
 void TfrmMain::dragMoveEvent(QDragMoveEvent* event) {
-    if (LocalFiles(event->mimeData()).isEmpty())
-        event->ignore();
-    else
-        event->acceptProposedAction();
+    if (LocalFiles(event->mimeData()).isEmpty()) event->ignore();
+    else event->acceptProposedAction();
 }
 
 void TfrmMain::dropEvent(QDropEvent* event) {
@@ -327,4 +320,3 @@ void TfrmMain::WMDropFiles(const QStringList& fileNames) {
                 Localized(QStringLiteral("Перетащите MIDI-файл с расширением .mid или .midi."),
                           QStringLiteral("Drag a MIDI file with the .mid or .midi extension.")));
 }
-

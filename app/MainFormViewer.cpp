@@ -48,8 +48,7 @@ void TfrmMain::StartViewer() {
     TScoreViewerPort* const port = FViewer->Create(TemporaryFolder(), localized);
     PlaceViewerWidget(port->View());
 
-    connect(port, &TScoreViewerPort::CreationFailed, this,
-            [this](const QString& text) { lblStatus->setText(text); });
+    connect(port, &TScoreViewerPort::CreationFailed, this, [this](const QString& text) { lblStatus->setText(text); });
     connect(port, &TScoreViewerPort::NavigationFailed, this, [this](const QString&) {
         lblStatus->setText(Localized(QStringLiteral("Не удалось открыть встроенный просмотрщик."),
                                      QStringLiteral("Could not open the built-in viewer.")));
@@ -64,8 +63,8 @@ void TfrmMain::StartViewer() {
     // The dropped copy is written right after this signal, so the sequencer
     // must have let go of it before the slot returns.
     connect(
-        port, &TScoreViewerPort::StopPlaybackRequested, this,
-        [this] { Guarded([this] { StopPlayback(false); }); }, Qt::DirectConnection);
+        port, &TScoreViewerPort::StopPlaybackRequested, this, [this] { Guarded([this] { StopPlayback(false); }); },
+        Qt::DirectConnection);
     connect(port, &TScoreViewerPort::ErrorMessage, this,
             [this](const QString& text) { ShowMessage(TMessageKind::mkError, text); });
     connect(port, &TScoreViewerPort::MeasureClicked, this,
@@ -116,9 +115,7 @@ void TfrmMain::SendScoreFile(const QString& fileName) {
     UpdatePrintButtons();
 }
 
-void TfrmMain::SendPendingScore() {
-    FViewer->SendPendingScore();
-}
+void TfrmMain::SendPendingScore() { FViewer->SendPendingScore(); }
 
 void TfrmMain::ConnectViewerCommands() {
     ConnectCommand(btnPreview, &TfrmMain::btnPreviewClick);
@@ -151,7 +148,8 @@ bool TfrmMain::WriteScoreFile(const QString& fileName) {
         options.Timeline = &FBuiltTimeline;
         korvalin::BuildMusicXml(*FMidi, tracks, QFile::encodeName(fileName).toStdString(), SelectedGrid(), options);
         FReadableSummary = options.Report != nullptr ? ReadableSummary(report) : QString();
-        FReadableReport = options.Report != nullptr ? std::make_shared<const korvalin::TConversionReport>(report) : nullptr;
+        FReadableReport =
+            options.Report != nullptr ? std::make_shared<const korvalin::TConversionReport>(report) : nullptr;
     } catch (const std::exception& e) {
         ShowError(Localized(QStringLiteral("Ошибка преобразования:"), QStringLiteral("Conversion error:")),
                   QString::fromUtf8(e.what()));

@@ -135,9 +135,9 @@ void TRecentFiles::BuildMenu(bool english) {
         anyMissing = anyMissing || !exists;
         const QString savedMark =
             Saved(i) ? Localized(english, QStringLiteral("[Сохранён] "), QStringLiteral("[Saved] ")) : QString();
-        const QString missingMark = exists ? QString()
-                                           : Localized(english, QStringLiteral(" (файл не найден)"),
-                                                       QStringLiteral(" (file not found)"));
+        const QString missingMark =
+            exists ? QString()
+                   : Localized(english, QStringLiteral(" (файл не найден)"), QStringLiteral(" (file not found)"));
         // One pass of arg(), so that a "%1" inside a file name stays as it is.
         QString caption =
             QStringLiteral("%1. %2%3 \u2014 %4%5")

@@ -60,10 +60,8 @@ TScorePrinting::TResult TScorePrinting::RunJob(korvalin::TPageSink& sink, const 
     printer.Start(FScore, sink, layout);
     if (!finished) loop.exec();
     progress.close();
-    if (ok)
-        result.Outcome = TOutcome::poDone;
-    else
-        result.Outcome = result.Error.isEmpty() ? TOutcome::poCancelled : TOutcome::poFailed;
+    if (ok) result.Outcome = TOutcome::poDone;
+    else result.Outcome = result.Error.isEmpty() ? TOutcome::poCancelled : TOutcome::poFailed;
     return result;
 }
 
@@ -87,9 +85,10 @@ TScorePrinting::TResult TScorePrinting::SavePdf(const QString& fileName, bool en
     if (result.Outcome != TOutcome::poDone) return result;
     try {
         const QByteArray& pdf = bytes.data();
-        korvalin::WriteFileAtomically(QFile::encodeName(fileName).toStdString(),
-                                      std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(pdf.constData()),
-                                                                    static_cast<std::size_t>(pdf.size())));
+        korvalin::WriteFileAtomically(
+            QFile::encodeName(fileName).toStdString(),
+            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(pdf.constData()),
+                                          static_cast<std::size_t>(pdf.size())));
     } catch (const std::exception& e) {
         return {TOutcome::poFailed, QString::fromUtf8(e.what())};
     }

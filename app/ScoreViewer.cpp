@@ -65,7 +65,8 @@ void TScoreViewer::SetZoom(double value) {
     // QString::number writes a full stop whatever the user's locale is, as the
     // page's script expects.
     if (IsReady())
-        FPort->RunScript(QStringLiteral("window.setScoreZoom(") + QString::number(FZoom, 'f', 3) + QStringLiteral(");"));
+        FPort->RunScript(QStringLiteral("window.setScoreZoom(") + QString::number(FZoom, 'f', 3) +
+                         QStringLiteral(");"));
 }
 
 void TScoreViewer::FitWidth() {

@@ -17,12 +17,9 @@ using korvalin::mainform::TUpdatesSuspended;
 
 QString TTrackList::ClefDisplayName(TClefMode mode, bool english) {
     switch (mode) {
-        case TClefMode::cmTreble:
-            return english ? QStringLiteral("Treble") : QStringLiteral("Скрипичный");
-        case TClefMode::cmBass:
-            return english ? QStringLiteral("Bass") : QStringLiteral("Басовый");
-        default:
-            return english ? QStringLiteral("Automatic") : QStringLiteral("Автоматически");
+        case TClefMode::cmTreble: return english ? QStringLiteral("Treble") : QStringLiteral("Скрипичный");
+        case TClefMode::cmBass: return english ? QStringLiteral("Bass") : QStringLiteral("Басовый");
+        default: return english ? QStringLiteral("Automatic") : QStringLiteral("Автоматически");
     }
 }
 
@@ -41,7 +38,8 @@ void TTrackList::FillClefChoices() {
     const TFlagGuard editing(FEditing);
     const TUpdatesSuspended suspended(FControls.Clef);
     FControls.Clef->clear();
-    FControls.Clef->addItems({ClefDisplayName(TClefMode::cmAuto, FEnglish), ClefDisplayName(TClefMode::cmTreble, FEnglish),
+    FControls.Clef->addItems({ClefDisplayName(TClefMode::cmAuto, FEnglish),
+                              ClefDisplayName(TClefMode::cmTreble, FEnglish),
                               ClefDisplayName(TClefMode::cmBass, FEnglish)});
     FControls.Clef->setCurrentIndex(clefIndex);
 }

@@ -85,16 +85,14 @@ void LoadAndExportInMemory(benchmark::State& state, const korvalin::TExportOptio
         korvalin::TMidiFile file;
         file.LoadFromBytes(std::span<const std::uint8_t>(bytes.data(), bytes.size()));
         notes = NoteCount(file);
-        const std::string doc =
-            korvalin::BuildMusicXmlText(file, TracksWithNotes(file), "bench.musicxml", 16, options);
+        const std::string doc = korvalin::BuildMusicXmlText(file, TracksWithNotes(file), "bench.musicxml", 16, options);
         size = doc.size();
         benchmark::DoNotOptimize(doc.data());
     }
     state.counters["notes"] = static_cast<double>(notes);
     state.counters["document_MB"] = static_cast<double>(size) / 1e6;
-    state.counters["notes_per_second"] =
-        benchmark::Counter(static_cast<double>(notes) * static_cast<double>(state.iterations()),
-                           benchmark::Counter::kIsRate);
+    state.counters["notes_per_second"] = benchmark::Counter(
+        static_cast<double>(notes) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_LoadAndExportInMemory(benchmark::State& state) { LoadAndExportInMemory(state, {}); }
@@ -133,9 +131,8 @@ void BM_LoadAndExportToFile(benchmark::State& state) {
         korvalin::BuildMusicXml(file, TracksWithNotes(file), target, 16);
     }
     std::filesystem::remove(target);
-    state.counters["notes_per_second"] =
-        benchmark::Counter(static_cast<double>(notes) * static_cast<double>(state.iterations()),
-                           benchmark::Counter::kIsRate);
+    state.counters["notes_per_second"] = benchmark::Counter(
+        static_cast<double>(notes) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_LoadAndExportToFile)->Unit(benchmark::kMillisecond)->Iterations(3);
 

@@ -31,10 +31,8 @@ const korvalin::test::Bytes& LargeFile() {
             for (int i = 0; i < kNotesPerTrack; ++i) {
                 const auto pitch = static_cast<std::uint8_t>(36 + (i * 7 + t) % 60);
                 const auto velocity = static_cast<std::uint8_t>(40 + i % 80);
-                if (running)
-                    track.Event(0, {pitch, velocity}).Event(60, {pitch, 0});
-                else
-                    track.NoteOn(0, t, pitch, velocity).NoteOff(60, t, pitch);
+                if (running) track.Event(0, {pitch, velocity}).Event(60, {pitch, 0});
+                else track.NoteOn(0, t, pitch, velocity).NoteOff(60, t, pitch);
             }
             track.End();
         }

@@ -81,7 +81,8 @@ void ReadableFreePerformance(benchmark::State& state) {
     korvalin::TExportOptions options;
     options.Notation = korvalin::TNotationMode::nmReadable;
     options.AutoGrid = true;
-    for (auto _ : state) benchmark::DoNotOptimize(korvalin::BuildMusicXmlText(file, tracks, "played.musicxml", 16, options));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(korvalin::BuildMusicXmlText(file, tracks, "played.musicxml", 16, options));
     state.counters["notes"] = static_cast<double>(notes);
 }
 BENCHMARK(ReadableFreePerformance)->Unit(benchmark::kMillisecond);

@@ -88,8 +88,9 @@ int main(int argc, char* argv[]) {
     while (!form.FViewerReady() && start.elapsed() < 60000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 
     const QString drawn = QStringLiteral("document.querySelector('#score .piece svg') !== null");
-    const QString ready = QStringLiteral("['Партитура готова.', 'The score is ready.'].includes("
-                                         "document.getElementById('message').textContent)");
+    const QString ready = QStringLiteral(
+        "['Партитура готова.', 'The score is ready.'].includes("
+        "document.getElementById('message').textContent)");
     for (const QString& file : files) {
         if (file.endsWith(QStringLiteral(".musicxml"))) {
             QFile score(file);
@@ -130,8 +131,9 @@ int main(int argc, char* argv[]) {
         clock.start();
         form.btnPreview->click();
         const qint64 sent = clock.elapsed();
-        qint64 first = WaitFor(page, drawn + QStringLiteral(" || document.getElementById('message').className === 'error'"),
-                               clock, 120000);
+        qint64 first =
+            WaitFor(page, drawn + QStringLiteral(" || document.getElementById('message').className === 'error'"), clock,
+                    120000);
         if (first >= 0 && !Eval(page, drawn).toBool()) {
             std::printf("{\"file\": \"%s\", \"error\": \"%s\"}\n", qPrintable(file),
                         qPrintable(Eval(page, QStringLiteral("document.getElementById('message').textContent"))

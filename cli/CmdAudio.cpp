@@ -72,12 +72,15 @@ TCommandRunner DefineAudio(CLI::App& parser) {
     auto args = std::make_shared<TAudioArguments>();
     parser.add_option("FILE", args->Files, "the MIDI file and the audio file (.wav, .flac or .ogg)")->type_name("");
     args->KeyTempo.AddTo(parser);
-    args->TracksOption = parser.add_option("--tracks", args->TrackTexts,
-                                           "only these tracks' notes, by the # column of `info` (default: all)")
+    args->TracksOption = parser
+                             .add_option("--tracks", args->TrackTexts,
+                                         "only these tracks' notes, by the # column of `info` (default: all)")
                              ->type_name("I,J,...")
                              ->allow_extra_args(false);
-    parser.add_option("--soundfont", args->SoundFont, "the SoundFont (.sf2 or .sf3) to play with (default: the "
-                                                       "system's General MIDI SoundFont)")
+    parser
+        .add_option("--soundfont", args->SoundFont,
+                    "the SoundFont (.sf2 or .sf3) to play with (default: the "
+                    "system's General MIDI SoundFont)")
         ->type_name("FILE")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     return [&parser, args] { return RunAudio(parser, *args); };

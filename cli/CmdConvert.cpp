@@ -88,34 +88,37 @@ int RunConvert(const CLI::App& parser, TConvertArguments& args) {
     if (withReport) WriteFileAtomically(args.Report, ReportJson(args.Files[0], args.Files[1], report), &registry);
     if (report.Performance.Used) {
         const TPerformanceReport& found = report.Performance;
-        std::cout << "Played freely: " << found.Meter << ", " << KeyNameFromFifths(found.KeyFifths, found.KeyMinor) << ", "
-                  << WholeTempo(found.SlowestBpm) << "-" << WholeTempo(found.FastestBpm) << " beats a minute, confidence "
-                  << std::lround(found.Confidence * 100.0) << "%\n";
+        std::cout << "Played freely: " << found.Meter << ", " << KeyNameFromFifths(found.KeyFifths, found.KeyMinor)
+                  << ", " << WholeTempo(found.SlowestBpm) << "-" << WholeTempo(found.FastestBpm)
+                  << " beats a minute, confidence " << std::lround(found.Confidence * 100.0) << "%\n";
     }
     if (args.Options.ExportOptions().AutoGrid) {
         // The grid each part was given, as the window's status line says it.
         for (std::size_t p = 0; p < report.Parts.size(); ++p)
-            std::cout << "Part " << p + 1 << " (" << report.Parts[p].Name << "): grid 1/" << report.Parts[p].Grid << "\n";
+            std::cout << "Part " << p + 1 << " (" << report.Parts[p].Name << "): grid 1/" << report.Parts[p].Grid
+                      << "\n";
     }
     return 0;
 }
 
 TCommandRunner DefineConvert(CLI::App& parser) {
     auto args = std::make_shared<TConvertArguments>();
-    parser.add_option("FILE", args->Files, "IN.mid OUT.musicxml; with --out-dir, the MIDI files and folders to convert")
+    parser
+        .add_option("FILE", args->Files, "IN.mid OUT.musicxml; with --out-dir, the MIDI files and folders to convert")
         ->type_name("");
     args->Options.AddTo(parser);
-    args->OutDirOption =
-        parser.add_option("--out-dir", args->OutDir,
-                          "convert many files into this folder, each named after its MIDI file "
-                          "(with --recursive, in the same subfolders)")
-            ->type_name("DIR");
+    args->OutDirOption = parser
+                             .add_option("--out-dir", args->OutDir,
+                                         "convert many files into this folder, each named after its MIDI file "
+                                         "(with --recursive, in the same subfolders)")
+                             ->type_name("DIR");
     args->Batch.AddTo(parser);
-    args->ReportOption = parser.add_option("--report", args->Report,
-                                           "with --out-dir: one JSON line per file (input, output, status, message, "
-                                           "parts, measures, notes, seconds); for one file with --notation readable: "
-                                           "a JSON document of what readable notation did, part by part (notes, notes "
-                                           "moved and the largest move, tuplets, staves, voices per staff, grid)")
+    args->ReportOption = parser
+                             .add_option("--report", args->Report,
+                                         "with --out-dir: one JSON line per file (input, output, status, message, "
+                                         "parts, measures, notes, seconds); for one file with --notation readable: "
+                                         "a JSON document of what readable notation did, part by part (notes, notes "
+                                         "moved and the largest move, tuplets, staves, voices per staff, grid)")
                              ->type_name("FILE.jsonl|FILE.json");
     return [&parser, args] { return RunConvert(parser, *args); };
 }

@@ -33,12 +33,9 @@ struct TInfoArguments {
 // The window's Clef column for a track; a freshly loaded file is all automatic.
 std::string ClefDisplayName(TClefMode mode) {
     switch (mode) {
-        case TClefMode::cmTreble:
-            return "Treble";
-        case TClefMode::cmBass:
-            return "Bass";
-        default:
-            return "Automatic";
+        case TClefMode::cmTreble: return "Treble";
+        case TClefMode::cmBass: return "Bass";
+        default: return "Automatic";
     }
 }
 
@@ -66,22 +63,19 @@ void PrintText(const TMidiFile& midi) {
     } else {
         std::cout << "Tempo: not specified\n";
     }
-    if (midi.HasKeySignature)
-        std::cout << "Key: " << midi.KeyName() << " (from file)\n";
-    else if (midi.KeyWasEstimated)
-        std::cout << "Key: " << midi.KeyName() << " (estimated from notes)\n";
-    else
-        std::cout << "Key: not detected\n";
+    if (midi.HasKeySignature) std::cout << "Key: " << midi.KeyName() << " (from file)\n";
+    else if (midi.KeyWasEstimated) std::cout << "Key: " << midi.KeyName() << " (estimated from notes)\n";
+    else std::cout << "Key: not detected\n";
     std::cout << "Format " << midi.MidiFormat << " \u00B7 PPQN " << midi.PPQN << " \u00B7 time " << midi.TimeNumerator
-              << '/' << midi.TimeDenominator << " \u00B7 parts: " << parts << " \u00B7 service tracks: "
-              << serviceTracks << '\n';
+              << '/' << midi.TimeDenominator << " \u00B7 parts: " << parts
+              << " \u00B7 service tracks: " << serviceTracks << '\n';
 
     if (parts == 0) return;
     std::cout << "#\tPart\tNotes\tRange\tClef\tStaves\n";
     for (const auto& track : midi.Tracks()) {
         if (track->Notes().empty()) continue;
-        std::cout << track->Index << '\t' << PrintableText(track->ExportName) << '\t' << track->Notes().size()
-                  << '\t' << PitchName(track->MinPitch()) << " \u2013 " << PitchName(track->MaxPitch()) << '\t'
+        std::cout << track->Index << '\t' << PrintableText(track->ExportName) << '\t' << track->Notes().size() << '\t'
+                  << PitchName(track->MinPitch()) << " \u2013 " << PitchName(track->MaxPitch()) << '\t'
                   << ClefDisplayName(track->ClefMode) << '\t' << ReadableStavesName(*track) << '\n';
     }
 }
@@ -198,10 +192,8 @@ int RunInfo(const CLI::App& parser, const TInfoArguments& args) {
     if (many) return RunInfoLines(args.Files, args);
     TMidiFile midi;
     midi.LoadFromFile(args.Files.front());
-    if (args.Json)
-        std::cout << JsonLine(JsonInfo(midi, args.Notes));
-    else
-        PrintText(midi);
+    if (args.Json) std::cout << JsonLine(JsonInfo(midi, args.Notes));
+    else PrintText(midi);
     std::cout.flush();
     if (!std::cout) throw std::runtime_error("Cannot write to standard output");
     return 0;
@@ -212,8 +204,9 @@ TCommandRunner DefineInfo(CLI::App& parser) {
     parser.add_option("FILE", args->Files, "the MIDI file; with --json, any number of files and folders")
         ->type_name("");
     parser.add_flag("--json", args->Json, "print the file's values and tracks as one JSON object");
-    parser.add_flag("--notes", args->Notes, "with --json: every note of every track, as [start, end, pitch, "
-                                            "velocity, channel]");
+    parser.add_flag("--notes", args->Notes,
+                    "with --json: every note of every track, as [start, end, pitch, "
+                    "velocity, channel]");
     args->Batch.AddTo(parser);
     return [&parser, args] { return RunInfo(parser, *args); };
 }

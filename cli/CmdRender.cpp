@@ -67,8 +67,9 @@ fs::path FindHelper() {
     std::error_code error;
     const fs::path self = fs::read_symlink("/proc/self/exe", error);
     const fs::path folder = error ? fs::path(".") : self.parent_path();
-    for (const fs::path& candidate : {folder / "korvalin-render", folder / ".." / "libexec" / "korvalin" / "korvalin-render",
-                                      folder / ".." / "render" / "korvalin-render"})
+    for (const fs::path& candidate :
+         {folder / "korvalin-render", folder / ".." / "libexec" / "korvalin" / "korvalin-render",
+          folder / ".." / "render" / "korvalin-render"})
         if (::access(candidate.c_str(), X_OK) == 0) return candidate.lexically_normal();
     throw std::runtime_error("Cannot find korvalin-render, which makes the pages, beside " + folder.string());
 }

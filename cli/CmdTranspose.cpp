@@ -21,8 +21,7 @@ struct TTransposeArguments {
 };
 
 int RunTranspose(const CLI::App& parser, TTransposeArguments& args) {
-    if (const auto unknown = FirstUnknownOption(parser))
-        throw EUsageError("unknown option " + *unknown);
+    if (const auto unknown = FirstUnknownOption(parser)) throw EUsageError("unknown option " + *unknown);
     const auto& files = args.Files;
     args.KeyTempo.Resolve();
     if (files.size() != 2) throw EUsageError("give the source and the target MIDI file");
@@ -30,7 +29,8 @@ int RunTranspose(const CLI::App& parser, TTransposeArguments& args) {
 
     TMidiFile midi;
     midi.LoadFromFile(files[0]);
-    if (!midi.HasKeySignature && !midi.KeyWasEstimated) throw std::runtime_error("Could not determine the original key.");
+    if (!midi.HasKeySignature && !midi.KeyWasEstimated)
+        throw std::runtime_error("Could not determine the original key.");
 
     const std::int32_t newFifths = args.KeyTempo.NewFifths(midi);
     const std::int32_t tempo = args.KeyTempo.NewTempo(midi);
@@ -51,7 +51,8 @@ TCommandRunner DefineTranspose(CLI::App& parser) {
     return [&parser, args] { return RunTranspose(parser, *args); };
 }
 
-const CommandRegistrar registrar({"transpose", "transpose IN.mid OUT.mid (--key \"F# minor\" | --fifths F) [--tempo BPM]",
+const CommandRegistrar registrar({"transpose",
+                                  "transpose IN.mid OUT.mid (--key \"F# minor\" | --fifths F) [--tempo BPM]",
                                   "Moves a MIDI file to a new key of the same mode and a new whole tempo, as the "
                                   "window's Save MIDI does.",
                                   DefineTranspose});

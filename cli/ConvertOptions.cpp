@@ -85,19 +85,22 @@ std::vector<std::int32_t> ParseTrackList(const std::vector<std::string>& texts, 
 }
 
 void TConvertOptions::AddTo(CLI::App& parser) {
-    parser.add_option("--grid", FGridText,
-                      "quantisation grid: 8, 16 or 32 (default 16); with --notation readable also auto, each "
-                      "part's own grid chosen from how it was played")
+    parser
+        .add_option("--grid", FGridText,
+                    "quantisation grid: 8, 16 or 32 (default 16); with --notation readable also auto, each "
+                    "part's own grid chosen from how it was played")
         ->type_name("8|16|32|auto")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    parser.add_option("--notation", FNotationText,
-                      "how the score is written: literal, as played (the default), or readable, as a "
-                      "musician writes it for reading")
+    parser
+        .add_option("--notation", FNotationText,
+                    "how the score is written: literal, as played (the default), or readable, as a "
+                    "musician writes it for reading")
         ->type_name("literal|readable")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    FTracksOption = parser.add_option("--tracks", FTrackTexts,
-                                      "the tracks to notate, by the # column of `info` (default: every track "
-                                      "with notes); parts follow the file's order")
+    FTracksOption = parser
+                        .add_option("--tracks", FTrackTexts,
+                                    "the tracks to notate, by the # column of `info` (default: every track "
+                                    "with notes); parts follow the file's order")
                         ->type_name("I,J,...")
                         ->allow_extra_args(false);
     parser.add_option("--clef", FClefTexts, "the clef of track I (repeatable)")
@@ -106,18 +109,21 @@ void TConvertOptions::AddTo(CLI::App& parser) {
     parser.add_option("--name", FNameTexts, "the part name of track I (repeatable)")
         ->type_name("I=TEXT")
         ->allow_extra_args(false);
-    parser.add_option("--timing", FTimingText,
-                      "with --notation readable: auto (the default) finds the beat, the bar lines, the meter and "
-                      "the key of a file played freely, off its own grid; file keeps the file's own tick timing")
+    parser
+        .add_option("--timing", FTimingText,
+                    "with --notation readable: auto (the default) finds the beat, the bar lines, the meter and "
+                    "the key of a file played freely, off its own grid; file keeps the file's own tick timing")
         ->type_name("auto|file")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    parser.add_option("--meter", FMeterText,
-                      "with --notation readable: the meter of a file played freely, instead of the one found")
+    parser
+        .add_option("--meter", FMeterText,
+                    "with --notation readable: the meter of a file played freely, instead of the one found")
         ->type_name("N/D")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    parser.add_option("--first-beat", FFirstBeatText,
-                      "with --notation readable: where the first downbeat of a file played freely sounds, in "
-                      "seconds, and optionally the tempo there in beats a minute")
+    parser
+        .add_option("--first-beat", FFirstBeatText,
+                    "with --notation readable: where the first downbeat of a file played freely sounds, in "
+                    "seconds, and optionally the tempo there in beats a minute")
         ->type_name("SECONDS[:BPM]")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }

@@ -76,7 +76,8 @@ void TKeyTempoOptions::Resolve() {
     if (!FKeys.empty()) FKeyName = FKeys.front();
     if (!FFifthsTexts.empty()) {
         FFifths = ParseWhole(FFifthsTexts.front());
-        if (!FFifths || *FFifths < -7 || *FFifths > 7) throw EUsageError("--fifths must be a whole number from -7 to 7");
+        if (!FFifths || *FFifths < -7 || *FFifths > 7)
+            throw EUsageError("--fifths must be a whole number from -7 to 7");
     }
     for (const std::string& text : FTempoTexts) {
         FTempo = ParseWhole(text);

@@ -123,8 +123,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     const auto& commands = korvalin::cli::Commands();
-    const auto it = std::find_if(commands.begin(), commands.end(),
-                                 [&](const auto& command) { return command.Name == first; });
+    const auto it =
+        std::find_if(commands.begin(), commands.end(), [&](const auto& command) { return command.Name == first; });
     if (it == commands.end()) {
         std::cerr << "korvalin-cli: unknown command \"" << first << "\"\n";
         PrintUsage(std::cerr);

@@ -248,12 +248,8 @@ void TMidiFile::ParseTrack(std::span<const std::uint8_t> data, TMidiTrack& track
             const std::size_t length = event.DataLength;
             const std::uint8_t* meta = data.data() + pos;
             switch (event.MetaType) {
-                case kMetaTrackName:
-                    track.Name = DecodeMetaText(data, pos, length);
-                    break;
-                case kMetaInstrumentName:
-                    track.InstrumentName = DecodeMetaText(data, pos, length);
-                    break;
+                case kMetaTrackName: track.Name = DecodeMetaText(data, pos, length); break;
+                case kMetaInstrumentName: track.InstrumentName = DecodeMetaText(data, pos, length); break;
                 case kMetaTempo:
                     if (length == 3) {
                         const std::uint32_t value = TempoFromData(data.subspan(pos).first<3>());
@@ -282,8 +278,7 @@ void TMidiFile::ParseTrack(std::span<const std::uint8_t> data, TMidiTrack& track
                         HasKeySignature = true;
                     }
                     break;
-                default:
-                    break;
+                default: break;
             }
             if (event.MetaType == kMetaEndOfTrack) break;
             continue;

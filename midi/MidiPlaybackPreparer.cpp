@@ -58,7 +58,8 @@ std::vector<std::uint8_t> PreparePlaybackBytes(std::span<const std::uint8_t> sou
             const std::uint32_t delayed = first.Value > kMaxVarLen - leadIn ? kMaxVarLen : first.Value + leadIn;
             std::vector<std::uint8_t> newDelta;
             WriteVarLen(newDelta, delayed);
-            WriteBigEndian(out, static_cast<std::uint32_t>(static_cast<std::size_t>(length) - first.Length + newDelta.size()), 4);
+            WriteBigEndian(
+                out, static_cast<std::uint32_t>(static_cast<std::size_t>(length) - first.Length + newDelta.size()), 4);
             out.insert(out.end(), newDelta.begin(), newDelta.end());
             out.insert(out.end(), source.begin() + static_cast<std::ptrdiff_t>(dataStart + first.Length),
                        source.begin() + static_cast<std::ptrdiff_t>(dataEnd));

@@ -108,8 +108,8 @@ std::vector<std::uint8_t> BuildNoteTrack(const TMidiTrack& track) {
         const std::array<std::uint8_t, 3> noteOn{static_cast<std::uint8_t>(kStatusNoteOn | channel), pitch, velocity};
         const std::array<std::uint8_t, 3> noteOff{static_cast<std::uint8_t>(kStatusNoteOff | channel), pitch, 0};
         events.push_back(std::make_unique<TPlaybackEvent>(note.StartTick, 2, noteOn));
-        events.push_back(
-            std::make_unique<TPlaybackEvent>(NoteOffTick(note, {channel, pitch, note.StartTick}, soundingStarts), 1, noteOff));
+        events.push_back(std::make_unique<TPlaybackEvent>(
+            NoteOffTick(note, {channel, pitch, note.StartTick}, soundingStarts), 1, noteOff));
     }
     // Stable, so notes of one tick and kind keep the model's order.
     std::stable_sort(events.begin(), events.end(), [](const auto& a, const auto& b) {
@@ -121,7 +121,8 @@ std::vector<std::uint8_t> BuildNoteTrack(const TMidiTrack& track) {
     const auto program = Limit<std::uint8_t>(std::max(track.ProgramNumber, 0), 0, 127);
     for (std::uint8_t channel = 0; channel < 16; ++channel) {
         if (!channelUsed[channel] || channel == kDrumChannel) continue;
-        WriteEvent(out, 0, std::array<std::uint8_t, 2>{static_cast<std::uint8_t>(kStatusProgramChange | channel), program});
+        WriteEvent(out, 0,
+                   std::array<std::uint8_t, 2>{static_cast<std::uint8_t>(kStatusProgramChange | channel), program});
     }
     std::int64_t previous = 0;
     for (const auto& event : events) {

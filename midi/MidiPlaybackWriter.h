@@ -19,7 +19,7 @@ public:
         : Tick(aTick), Order(aOrder), Data(aData.begin(), aData.end()) {}
 
     std::int64_t Tick;
-    std::int32_t Order;  // among events of one tick: 1 note-off, 2 note-on
+    std::int32_t Order;              // among events of one tick: 1 note-off, 2 note-on
     std::vector<std::uint8_t> Data;  // status and data bytes, no delta time
 };
 

@@ -14,8 +14,7 @@ std::vector<std::uint8_t> KeepTrackChunks(std::span<const std::uint8_t> bytes, c
                                           std::span<const std::int32_t> indexes) {
     if (indexes.empty()) throw ERangeError("No track was chosen.");
     std::vector<bool> keep(midi.Tracks().size() + 1, false);
-    for (const auto& track : midi.Tracks())
-        keep[static_cast<std::size_t>(track->Index)] = track->Notes().empty();
+    for (const auto& track : midi.Tracks()) keep[static_cast<std::size_t>(track->Index)] = track->Notes().empty();
     for (const std::int32_t index : indexes) {
         const auto found = std::find_if(midi.Tracks().begin(), midi.Tracks().end(),
                                         [index](const auto& track) { return track->Index == index; });

@@ -32,10 +32,8 @@ constexpr int RingOutMs = 2000;
 // Where Debian and the other common distributions put a General MIDI SoundFont;
 // default-GM.sf2 is the alternatives link every GM SoundFont package maintains.
 constexpr std::array DefaultSoundFonts{
-    "/usr/share/sounds/sf2/default-GM.sf2",
-    "/usr/share/sounds/sf2/TimGM6mb.sf2",
-    "/usr/share/sounds/sf2/FluidR3_GM.sf2",
-    "/usr/share/soundfonts/default.sf2",
+    "/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2",
+    "/usr/share/sounds/sf2/FluidR3_GM.sf2", "/usr/share/soundfonts/default.sf2",
     "/usr/share/soundfonts/FluidR3_GM.sf2",
 };
 
@@ -44,17 +42,11 @@ constexpr std::array DefaultSoundFonts{
 // a logging category the program can filter.
 void LogFluidSynthMessage(int level, const char* message, void*) {
     switch (level) {
-    case FLUID_PANIC:
-    case FLUID_ERR:
-    case FLUID_WARN:
-        qCWarning(lcFluidSynth, "%s", message);
-        break;
-    case FLUID_INFO:
-        qCInfo(lcFluidSynth, "%s", message);
-        break;
-    default:
-        qCDebug(lcFluidSynth, "%s", message);
-        break;
+        case FLUID_PANIC:
+        case FLUID_ERR:
+        case FLUID_WARN: qCWarning(lcFluidSynth, "%s", message); break;
+        case FLUID_INFO: qCInfo(lcFluidSynth, "%s", message); break;
+        default: qCDebug(lcFluidSynth, "%s", message); break;
     }
 }
 
@@ -338,10 +330,10 @@ QStringList MidiSequencer::AudioDriverCandidates(const QString& requested) {
     const SettingsPtr settings(new_fluid_settings());
     QStringList built;
     if (settings)
-        fluid_settings_foreach_option(
-            settings.get(), "audio.driver", &built, [](void* data, const char*, const char* option) {
-                static_cast<QStringList*>(data)->append(QString::fromUtf8(option));
-            });
+        fluid_settings_foreach_option(settings.get(), "audio.driver", &built,
+                                      [](void* data, const char*, const char* option) {
+                                          static_cast<QStringList*>(data)->append(QString::fromUtf8(option));
+                                      });
     QStringList order;
     for (const QString& preferred : {QStringLiteral("pulseaudio"), QStringLiteral("alsa")})
         if (built.contains(preferred)) order << preferred;
@@ -427,32 +419,21 @@ void MidiSequencer::Deliver(int code, int deviceId) {
 
 QString MidiSequencer::ErrorText(int result) {
     switch (result) {
-    case srOk:
-        return QStringLiteral("The command completed successfully.");
-    case srAlreadyOpen:
-        return QStringLiteral("A MIDI file is already open in the player.");
-    case srNotOpen:
-        return QStringLiteral("No MIDI file is open in the player.");
-    case srFileNotFound:
-        return QStringLiteral("The MIDI file was not found.");
-    case srFileUnreadable:
-        return QStringLiteral("The MIDI file could not be read.");
-    case srFileRefused:
-        return QStringLiteral("The file is not a MIDI file the player can play.");
-    case srNoSoundFont:
-        return QStringLiteral(
-            "No General MIDI SoundFont was found. Install a package that provides "
-            "/usr/share/sounds/sf2/default-GM.sf2, such as timgm6mb-soundfont.");
-    case srSoundFontUnusable:
-        return QStringLiteral("The General MIDI SoundFont could not be loaded.");
-    case srSynthFailed:
-        return QStringLiteral("The software synthesizer could not be started.");
-    case srNoAudioOutput:
-        return QStringLiteral("No audio output device is available.");
-    case srPlayFailed:
-        return QStringLiteral("Playback could not be started.");
-    default:
-        return QStringLiteral("MIDI playback error %1").arg(result);
+        case srOk: return QStringLiteral("The command completed successfully.");
+        case srAlreadyOpen: return QStringLiteral("A MIDI file is already open in the player.");
+        case srNotOpen: return QStringLiteral("No MIDI file is open in the player.");
+        case srFileNotFound: return QStringLiteral("The MIDI file was not found.");
+        case srFileUnreadable: return QStringLiteral("The MIDI file could not be read.");
+        case srFileRefused: return QStringLiteral("The file is not a MIDI file the player can play.");
+        case srNoSoundFont:
+            return QStringLiteral(
+                "No General MIDI SoundFont was found. Install a package that provides "
+                "/usr/share/sounds/sf2/default-GM.sf2, such as timgm6mb-soundfont.");
+        case srSoundFontUnusable: return QStringLiteral("The General MIDI SoundFont could not be loaded.");
+        case srSynthFailed: return QStringLiteral("The software synthesizer could not be started.");
+        case srNoAudioOutput: return QStringLiteral("No audio output device is available.");
+        case srPlayFailed: return QStringLiteral("Playback could not be started.");
+        default: return QStringLiteral("MIDI playback error %1").arg(result);
     }
 }
 

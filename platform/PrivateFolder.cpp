@@ -89,7 +89,8 @@ TPrivateFolder OpenPrivateFolder() {
 
     // Never the folder that failed: a new one with a name nobody can foresee.
     QByteArray pattern = ownName + "-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) ThrowFileError("Cannot create folder", own + QStringLiteral("-XXXXXX"), errno);
+    if (::mkdtemp(pattern.data()) == nullptr)
+        ThrowFileError("Cannot create folder", own + QStringLiteral("-XXXXXX"), errno);
     return {QFile::decodeName(pattern), true};
 }
 

@@ -70,14 +70,12 @@ TEngraving ParseEngraving(const QString& json) {
         engraved.Bars = system.value(QStringLiteral("bars")).toArray();
         for (const QJsonValue textValue : system.value(QStringLiteral("texts")).toArray()) {
             const QJsonObject text = textValue.toObject();
-            engraved.Texts.push_back({text.value(QStringLiteral("text")).toString(),
-                                      text.value(QStringLiteral("x")).toDouble(),
-                                      text.value(QStringLiteral("y")).toDouble(),
-                                      text.value(QStringLiteral("family")).toString(),
-                                      text.value(QStringLiteral("size")).toDouble(12),
-                                      text.value(QStringLiteral("bold")).toBool(),
-                                      text.value(QStringLiteral("italic")).toBool(),
-                                      QColor(text.value(QStringLiteral("color")).toString())});
+            engraved.Texts.push_back(
+                {text.value(QStringLiteral("text")).toString(), text.value(QStringLiteral("x")).toDouble(),
+                 text.value(QStringLiteral("y")).toDouble(), text.value(QStringLiteral("family")).toString(),
+                 text.value(QStringLiteral("size")).toDouble(12), text.value(QStringLiteral("bold")).toBool(),
+                 text.value(QStringLiteral("italic")).toBool(),
+                 QColor(text.value(QStringLiteral("color")).toString())});
         }
         result.Systems.push_back(std::move(engraved));
     }
@@ -110,26 +108,22 @@ TSystemChoice ChooseSystems(const std::vector<TEngravedSystem>& systems, std::si
         choice.Capacity = std::max(1.0, lastMeasures * kFullFill / last.Fill);
     }
     if (!atLimit && last.Fill < kShortFill) {
-        if (systems.size() >= 2)
-            choice.Keep = systems.size() - 1;
-        else
-            choice.Provisional = true;
+        if (systems.size() >= 2) choice.Keep = systems.size() - 1;
+        else choice.Provisional = true;
     }
     return choice;
 }
 
-QString EngraverStoppedText(int exitCode) {
-    return QStringLiteral("The engraver stopped (code %1)").arg(exitCode);
-}
+QString EngraverStoppedText(int exitCode) { return QStringLiteral("The engraver stopped (code %1)").arg(exitCode); }
 
 TScoreEngraver::TScoreEngraver(QObject* parent) : QObject(parent) {
     RegisterEngraverResources();
     // Off the record: the engraver keeps nothing on disk.
     FProfile = new QWebEngineProfile(this);
-    FProfile->scripts()->insert(DocumentScript(QStringLiteral("korvalin-score-library"),
-                                               ResourceText(QStringLiteral("OSMD_JS"))));
-    FProfile->scripts()->insert(DocumentScript(QStringLiteral("korvalin-engraver"),
-                                               ResourceText(QStringLiteral("ENGRAVER_JS"))));
+    FProfile->scripts()->insert(
+        DocumentScript(QStringLiteral("korvalin-score-library"), ResourceText(QStringLiteral("OSMD_JS"))));
+    FProfile->scripts()->insert(
+        DocumentScript(QStringLiteral("korvalin-engraver"), ResourceText(QStringLiteral("ENGRAVER_JS"))));
     // The page lives in a view that counts as shown but never reaches the
     // screen: the web engine lowers the priority of a page nobody sees, and
     // the engraver's work is what the user waits for.
@@ -249,10 +243,9 @@ void TScoreEngraver::RunPending() {
     options.insert(QStringLiteral("zoom"), FRequest.Zoom);
     options.insert(QStringLiteral("stretchLast"), FRequest.StretchLast);
     options.insert(QStringLiteral("separateTexts"), FRequest.SeparateTexts);
-    const QString script = QStringLiteral("window.engravePiece('") + QString::fromLatin1(FRequest.Xml.toBase64()) +
-                           QStringLiteral("', ") +
-                           QString::fromUtf8(QJsonDocument(options).toJson(QJsonDocument::Compact)) +
-                           QStringLiteral(")");
+    const QString script =
+        QStringLiteral("window.engravePiece('") + QString::fromLatin1(FRequest.Xml.toBase64()) + QStringLiteral("', ") +
+        QString::fromUtf8(QJsonDocument(options).toJson(QJsonDocument::Compact)) + QStringLiteral(")");
     FRequest.Xml.clear();
     const quint64 ticket = FTicket;
     QPointer<TScoreEngraver> self(this);

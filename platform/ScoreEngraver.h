@@ -55,8 +55,8 @@ struct TEngraving {
 };
 
 struct TEngraveRequest {
-    QByteArray Xml;            // a complete MusicXML document, UTF-8
-    double Width = 800;        // pixels the systems span
+    QByteArray Xml;      // a complete MusicXML document, UTF-8
+    double Width = 800;  // pixels the systems span
     double Zoom = 1;
     bool StretchLast = false;  // justify the last system like the others
     bool SeparateTexts = false;

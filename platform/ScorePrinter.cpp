@@ -61,11 +61,14 @@ struct THeadingLine {
 std::vector<THeadingLine> HeadingLines(const TMusicXmlHeading& heading) {
     std::vector<THeadingLine> lines;
     if (!heading.Title.empty())
-        lines.push_back({QString::fromStdString(heading.Title), PixelFont(kSerif, 22), Qt::AlignHCenter | Qt::TextWordWrap, 6});
+        lines.push_back(
+            {QString::fromStdString(heading.Title), PixelFont(kSerif, 22), Qt::AlignHCenter | Qt::TextWordWrap, 6});
     if (!heading.Subtitle.empty())
-        lines.push_back({QString::fromStdString(heading.Subtitle), PixelFont(kSerif, 14), Qt::AlignHCenter | Qt::TextWordWrap, 6});
+        lines.push_back(
+            {QString::fromStdString(heading.Subtitle), PixelFont(kSerif, 14), Qt::AlignHCenter | Qt::TextWordWrap, 6});
     if (!heading.Composer.empty())
-        lines.push_back({QString::fromStdString(heading.Composer), PixelFont(kSerif, 11), Qt::AlignRight | Qt::TextWordWrap, 6});
+        lines.push_back(
+            {QString::fromStdString(heading.Composer), PixelFont(kSerif, 11), Qt::AlignRight | Qt::TextWordWrap, 6});
     return lines;
 }
 
@@ -92,8 +95,9 @@ void PaintSystem(QPainter& painter, const TEngravedSystem& system, double width,
 
 QByteArray SvgWithPlainColours(const QString& svg) {
     // fill="#rrggbbaa" or stroke as attributes, fill:#rrggbbaa or stroke in a style.
-    static const QRegularExpression colour(QStringLiteral(
-        "(fill|stroke)(?:=\"#([0-9a-fA-F]{6})([0-9a-fA-F]{2})\"|(\\s*:\\s*)#([0-9a-fA-F]{6})([0-9a-fA-F]{2})(?![0-9a-fA-F]))"));
+    static const QRegularExpression colour(
+        QStringLiteral("(fill|stroke)(?:=\"#([0-9a-fA-F]{6})([0-9a-fA-F]{2})\"|(\\s*:\\s*)#([0-9a-fA-F]{6})([0-9a-fA-F]"
+                       "{2})(?![0-9a-fA-F]))"));
     QString plain;
     plain.reserve(svg.size());
     qsizetype done = 0;
@@ -121,7 +125,7 @@ QByteArray SvgWithPlainColours(const QString& svg) {
 
 QPageLayout DefaultPageLayout() {
     const QPageSize size(QLocale().measurementSystem() == QLocale::ImperialUSSystem ? QPageSize::Letter
-                                                                                     : QPageSize::A4);
+                                                                                    : QPageSize::A4);
     const double margin = 15.0 / 25.4 * 72;
     return QPageLayout(size, QPageLayout::Portrait, QMarginsF(margin, margin, margin, margin), QPageLayout::Point);
 }
@@ -216,7 +220,8 @@ void TScorePrinter::Start(const QByteArray& document, TPageSink& sink, const QPa
     // the staves would not fit the page.
     const QRectF content = FLayout.paintRect(QPageLayout::Point);
     const double systemPixels = FCutter->StaffCount() * kPixelsPerStaff + kPixelsPerSystem;
-    const double scale = std::min(kStaffPoints / kStaffPixels, (content.height() - HeadingHeight()) * 0.9 / systemPixels);
+    const double scale =
+        std::min(kStaffPoints / kStaffPixels, (content.height() - HeadingHeight()) * 0.9 / systemPixels);
     FWidth = std::min(kWidestDrawing, content.width() / scale);
     emit Progress(0, static_cast<int>(FEnd - FFirst));
     EngraveNext();
@@ -332,8 +337,7 @@ double TScorePrinter::HeadingHeight() const {
     double height = 0;
     for (const THeadingLine& line : HeadingLines(FCutter->Heading())) {
         const QFontMetricsF metrics(line.Font);
-        height += metrics.boundingRect(QRectF(0, 0, width, 1e6), line.Flags, line.Text).height() +
-                  line.SpaceAfter;
+        height += metrics.boundingRect(QRectF(0, 0, width, 1e6), line.Flags, line.Text).height() + line.SpaceAfter;
     }
     return height > 0 ? height + 12 : 0;
 }
@@ -345,8 +349,7 @@ void TScorePrinter::PaintHeading(QPainter& painter, double top) const {
     for (const THeadingLine& line : HeadingLines(FCutter->Heading())) {
         painter.setFont(line.Font);
         QRectF used;
-        painter.drawText(QRectF(content.left(), y, content.width(), 1e6), line.Flags, line.Text,
-                         &used);
+        painter.drawText(QRectF(content.left(), y, content.width(), 1e6), line.Flags, line.Text, &used);
         y += used.height() + line.SpaceAfter;
     }
 }

@@ -102,13 +102,13 @@ void TScoreView::Show(const QByteArray& document) {
     const TMusicXmlHeading& heading = FCutter->Heading();
     QJsonArray numbers;
     for (std::size_t i = 0; i < FCutter->MeasureCount(); ++i) numbers.append(Utf8(FCutter->Measure(i).Number));
-    const QJsonObject info{{QStringLiteral("id"), FScore},
-                           {QStringLiteral("heading"),
-                            QJsonObject{{QStringLiteral("title"), Utf8(heading.Title)},
-                                        {QStringLiteral("subtitle"), Utf8(heading.Subtitle)},
-                                        {QStringLiteral("composer"), Utf8(heading.Composer)}}},
-                           {QStringLiteral("numbers"), numbers},
-                           {QStringLiteral("staves"), FCutter->StaffCount()}};
+    const QJsonObject info{
+        {QStringLiteral("id"), FScore},
+        {QStringLiteral("heading"), QJsonObject{{QStringLiteral("title"), Utf8(heading.Title)},
+                                                {QStringLiteral("subtitle"), Utf8(heading.Subtitle)},
+                                                {QStringLiteral("composer"), Utf8(heading.Composer)}}},
+        {QStringLiteral("numbers"), numbers},
+        {QStringLiteral("staves"), FCutter->StaffCount()}};
     // The page answers with its width and zoom; a layout begun on the old
     // ones is begun again if they differ.
     FRunScript(QStringLiteral("window.beginScore(") + Json(info) + QStringLiteral(");"));
@@ -139,8 +139,7 @@ void TScoreView::ViewChanged(const QJsonObject& report) {
 void TScoreView::StartLayout(double width, double zoom, double anchor) {
     // A line of the new layout holds as many measures as its width in the
     // drawing's units allows, as far as the old one tells.
-    if (FMeasuresPerSystem > 0 && FWidth > 0 && FZoom > 0)
-        FMeasuresPerSystem *= (width / zoom) / (FWidth / FZoom);
+    if (FMeasuresPerSystem > 0 && FWidth > 0 && FZoom > 0) FMeasuresPerSystem *= (width / zoom) / (FWidth / FZoom);
     ++FLayout;
     FWidth = width;
     FZoom = zoom;
@@ -184,7 +183,8 @@ void TScoreView::Pump() {
     // is still starting (after a score was dropped in the middle of a piece).
     std::vector<std::size_t> order(FWorkers.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_partition(order.begin(), order.end(), [this](std::size_t i) { return FWorkers[i].Engraver->IsReady(); });
+    std::stable_partition(order.begin(), order.end(),
+                          [this](std::size_t i) { return FWorkers[i].Engraver->IsReady(); });
     // Counted before any is given work: an idle engraver ahead of a busy
     // one in the order must not start a second piece beside the opening one.
     const std::size_t allowed = FSegments.empty() ? 1 : FWorkers.size();
@@ -213,9 +213,8 @@ void TScoreView::Pump() {
         FWorkers[index].Engraver->Engrave(
             request, [this, index, taken](const TEngraving& engraving) { Engraved(index, taken, engraving); });
     }
-    if (!FFinished && Gaps().empty() && std::none_of(FWorkers.begin(), FWorkers.end(), [](const TWorker& w) {
-            return w.Job.has_value();
-        })) {
+    if (!FFinished && Gaps().empty() &&
+        std::none_of(FWorkers.begin(), FWorkers.end(), [](const TWorker& w) { return w.Job.has_value(); })) {
         FFinished = true;
         FRunScript(QStringLiteral("window.finishScore(%1, %2);").arg(FScore).arg(FLayout));
         emit Finished();
@@ -254,7 +253,8 @@ std::optional<TScoreView::TJob> TScoreView::NextJob() {
         FMeasuresPerSystem > 0 ? static_cast<std::size_t>(std::ceil(FMeasuresPerSystem)) * 4 : 16;
     std::vector<std::pair<std::size_t, std::size_t>> candidates;
     auto offer = [&](std::size_t first, std::size_t end) {
-        const bool continues = std::any_of(busy.begin(), busy.end(), [first](const auto& b) { return b.second == first; });
+        const bool continues =
+            std::any_of(busy.begin(), busy.end(), [first](const auto& b) { return b.second == first; });
         if (continues) {
             if (end - first < 2 * typical) return;
             first += (end - first) / 2;
@@ -333,8 +333,7 @@ void TScoreView::SendPiece(const TJob& job, std::size_t end, const std::vector<T
         QJsonArray bars;
         for (const QJsonValue bar : system.Bars) {
             QJsonArray shifted = bar.toArray();
-            if (shifted.size() == 3)
-                shifted[0] = static_cast<qint64>(job.First) + shifted[0].toInteger();
+            if (shifted.size() == 3) shifted[0] = static_cast<qint64>(job.First) + shifted[0].toInteger();
             bars.append(shifted);
         }
         drawn.append(QJsonObject{{QStringLiteral("svg"), system.Svg},

@@ -116,9 +116,7 @@ const QString BridgeObjectName = QStringLiteral("korvalinHost");
 // than about 96 MiB of file) is refused.
 constexpr qsizetype MaxDropDataLength = 134217728;
 
-std::string ToUtf8(const QString& text) {
-    return text.toUtf8().toStdString();
-}
+std::string ToUtf8(const QString& text) { return text.toUtf8().toStdString(); }
 
 // Qt WebEngine aborts the whole program when it cannot find its helper
 // process, so look for it first, where Qt WebEngine itself looks: only the
@@ -150,22 +148,26 @@ QString BridgeScriptSource() {
         throw EViewerError("The Qt WebChannel client script is missing from the program");
     }
     const QString channelSource = QString::fromUtf8(channelScript.readAll());
-    return QStringLiteral("(function () {\n") + channelSource + QStringLiteral(
-        "\n"
-        "var host = null;\n"
-        "var waiting = [];\n"
-        "window.chrome = window.chrome || {};\n"
-        "window.chrome.webview = {\n"
-        "  postMessage: function (value) {\n"
-        "    var json = JSON.stringify(value);\n"
-        "    if (host) { host.postMessage(json); } else { waiting.push(json); }\n"
-        "  }\n"
-        "};\n"
-        "new QWebChannel(qt.webChannelTransport, function (channel) {\n"
-        "  host = channel.objects.") + BridgeObjectName + QStringLiteral(";\n"
-        "  waiting.splice(0).forEach(function (json) { host.postMessage(json); });\n"
-        "});\n"
-        "})();\n");
+    return QStringLiteral("(function () {\n") + channelSource +
+           QStringLiteral(
+               "\n"
+               "var host = null;\n"
+               "var waiting = [];\n"
+               "window.chrome = window.chrome || {};\n"
+               "window.chrome.webview = {\n"
+               "  postMessage: function (value) {\n"
+               "    var json = JSON.stringify(value);\n"
+               "    if (host) { host.postMessage(json); } else { waiting.push(json); }\n"
+               "  }\n"
+               "};\n"
+               "new QWebChannel(qt.webChannelTransport, function (channel) {\n"
+               "  host = channel.objects.") +
+           BridgeObjectName +
+           QStringLiteral(
+               ";\n"
+               "  waiting.splice(0).forEach(function (json) { host.postMessage(json); });\n"
+               "});\n"
+               "})();\n");
 }
 
 }  // namespace
@@ -189,9 +191,7 @@ TWebViewHost::~TWebViewHost() {
     delete FProfile;
 }
 
-QWebEngineView* TWebViewHost::View() const {
-    return FView;
-}
+QWebEngineView* TWebViewHost::View() const { return FView; }
 
 void TWebViewHost::Start() {
     try {
@@ -212,9 +212,9 @@ void TWebViewHost::PrepareViewerFolder() {
     if (error) {
         throw EFileError("Cannot create folder \"" + ToUtf8(FViewerFolder) + "\": " + error.message());
     }
-    for (const auto& [resource, name] : {std::pair{QStringLiteral("VIEWER_HTML"), QStringLiteral("/viewer.html")},
-                                         std::pair{QStringLiteral("OSMD_JS"),
-                                                   QStringLiteral("/opensheetmusicdisplay.min.js")}}) {
+    for (const auto& [resource, name] :
+         {std::pair{QStringLiteral("VIEWER_HTML"), QStringLiteral("/viewer.html")},
+          std::pair{QStringLiteral("OSMD_JS"), QStringLiteral("/opensheetmusicdisplay.min.js")}}) {
         const TPrivateFileMode privateMode(FViewerFolder + name);
         SaveResourceToFile(resource, FViewerFolder + name);
     }
@@ -269,21 +269,17 @@ void TWebViewHost::StartWebEngine() {
 
     connect(FPage, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
         switch (info.status()) {
-        case QWebEngineLoadingInfo::LoadSucceededStatus:
-            EdgeBrowserNavigationCompleted(true, 0);
-            break;
-        case QWebEngineLoadingInfo::LoadFailedStatus:
-        case QWebEngineLoadingInfo::LoadStoppedStatus:
-            EdgeBrowserNavigationCompleted(false, info.errorCode());
-            break;
-        case QWebEngineLoadingInfo::LoadStartedStatus:
-            break;
+            case QWebEngineLoadingInfo::LoadSucceededStatus: EdgeBrowserNavigationCompleted(true, 0); break;
+            case QWebEngineLoadingInfo::LoadFailedStatus:
+            case QWebEngineLoadingInfo::LoadStoppedStatus:
+                EdgeBrowserNavigationCompleted(false, info.errorCode());
+                break;
+            case QWebEngineLoadingInfo::LoadStartedStatus: break;
         }
     });
-    connect(FPage, &QWebEnginePage::renderProcessTerminated, this,
-            [this](QWebEnginePage::RenderProcessTerminationStatus, int exitCode) {
-                RenderProcessTerminated(exitCode);
-            });
+    connect(
+        FPage, &QWebEnginePage::renderProcessTerminated, this,
+        [this](QWebEnginePage::RenderProcessTerminationStatus, int exitCode) { RenderProcessTerminated(exitCode); });
 
     FView->setPage(FPage);
 }
@@ -345,9 +341,7 @@ QUrl TWebViewHost::ViewerUrl() const {
     return QUrl::fromLocalFile(QDir::cleanPath(FViewerFolder + QStringLiteral("/viewer.html")));
 }
 
-void TWebViewHost::NavigateToViewer() {
-    FPage->load(ViewerUrl());
-}
+void TWebViewHost::NavigateToViewer() { FPage->load(ViewerUrl()); }
 
 QMenu* TWebViewHost::CreateContextMenu() const {
     if (!FView || !FPage) return nullptr;
@@ -497,8 +491,8 @@ void TWebViewHost::OpenDroppedFile(const QString& name, const QString& data) {
     emit StopPlaybackRequested();
     try {
         if (FDroppedMidiFile.isEmpty()) {
-            FDroppedMidiFile = FTempFolder + QStringLiteral("/Korvalin-drop-%1.mid")
-                                                 .arg(QCoreApplication::applicationPid());
+            FDroppedMidiFile =
+                FTempFolder + QStringLiteral("/Korvalin-drop-%1.mid").arg(QCoreApplication::applicationPid());
         }
         const TPrivateFileMode privateMode(FDroppedMidiFile);
         WriteFileAtomically(ToUtf8(FDroppedMidiFile),

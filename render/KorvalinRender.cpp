@@ -117,7 +117,8 @@ int main(int argc, char* argv[]) {
                 std::cerr << error.toStdString() << '\n';
                 return 1;
             }
-            const QString base = output.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive) ? output.chopped(4) : output;
+            const QString base =
+                output.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive) ? output.chopped(4) : output;
             for (qsizetype page = 0; page < sink.Pages().size(); ++page)
                 korvalin::WriteFileAtomically(
                     QFile::encodeName(QStringLiteral("%1-%2.svg").arg(base).arg(page + 1)).toStdString(),

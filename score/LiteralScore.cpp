@@ -30,12 +30,12 @@ struct TNoteValue {
 std::vector<TNoteValue> BuildDurationTable(std::int32_t ppqn) {
     const std::int64_t q = ppqn;
     const TNoteValue rows[] = {
-        {4 * q, TNoteType::ntWhole, false},       {3 * q, TNoteType::ntHalf, true},
-        {2 * q, TNoteType::ntHalf, false},        {3 * q / 2, TNoteType::ntQuarter, true},
-        {q, TNoteType::ntQuarter, false},         {3 * q / 4, TNoteType::ntEighth, true},
-        {q / 2, TNoteType::ntEighth, false},      {3 * q / 8, TNoteType::nt16th, true},
-        {q / 4, TNoteType::nt16th, false},        {3 * q / 16, TNoteType::nt32nd, true},
-        {q / 8, TNoteType::nt32nd, false},        {q / 16, TNoteType::nt64th, false},
+        {4 * q, TNoteType::ntWhole, false},  {3 * q, TNoteType::ntHalf, true},
+        {2 * q, TNoteType::ntHalf, false},   {3 * q / 2, TNoteType::ntQuarter, true},
+        {q, TNoteType::ntQuarter, false},    {3 * q / 4, TNoteType::ntEighth, true},
+        {q / 2, TNoteType::ntEighth, false}, {3 * q / 8, TNoteType::nt16th, true},
+        {q / 4, TNoteType::nt16th, false},   {3 * q / 16, TNoteType::nt32nd, true},
+        {q / 8, TNoteType::nt32nd, false},   {q / 16, TNoteType::nt64th, false},
     };
     std::vector<TNoteValue> table;
     for (const auto& row : rows)

@@ -18,8 +18,8 @@ constexpr int kTreeDepth = 4;
 
 // The children of <attributes> in the order the format wants them.
 constexpr std::string_view kAttributeOrder[] = {
-    "footnote", "level",         "divisions", "key",      "time",      "staves",   "part-symbol",
-    "instruments", "clef", "staff-details", "transpose", "for-part", "directive", "measure-style"};
+    "footnote",    "level", "divisions",     "key",       "time",     "staves",    "part-symbol",
+    "instruments", "clef",  "staff-details", "transpose", "for-part", "directive", "measure-style"};
 
 std::size_t AttributeRank(std::string_view name) {
     const auto* found = std::find(std::begin(kAttributeOrder), std::end(kAttributeOrder), name);
@@ -87,7 +87,7 @@ std::int32_t StavesIn(const TAttributeState& state) {
 
 struct TPartMeasure {
     std::int32_t Element = -1;
-    std::vector<std::int32_t> Leading;  // <attributes> before the first note, backup or forward
+    std::vector<std::int32_t> Leading;              // <attributes> before the first note, backup or forward
     std::shared_ptr<const TAttributeState> Before;  // in force as the measure starts
     std::int32_t Staves = 1;
     std::int64_t Notes = 0;
@@ -154,8 +154,7 @@ struct TMusicXmlPieceCutter::TImpl {
 
     explicit TImpl(std::string document) : Text(std::move(document)), Tree(Text, kTreeDepth) {
         const std::int32_t root = Tree.RootIndex();
-        if (Tree.Root().Name != "score-partwise")
-            throw EMusicXmlError("The document is not a partwise MusicXML score");
+        if (Tree.Root().Name != "score-partwise") throw EMusicXmlError("The document is not a partwise MusicXML score");
         PartList = Tree.FirstChild(root, "part-list");
         if (PartList < 0) throw EMusicXmlError("The MusicXML score has no part list");
         for (const std::int32_t part : Tree.Children(root, "part")) Parts.push_back(ReadPart(Tree, part));
@@ -246,7 +245,8 @@ struct TMusicXmlPieceCutter::TImpl {
             const bool hasShort = abbreviation >= 0 && !XmlUnescapedText(Tree.Content(abbreviation)).empty();
             const std::string shortName(hasShort ? Tree.Content(abbreviation) : Tree.Content(name));
             if (shortNames && hasShort)
-                edits.push_back({nameElement.StartTagEnd, nameElement.EndTagBegin - nameElement.StartTagEnd, shortName});
+                edits.push_back(
+                    {nameElement.StartTagEnd, nameElement.EndTagBegin - nameElement.StartTagEnd, shortName});
             if (abbreviation < 0) {
                 const std::string_view indent = Indentation(text, nameElement.Begin);
                 edits.push_back({nameElement.End, 0,
@@ -284,12 +284,11 @@ struct TMusicXmlPieceCutter::TImpl {
             const TPartMeasure& measure = part.Measures[i];
             const std::size_t gapBegin = i == 0 ? element.StartTagEnd : Tree.At(part.Measures[i - 1].Element).End;
             out.append(text.substr(gapBegin, Tree.At(measure.Element).Begin - gapBegin));
-            if (i == begin && i > 0)
-                AppendOpeningMeasure(out, measure, opening);
-            else
-                out.append(Tree.Source(measure.Element));
+            if (i == begin && i > 0) AppendOpeningMeasure(out, measure, opening);
+            else out.append(Tree.Source(measure.Element));
         }
-        const std::size_t tail = part.Measures.empty() ? element.StartTagEnd : Tree.At(part.Measures.back().Element).End;
+        const std::size_t tail =
+            part.Measures.empty() ? element.StartTagEnd : Tree.At(part.Measures.back().Element).End;
         out.append(text.substr(tail, element.End - tail));
     }
 

@@ -88,8 +88,9 @@ public:
 
     void Document() {
         FOut.Lit("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\r\n");
-        FOut.Lit("<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 4.0 Partwise//EN\" "
-                 "\"http://www.musicxml.org/dtds/partwise.dtd\">\r\n");
+        FOut.Lit(
+            "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 4.0 Partwise//EN\" "
+            "\"http://www.musicxml.org/dtds/partwise.dtd\">\r\n");
         FOut.Lit("<score-partwise version=\"4.0\">\r\n");
         FOut.Lit("  <work><work-title>");
         PutEscaped(FOut, DropCharactersXmlForbids(FScore.Title));

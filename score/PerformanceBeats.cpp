@@ -17,10 +17,10 @@
 namespace korvalin {
 namespace {
 
-constexpr double kHop = 0.01;                 // seconds per frame of the envelope
+constexpr double kHop = 0.01;  // seconds per frame of the envelope
 constexpr std::size_t kMostFrames = 2'000'000;
-constexpr double kShortestBeat = 0.25;        // 240 beats a minute
-constexpr double kLongestBeat = 1.6;          // about 38
+constexpr double kShortestBeat = 0.25;  // 240 beats a minute
+constexpr double kLongestBeat = 1.6;    // about 38
 // Players of written music keep a beat near a walking pace most of the time:
 // a prior on the period, centred near 95 a minute, an octave wide.
 constexpr double kPreferredBeat = 0.63;
@@ -86,10 +86,13 @@ std::vector<double> Periodicity(const std::vector<double>& envelope, const std::
     return result;
 }
 
-double Prior(double lag, double centre, double octaves) { return std::exp(-0.5 * Square(std::log2(lag / centre) / octaves)); }
+double Prior(double lag, double centre, double octaves) {
+    return std::exp(-0.5 * Square(std::log2(lag / centre) / octaves));
+}
 
 // The best lag of `strength` under a prior, refined between frames.
-double BestLag(const std::vector<double>& strength, std::size_t minLag, std::size_t maxLag, double centre, double octaves) {
+double BestLag(const std::vector<double>& strength, std::size_t minLag, std::size_t maxLag, double centre,
+               double octaves) {
     std::size_t best = minLag;
     double bestValue = -1.0;
     for (std::size_t lag = minLag; lag <= maxLag && lag < strength.size(); ++lag) {
@@ -123,7 +126,8 @@ std::vector<double> LocalPeriods(const std::vector<double>& envelope, double hop
         for (std::size_t lag = 0; lag < whole.size(); ++lag) whole[lag] += windows.back()[lag];
         if (to == frames) break;
     }
-    const double global = givenPeriod > 0.0 ? givenPeriod / hop : BestLag(whole, minLag, maxLag, kPreferredBeat / hop, kPriorOctaves);
+    const double global =
+        givenPeriod > 0.0 ? givenPeriod / hop : BestLag(whole, minLag, maxLag, kPreferredBeat / hop, kPriorOctaves);
     std::vector<double> local;
     for (const auto& strength : windows) {
         const auto lo = std::max(minLag, static_cast<std::size_t>(global * kLocalFastest));
@@ -134,14 +138,16 @@ std::vector<double> LocalPeriods(const std::vector<double>& envelope, double hop
     std::vector<double> smooth(local.size());
     for (std::size_t w = 0; w < local.size(); ++w) {
         std::vector<double> around;
-        for (std::size_t k = w >= 2 ? w - 2 : 0; k <= std::min(local.size() - 1, w + 2); ++k) around.push_back(local[k]);
+        for (std::size_t k = w >= 2 ? w - 2 : 0; k <= std::min(local.size() - 1, w + 2); ++k)
+            around.push_back(local[k]);
         std::nth_element(around.begin(), around.begin() + static_cast<std::ptrdiff_t>(around.size() / 2), around.end());
         smooth[w] = around[around.size() / 2];
     }
     std::vector<double> periods(frames, global);
     for (std::size_t f = 0; f < frames; ++f) {
         // Each window speaks for its middle; between middles the period glides.
-        const double position = (static_cast<double>(f) - static_cast<double>(window) / 2.0) / static_cast<double>(step);
+        const double position =
+            (static_cast<double>(f) - static_cast<double>(window) / 2.0) / static_cast<double>(step);
         if (smooth.empty()) break;
         if (position <= 0.0) periods[f] = smooth.front();
         else if (position >= static_cast<double>(smooth.size() - 1)) periods[f] = smooth.back();
@@ -217,11 +223,13 @@ TBeatTrack TrackBeats(std::span<const TPlayedOnset> onsets, const TPerformanceOp
     for (double& beat : track.Times) {
         while (o + 1 < onsets.size() && onsets[o + 1].Seconds <= beat) ++o;
         std::size_t nearest = o;
-        if (o + 1 < onsets.size() && std::abs(onsets[o + 1].Seconds - beat) < std::abs(onsets[o].Seconds - beat)) nearest = o + 1;
+        if (o + 1 < onsets.size() && std::abs(onsets[o + 1].Seconds - beat) < std::abs(onsets[o].Seconds - beat))
+            nearest = o + 1;
         if (std::abs(onsets[nearest].Seconds - beat) <= 1.5 * hop) beat = onsets[nearest].Seconds;
         if (std::abs(onsets[nearest].Seconds - beat) <= kConfirmed) ++confirmed;
     }
-    for (std::size_t b = 1; b < track.Times.size(); ++b) track.Times[b] = std::max(track.Times[b], track.Times[b - 1] + hop);
+    for (std::size_t b = 1; b < track.Times.size(); ++b)
+        track.Times[b] = std::max(track.Times[b], track.Times[b - 1] + hop);
     if (!track.Times.empty())
         track.Confidence = static_cast<double>(confirmed) / static_cast<double>(track.Times.size());
     return track;

@@ -76,7 +76,8 @@ std::vector<TFoundKey> FindKeys(std::span<const TPlayedNote> notes, const TBeatT
     const std::vector<double>& times = beats.Times;
     if (times.size() < 2) return {TFoundKey{}};
     const auto perBar = static_cast<std::size_t>(std::max(1, meter.BeatsPerBar));
-    const std::size_t bars = static_cast<std::size_t>(std::max(0.0, meter.Counts.back()) / static_cast<double>(perBar)) + 3;
+    const std::size_t bars =
+        static_cast<std::size_t>(std::max(0.0, meter.Counts.back()) / static_cast<double>(perBar)) + 3;
     // Bar 0 holds the pickup, bar 1 the first full bar.
     const auto barOf = [&](std::size_t b) {
         return static_cast<std::size_t>(std::max(0.0, std::floor(meter.Counts[b] / static_cast<double>(perBar)) + 1.0));
@@ -85,9 +86,11 @@ std::vector<TFoundKey> FindKeys(std::span<const TPlayedNote> notes, const TBeatT
     std::vector<TProfile> byBar(bars, TProfile{});
     for (const auto& note : notes) {
         if (note.Drum) continue;
-        const auto after = static_cast<std::size_t>(std::lower_bound(times.begin(), times.end(), note.Start) - times.begin());
+        const auto after =
+            static_cast<std::size_t>(std::lower_bound(times.begin(), times.end(), note.Start) - times.begin());
         std::size_t b = std::min(after, times.size() - 1);
-        if (after > 0 && (after == times.size() || note.Start - times[after - 1] < times[after] - note.Start)) b = after - 1;
+        if (after > 0 && (after == times.size() || note.Start - times[after - 1] < times[after] - note.Start))
+            b = after - 1;
         const double period = b + 1 < times.size() ? times[b + 1] - times[b] : times[b] - times[b - 1];
         const double beatsLong = std::min(4.0, (note.End - note.Start) / std::max(1e-3, period));
         const bool onBeat = std::abs(note.Start - times[b]) <= std::min(0.08, period / 6.0);

@@ -62,12 +62,14 @@ std::vector<double> BeatAccents(std::span<const TPlayedNote> notes, const TBeatT
         if (!note.Drum) pitches.push_back(note.Pitch);
     std::int32_t low = 48;
     if (!pitches.empty()) {
-        std::nth_element(pitches.begin(), pitches.begin() + static_cast<std::ptrdiff_t>(pitches.size() / 4), pitches.end());
+        std::nth_element(pitches.begin(), pitches.begin() + static_cast<std::ptrdiff_t>(pitches.size() / 4),
+                         pitches.end());
         low = pitches[pitches.size() / 4];
     }
     for (const auto& note : notes) {
         // The beat the note starts nearest to, and whether it is near enough.
-        const auto after = static_cast<std::size_t>(std::lower_bound(times.begin(), times.end(), note.Start) - times.begin());
+        const auto after =
+            static_cast<std::size_t>(std::lower_bound(times.begin(), times.end(), note.Start) - times.begin());
         std::size_t b = std::min(after, count - 1);
         if (after > 0 && (after == count || note.Start - times[after - 1] < times[after] - note.Start)) b = after - 1;
         const double period = b + 1 < count ? times[b + 1] - times[b] : (b > 0 ? times[b] - times[b - 1] : 0.5);
@@ -88,7 +90,8 @@ std::vector<double> BeatAccents(std::span<const TPlayedNote> notes, const TBeatT
     }
     for (std::size_t b = 1; b < count; ++b) change[b] = 1.0 - Similarity(chroma[b], chroma[b - 1]);
     const auto scaled = [](std::vector<double>& v) {
-        const double mean = std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(std::max<std::size_t>(1, v.size()));
+        const double mean =
+            std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(std::max<std::size_t>(1, v.size()));
         if (mean > 0.0)
             for (double& x : v) x /= mean;
     };
@@ -201,8 +204,8 @@ bool BeatsDivideInThree(std::span<const TPlayedOnset> onsets, const TBeatTrack& 
 
 }  // namespace
 
-TFoundMeter FindMeter(std::span<const TPlayedNote> notes, std::span<const TPlayedOnset> onsets,
-                      const TBeatTrack& beats, const TPerformanceOptions& options) {
+TFoundMeter FindMeter(std::span<const TPlayedNote> notes, std::span<const TPlayedOnset> onsets, const TBeatTrack& beats,
+                      const TPerformanceOptions& options) {
     TFoundMeter meter;
     if (beats.Times.size() < 2) return meter;
     const std::vector<double> accents = BeatAccents(notes, beats);
@@ -231,14 +234,16 @@ TFoundMeter FindMeter(std::span<const TPlayedNote> notes, std::span<const TPlaye
         // The user's downbeat: the beat nearest to it.
         std::size_t nearest = 0;
         for (std::size_t b = 1; b < beats.Times.size(); ++b)
-            if (std::abs(beats.Times[b] - *options.FirstBeatSeconds) < std::abs(beats.Times[nearest] - *options.FirstBeatSeconds))
+            if (std::abs(beats.Times[b] - *options.FirstBeatSeconds) <
+                std::abs(beats.Times[nearest] - *options.FirstBeatSeconds))
                 nearest = b;
         forced = nearest;
         if (options.MeterBeats > 0) meter.Confidence = 1.0;
     }
     meter.Counts = CountBeats(accents, perBar, mean, forced);
     meter.FirstDownbeat = 0;
-    while (meter.FirstDownbeat + 1 < meter.Counts.size() && meter.Counts[meter.FirstDownbeat] < 0.0) ++meter.FirstDownbeat;
+    while (meter.FirstDownbeat + 1 < meter.Counts.size() && meter.Counts[meter.FirstDownbeat] < 0.0)
+        ++meter.FirstDownbeat;
     return meter;
 }
 

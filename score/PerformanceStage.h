@@ -31,8 +31,8 @@ struct TPlayedNote {
 // event of the rhythm.
 struct TPlayedOnset {
     double Seconds = 0.0;
-    double Weight = 0.0;      // loudness and length of its notes together
-    double Longest = 0.0;     // the longest note's length, seconds
+    double Weight = 0.0;   // loudness and length of its notes together
+    double Longest = 0.0;  // the longest note's length, seconds
     std::int32_t Lowest = 127;
     std::int32_t Notes = 0;
 };
@@ -45,11 +45,11 @@ struct TBeatTrack {
 
 // The meter written over the beats and where the bars begin.
 struct TFoundMeter {
-    std::int32_t Beats = 4;     // of the time signature: 4 in 4/4, 6 in 6/8
+    std::int32_t Beats = 4;  // of the time signature: 4 in 4/4, 6 in 6/8
     std::int32_t BeatType = 4;
-    std::int32_t BeatsPerBar = 4;  // counted beats: 2 in 6/8
-    bool Compound = false;         // a counted beat of three eighths
-    std::size_t FirstDownbeat = 0; // index into the beats
+    std::int32_t BeatsPerBar = 4;   // counted beats: 2 in 6/8
+    bool Compound = false;          // a counted beat of three eighths
+    std::size_t FirstDownbeat = 0;  // index into the beats
     // The counted beat of every found beat, 0 at the first downbeat: one more
     // each beat, except where the player held a beat (a fermata, found as an
     // extra beat: half a count) or the tracker skipped one (two counts).
@@ -113,8 +113,8 @@ double TimeOfCount(const TBeatTrack& beats, const TFoundMeter& meter, double cou
 TBeatTrack TrackBeats(std::span<const TPlayedOnset> onsets, const TPerformanceOptions& options);
 
 // Meter (PerformanceMeter.cpp)
-TFoundMeter FindMeter(std::span<const TPlayedNote> notes, std::span<const TPlayedOnset> onsets,
-                      const TBeatTrack& beats, const TPerformanceOptions& options);
+TFoundMeter FindMeter(std::span<const TPlayedNote> notes, std::span<const TPlayedOnset> onsets, const TBeatTrack& beats,
+                      const TPerformanceOptions& options);
 
 // Key (PerformanceKey.cpp)
 std::vector<TFoundKey> FindKeys(std::span<const TPlayedNote> notes, const TBeatTrack& beats, const TFoundMeter& meter);

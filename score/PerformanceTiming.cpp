@@ -41,7 +41,8 @@ class TTickClock {
 public:
     explicit TTickClock(const TMidiFile& midi) : FPpqn(std::max(1, midi.PPQN)) {
         std::vector<TTempoChange> changes = midi.TempoChanges;
-        std::stable_sort(changes.begin(), changes.end(), [](const TTempoChange& a, const TTempoChange& b) { return a.Tick < b.Tick; });
+        std::stable_sort(changes.begin(), changes.end(),
+                         [](const TTempoChange& a, const TTempoChange& b) { return a.Tick < b.Tick; });
         FSegments.push_back({0, 0.0, midi.TempoMicroseconds > 0 ? midi.TempoMicroseconds : 500000u});
         if (!changes.empty() && changes.front().Tick <= 0) FSegments.back().Micros = changes.front().Microseconds;
         for (const auto& change : changes) {
@@ -97,7 +98,8 @@ std::vector<double> BarPeriods(const TBeatTrack& beats, const TFoundMeter& meter
 double Interpolate(const std::vector<double>& xs, const std::vector<double>& ys, double x) {
     const std::size_t n = std::min(xs.size(), ys.size());
     if (n < 2) return x;
-    const auto after = static_cast<std::size_t>(std::upper_bound(xs.begin(), xs.begin() + static_cast<std::ptrdiff_t>(n), x) - xs.begin());
+    const auto after = static_cast<std::size_t>(
+        std::upper_bound(xs.begin(), xs.begin() + static_cast<std::ptrdiff_t>(n), x) - xs.begin());
     const std::size_t i = std::clamp<std::size_t>(after, 1, n - 1) - 1;
     return ys[i] + (x - xs[i]) * (ys[i + 1] - ys[i]) / (xs[i + 1] - xs[i]);
 }
@@ -154,9 +156,11 @@ bool FollowsItsGrid(const TMidiFile& midi, std::span<const TMidiTrack* const> tr
     // performance spreads them over all of them.
     std::vector<std::size_t> inBeat(static_cast<std::size_t>(ppqn), 0);
     for (const TMidiTrack* track : tracks)
-        for (const auto& note : track->Notes()) ++inBeat[static_cast<std::size_t>(((note.StartTick % ppqn) + ppqn) % ppqn)];
+        for (const auto& note : track->Notes())
+            ++inBeat[static_cast<std::size_t>(((note.StartTick % ppqn) + ppqn) % ppqn)];
     const std::size_t points = std::min(inBeat.size(), kFewPointsOfTheBeat);
-    std::partial_sort(inBeat.begin(), inBeat.begin() + static_cast<std::ptrdiff_t>(points), inBeat.end(), std::greater<>());
+    std::partial_sort(inBeat.begin(), inBeat.begin() + static_cast<std::ptrdiff_t>(points), inBeat.end(),
+                      std::greater<>());
     std::size_t onFew = 0;
     for (std::size_t k = 0; k < points; ++k) onFew += inBeat[k];
     return static_cast<double>(onsets - onFew) <= kFreeShare * static_cast<double>(onsets);
@@ -169,14 +173,16 @@ std::vector<TPlayedNote> NotesInSeconds(const TMidiFile& midi, std::span<const T
         for (const auto& note : track->Notes())
             notes.push_back({clock(note.StartTick), clock(std::max(note.EndTick, note.StartTick)), note.Pitch & 127,
                              note.Velocity, note.Channel == kDrumChannel});
-    std::stable_sort(notes.begin(), notes.end(), [](const TPlayedNote& a, const TPlayedNote& b) { return a.Start < b.Start; });
+    std::stable_sort(notes.begin(), notes.end(),
+                     [](const TPlayedNote& a, const TPlayedNote& b) { return a.Start < b.Start; });
     return notes;
 }
 
 std::vector<TPlayedOnset> GroupOnsets(std::span<const TPlayedNote> notes) {
     std::vector<TPlayedOnset> onsets;
     for (const auto& note : notes) {
-        if (onsets.empty() || note.Start - onsets.back().Seconds > kTogether) onsets.push_back({note.Start, 0.0, 0.0, 127, 0});
+        if (onsets.empty() || note.Start - onsets.back().Seconds > kTogether)
+            onsets.push_back({note.Start, 0.0, 0.0, 127, 0});
         TPlayedOnset& onset = onsets.back();
         const double length = std::clamp(note.End - note.Start, 0.0, 2.0);
         // A loud or long note marks the rhythm more than a soft passing one.
@@ -194,7 +200,8 @@ bool HasABeatToFollow(std::span<const TPlayedOnset> onsets) {
     return span <= kLongestPerformance && span <= kSparsestOnsets * static_cast<double>(onsets.size());
 }
 
-std::unique_ptr<TRetimedPerformance> PreparePerformance(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
+std::unique_ptr<TRetimedPerformance> PreparePerformance(const TMidiFile& midi,
+                                                        std::span<const TMidiTrack* const> tracks,
                                                         const TPerformanceOptions& options) {
     if (options.Timing == TPerformanceTiming::ptFile || tracks.empty()) return nullptr;
     if (!options.HasCorrection() && FollowsItsGrid(midi, tracks)) return nullptr;
@@ -217,10 +224,12 @@ std::unique_ptr<TRetimedPerformance> PreparePerformance(const TMidiFile& midi, s
     double earliest = std::numeric_limits<double>::max();
     for (const auto& note : notes) earliest = std::min(earliest, CountAt(analysis.Beats, meter, note.Start));
     // Whole bars before the first downbeat hold whatever was played before it.
-    const std::int64_t before = static_cast<std::int64_t>(std::ceil(std::max(0.0, -earliest) * static_cast<double>(perBeat) / static_cast<double>(bar)));
+    const std::int64_t before = static_cast<std::int64_t>(
+        std::ceil(std::max(0.0, -earliest) * static_cast<double>(perBeat) / static_cast<double>(bar)));
     const double base = static_cast<double>(before * bar);
     const auto tickAt = [&](double seconds) {
-        return std::max<std::int64_t>(0, std::llround(base + CountAt(analysis.Beats, meter, seconds) * static_cast<double>(perBeat)));
+        return std::max<std::int64_t>(
+            0, std::llround(base + CountAt(analysis.Beats, meter, seconds) * static_cast<double>(perBeat)));
     };
 
     TMidiFile& file = result->File;
@@ -237,7 +246,8 @@ std::unique_ptr<TRetimedPerformance> PreparePerformance(const TMidiFile& midi, s
         // A key changes at a bar line.
         const double count = meter.Counts[std::min(key.FromBeat, meter.Counts.size() - 1)];
         const double barStart = std::floor(count / meter.BeatsPerBar) * meter.BeatsPerBar;
-        file.KeyChanges.push_back({std::llround(base + barStart * static_cast<double>(perBeat)), key.Fifths, key.Minor});
+        file.KeyChanges.push_back(
+            {std::llround(base + barStart * static_cast<double>(perBeat)), key.Fifths, key.Minor});
     }
     file.KeyChanges.front().Tick = 0;
 
@@ -245,10 +255,13 @@ std::unique_ptr<TRetimedPerformance> PreparePerformance(const TMidiFile& midi, s
     // following bars keep a clearly different one.
     const std::vector<double> periods = BarPeriods(analysis.Beats, meter);
     const double quarterPerBeat = static_cast<double>(perBeat) / kPpqn;
-    const auto micros = [&](double period) { return static_cast<std::uint32_t>(std::llround(period * 1e6 / quarterPerBeat)); };
+    const auto micros = [&](double period) {
+        return static_cast<std::uint32_t>(std::llround(period * 1e6 / quarterPerBeat));
+    };
     const auto medianFrom = [&](std::size_t from) {
-        return Median(std::vector<double>(periods.begin() + static_cast<std::ptrdiff_t>(from),
-                                          periods.begin() + static_cast<std::ptrdiff_t>(std::min(periods.size(), from + kTempoBars))));
+        return Median(std::vector<double>(
+            periods.begin() + static_cast<std::ptrdiff_t>(from),
+            periods.begin() + static_cast<std::ptrdiff_t>(std::min(periods.size(), from + kTempoBars))));
     };
     double shown = periods.empty() ? beats[1] - beats[0] : medianFrom(0);
     file.TempoChanges.push_back({0, micros(shown)});
@@ -256,7 +269,8 @@ std::unique_ptr<TRetimedPerformance> PreparePerformance(const TMidiFile& midi, s
         const double lasting = medianFrom(b);
         if (std::max(lasting / shown, shown / lasting) < kLastingChange) continue;
         shown = lasting;
-        file.TempoChanges.push_back({static_cast<std::int64_t>(before + static_cast<std::int64_t>(b)) * bar, micros(shown)});
+        file.TempoChanges.push_back(
+            {static_cast<std::int64_t>(before + static_cast<std::int64_t>(b)) * bar, micros(shown)});
         b += kTempoBars / 2;
     }
     file.TempoMicroseconds = file.TempoChanges.front().Microseconds;

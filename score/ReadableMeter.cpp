@@ -363,8 +363,9 @@ TMeasureMap BuildMeasureMap(const TMidiFile& midi, const TUnitScale& scale, TSco
             if (map.Measures[m].Time.Beats == time.Beats && map.Measures[m].Time.BeatType == time.BeatType) ++again;
         return static_cast<double>(again) > kPickupMeterReturns * static_cast<double>(map.Measures.size());
     };
-    if (start.PickupLength == 0 && !firstCut && map.Measures.size() >= 2 && map.Measures[0].Length < map.Measures[1].Length &&
-        map.Measures[1].TimeChanged && !returnsLater(map.Measures[0].Time)) {
+    if (start.PickupLength == 0 && !firstCut && map.Measures.size() >= 2 &&
+        map.Measures[0].Length < map.Measures[1].Length && map.Measures[1].TimeChanged &&
+        !returnsLater(map.Measures[0].Time)) {
         TMeasureSlot& pickup = map.Measures[0];
         TMeasureSlot& first = map.Measures[1];
         pickup.Implicit = true;
@@ -376,7 +377,8 @@ TMeasureMap BuildMeasureMap(const TMidiFile& midi, const TUnitScale& scale, TSco
     // Keys: the file's first one from the start (or the estimated one), each
     // later change from the barline nearest to it.
     TScoreKey key{std::clamp(midi.KeyFifths, -7, 7), midi.KeyMinor};
-    if (!midi.KeyChanges.empty()) key = {std::clamp(midi.KeyChanges.front().Fifths, -7, 7), midi.KeyChanges.front().Minor};
+    if (!midi.KeyChanges.empty())
+        key = {std::clamp(midi.KeyChanges.front().Fifths, -7, 7), midi.KeyChanges.front().Minor};
     std::size_t nextKey = 1;
     for (std::size_t i = 0; i < map.Measures.size(); ++i) {
         TMeasureSlot& slot = map.Measures[i];
@@ -386,7 +388,8 @@ TMeasureMap BuildMeasureMap(const TMidiFile& midi, const TUnitScale& scale, TSco
             key = {std::clamp(midi.KeyChanges[nextKey].Fifths, -7, 7), midi.KeyChanges[nextKey].Minor};
             ++nextKey;
         }
-        slot.KeyChanged = i == 0 || key.Fifths != map.Measures[i - 1].Key.Fifths || key.Minor != map.Measures[i - 1].Key.Minor;
+        slot.KeyChanged =
+            i == 0 || key.Fifths != map.Measures[i - 1].Key.Fifths || key.Minor != map.Measures[i - 1].Key.Minor;
         slot.Key = key;
     }
     return map;
@@ -420,7 +423,8 @@ void SetBeams(const TMeter& meter, std::span<TScoreEvent> events) {
     const auto pairOfEighths = [&](const std::pair<std::size_t, std::size_t>& run) {
         if (run.second - run.first != 2) return false;
         for (std::size_t i = run.first; i < run.second; ++i)
-            if (events[i].Type != TNoteType::ntEighth || events[i].Dots != 0 || events[i].Tuplet.Actual != 0) return false;
+            if (events[i].Type != TNoteType::ntEighth || events[i].Dots != 0 || events[i].Tuplet.Actual != 0)
+                return false;
         return true;
     };
     if (!meter.Compound && meter.BeatLengthAt(0) == quarter && meter.GroupLengthAt(0) == 2 * quarter) {

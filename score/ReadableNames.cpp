@@ -21,31 +21,95 @@ struct TAbbreviation {
 };
 
 constexpr TAbbreviation kAbbreviations[] = {
-    {"harpsichord", "Hpd."}, {"cembalo", "Cemb."}, {"piano", "Pno."}, {"klavier", "Klav."}, {"organ", "Org."},
-    {"celesta", "Cel."}, {"accordion", "Acc."}, {"harp", "Hp."}, {"piccolo", "Picc."}, {"flute", "Fl."},
-    {"oboe", "Ob."}, {"english horn", "E. Hn."}, {"cor anglais", "C. A."}, {"bass clarinet", "B. Cl."},
-    {"clarinet", "Cl."}, {"contrabassoon", "Cbsn."}, {"bassoon", "Bsn."}, {"soprano sax", "S. Sax."},
-    {"alto sax", "A. Sax."}, {"tenor sax", "T. Sax."}, {"baritone sax", "Bar. Sax."}, {"sax", "Sax."},
-    {"horn", "Hn."}, {"trumpet", "Tpt."}, {"trombone", "Tbn."}, {"tuba", "Tba."}, {"violoncello", "Vc."},
-    {"cello", "Vc."}, {"violin", "Vln."}, {"viola", "Vla."}, {"contrabass", "Cb."}, {"double bass", "Cb."},
-    {"bass drum", "B. Dr."}, {"snare", "S. Dr."}, {"drum", "Dr."}, {"percussion", "Perc."},
-    {"timpani", "Timp."}, {"xylophone", "Xyl."}, {"marimba", "Mar."}, {"vibraphone", "Vib."},
-    {"glockenspiel", "Glk."}, {"bass guitar", "B. Gtr."}, {"guitar", "Gtr."}, {"bass", "Bs."},
-    {"soprano", "S."}, {"alto", "A."}, {"tenor", "T."}, {"baritone", "Bar."}, {"choir", "Ch."},
-    {"vocal", "Voc."}, {"voice", "V."}, {"strings", "Str."}, {"synth", "Syn."}, {"recorder", "Rec."},
-    {"фортепиано", "Ф-но"}, {"рояль", "Ф-но"}, {"пианино", "Ф-но"}, {"клавесин", "Клав."}, {"орган", "Орг."},
-    {"арфа", "Арф."}, {"флейта", "Фл."}, {"гобой", "Гоб."}, {"кларнет", "Кл."}, {"фагот", "Фаг."},
-    {"валторна", "Влт."}, {"труба", "Тр-ба"}, {"тромбон", "Трб."}, {"туба", "Туба"}, {"скрипк", "Скр."},
-    {"виолончель", "Влч."}, {"альт", "Альт"}, {"контрабас", "Кб."}, {"гитара", "Гит."}, {"бас", "Бас"},
-    {"ударн", "Уд."}, {"барабан", "Бар."}, {"аккордеон", "Акк."}, {"баян", "Баян"}, {"голос", "Гол."},
-    {"сопрано", "С."}, {"тенор", "Т."}, {"хор", "Хор"},
+    {"harpsichord", "Hpd."},
+    {"cembalo", "Cemb."},
+    {"piano", "Pno."},
+    {"klavier", "Klav."},
+    {"organ", "Org."},
+    {"celesta", "Cel."},
+    {"accordion", "Acc."},
+    {"harp", "Hp."},
+    {"piccolo", "Picc."},
+    {"flute", "Fl."},
+    {"oboe", "Ob."},
+    {"english horn", "E. Hn."},
+    {"cor anglais", "C. A."},
+    {"bass clarinet", "B. Cl."},
+    {"clarinet", "Cl."},
+    {"contrabassoon", "Cbsn."},
+    {"bassoon", "Bsn."},
+    {"soprano sax", "S. Sax."},
+    {"alto sax", "A. Sax."},
+    {"tenor sax", "T. Sax."},
+    {"baritone sax", "Bar. Sax."},
+    {"sax", "Sax."},
+    {"horn", "Hn."},
+    {"trumpet", "Tpt."},
+    {"trombone", "Tbn."},
+    {"tuba", "Tba."},
+    {"violoncello", "Vc."},
+    {"cello", "Vc."},
+    {"violin", "Vln."},
+    {"viola", "Vla."},
+    {"contrabass", "Cb."},
+    {"double bass", "Cb."},
+    {"bass drum", "B. Dr."},
+    {"snare", "S. Dr."},
+    {"drum", "Dr."},
+    {"percussion", "Perc."},
+    {"timpani", "Timp."},
+    {"xylophone", "Xyl."},
+    {"marimba", "Mar."},
+    {"vibraphone", "Vib."},
+    {"glockenspiel", "Glk."},
+    {"bass guitar", "B. Gtr."},
+    {"guitar", "Gtr."},
+    {"bass", "Bs."},
+    {"soprano", "S."},
+    {"alto", "A."},
+    {"tenor", "T."},
+    {"baritone", "Bar."},
+    {"choir", "Ch."},
+    {"vocal", "Voc."},
+    {"voice", "V."},
+    {"strings", "Str."},
+    {"synth", "Syn."},
+    {"recorder", "Rec."},
+    {"фортепиано", "Ф-но"},
+    {"рояль", "Ф-но"},
+    {"пианино", "Ф-но"},
+    {"клавесин", "Клав."},
+    {"орган", "Орг."},
+    {"арфа", "Арф."},
+    {"флейта", "Фл."},
+    {"гобой", "Гоб."},
+    {"кларнет", "Кл."},
+    {"фагот", "Фаг."},
+    {"валторна", "Влт."},
+    {"труба", "Тр-ба"},
+    {"тромбон", "Трб."},
+    {"туба", "Туба"},
+    {"скрипк", "Скр."},
+    {"виолончель", "Влч."},
+    {"альт", "Альт"},
+    {"контрабас", "Кб."},
+    {"гитара", "Гит."},
+    {"бас", "Бас"},
+    {"ударн", "Уд."},
+    {"барабан", "Бар."},
+    {"аккордеон", "Акк."},
+    {"баян", "Баян"},
+    {"голос", "Гол."},
+    {"сопрано", "С."},
+    {"тенор", "Т."},
+    {"хор", "Хор"},
 };
 
 // A number at the end of a name ("Violin 2", "Horn II") that tells parts apart.
 std::string_view TrailingNumber(std::string_view name) {
     std::size_t at = name.size();
-    while (at > 0 && (std::isdigit(static_cast<unsigned char>(name[at - 1])) || name[at - 1] == 'I' ||
-                      name[at - 1] == 'V'))
+    while (at > 0 &&
+           (std::isdigit(static_cast<unsigned char>(name[at - 1])) || name[at - 1] == 'I' || name[at - 1] == 'V'))
         --at;
     if (at == name.size() || at == 0 || name[at - 1] != ' ') return {};
     return name.substr(at);
@@ -149,8 +213,8 @@ bool NamesOneHand(std::string_view name) {
 }
 
 bool NamesAnInstrument(std::string_view name) {
-    static constexpr std::string_view kKeyboards[] = {"Hpd.", "Cemb.", "Pno.", "Klav.", "Org.", "Cel.", "Acc.",
-                                                      "Hp.",  "Ф-но",  "Клав.", "Орг.", "Арф.", "Акк.", "Баян"};
+    static constexpr std::string_view kKeyboards[] = {"Hpd.", "Cemb.", "Pno.",  "Klav.", "Org.", "Cel.", "Acc.",
+                                                      "Hp.",  "Ф-но",  "Клав.", "Орг.",  "Арф.", "Акк.", "Баян"};
     const std::string lower = LowercaseName(name);
     for (const auto& entry : kAbbreviations)
         if (lower.find(entry.Word) != std::string::npos)

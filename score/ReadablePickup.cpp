@@ -148,8 +148,7 @@ TMeasureStart FindMeasureStart(const TMidiFile& midi, std::span<const TMidiTrack
     const TScoreTime movable = meter.Compound ? meter.BeatLengthAt(0) / 3 : scale.UnitsPerWhole / 4;
     TScoreTime phase = 0;
     if (best != 0 && static_cast<TScoreTime>(best) * step % movable == 0 && longNotes >= kFewestLongNotes &&
-        bestForOnsets == best &&
-        fit(longOnsets, best) >= kLongNotesClearlyBetter * fit(longOnsets, 0) &&
+        bestForOnsets == best && fit(longOnsets, best) >= kLongNotesClearlyBetter * fit(longOnsets, 0) &&
         fit(onsets, best) >= kOnsetsBetter * fit(onsets, 0)) {
         // Bar lines that move must move for the whole piece, and on enough music.
         if (limit != std::numeric_limits<TScoreTime>::max() || last - first < kFewestBars * length) return {};

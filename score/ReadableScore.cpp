@@ -146,13 +146,14 @@ private:
         const double ticksPerUnit = static_cast<double>(scale.TicksPerStep) / static_cast<double>(scale.UnitsPerStep);
         double largest = 0.0;
         for (const auto& note : FNotes) {
-            const double move = std::abs(static_cast<double>(note.Start) * ticksPerUnit - static_cast<double>(note.RawStart));
+            const double move =
+                std::abs(static_cast<double>(note.Start) * ticksPerUnit - static_cast<double>(note.RawStart));
             if (move > 1e-6) ++report.NotesMoved;
             largest = std::max(largest, move);
         }
         report.LargestMoveTicks = std::llround(largest);
-        report.LargestMoveQuarters = largest * 4.0 / (static_cast<double>(scale.TicksPerStep) *
-                                                      static_cast<double>(report.Grid));
+        report.LargestMoveQuarters =
+            largest * 4.0 / (static_cast<double>(scale.TicksPerStep) * static_cast<double>(report.Grid));
         for (const auto& tuplet : FTuplets)
             ++report.Tuplets[TupletKindName(tuplet.Actual, tuplet.Normal, NoteTypeName(tuplet.NormalType))];
         report.VoicesPerStaff.assign(static_cast<std::size_t>(FPart.Staves), 0);
@@ -181,24 +182,29 @@ private:
         // the notes of a chord from the lowest on the staff: the notes come
         // in time order already, so the lines are counted out, not sorted.
         const auto lineOf = [](const TPartNote& note) {
-            return static_cast<std::size_t>((note.Staff - 1) * kVoicesPerStaff + std::min(note.Voice, kVoicesPerStaff - 1));
+            return static_cast<std::size_t>((note.Staff - 1) * kVoicesPerStaff +
+                                            std::min(note.Voice, kVoicesPerStaff - 1));
         };
         std::vector<std::uint32_t> firstOfLine(2 * kVoicesPerStaff + 1, 0);
         for (const auto& note : FNotes) ++firstOfLine[lineOf(note) + 1];
         for (std::size_t l = 1; l < firstOfLine.size(); ++l) firstOfLine[l] += firstOfLine[l - 1];
         FOrder.resize(FNotes.size());
-        for (std::size_t i = 0; i < FNotes.size(); ++i) FOrder[firstOfLine[lineOf(FNotes[i])]++] = static_cast<std::uint32_t>(i);
+        for (std::size_t i = 0; i < FNotes.size(); ++i)
+            FOrder[firstOfLine[lineOf(FNotes[i])]++] = static_cast<std::uint32_t>(i);
         const auto byPlace = [&](std::uint32_t a, std::uint32_t b) {
             const TPartNote& x = FNotes[a];
             const TPartNote& y = FNotes[b];
-            return Diatonic(x.Spelled) != Diatonic(y.Spelled) ? Diatonic(x.Spelled) < Diatonic(y.Spelled) : x.Pitch < y.Pitch;
+            return Diatonic(x.Spelled) != Diatonic(y.Spelled) ? Diatonic(x.Spelled) < Diatonic(y.Spelled)
+                                                              : x.Pitch < y.Pitch;
         };
         for (std::size_t i = 0; i < FOrder.size();) {
             std::size_t j = i + 1;
             while (j < FOrder.size() && lineOf(FNotes[FOrder[j]]) == lineOf(FNotes[FOrder[i]]) &&
                    FNotes[FOrder[j]].Start == FNotes[FOrder[i]].Start)
                 ++j;
-            if (j - i > 1) std::sort(FOrder.begin() + static_cast<std::ptrdiff_t>(i), FOrder.begin() + static_cast<std::ptrdiff_t>(j), byPlace);
+            if (j - i > 1)
+                std::sort(FOrder.begin() + static_cast<std::ptrdiff_t>(i),
+                          FOrder.begin() + static_cast<std::ptrdiff_t>(j), byPlace);
             i = j;
         }
         // Every staff has its first voice, notes or not: it carries the rests.
@@ -207,8 +213,8 @@ private:
             const TPartNote& first = FNotes[FOrder[i]];
             std::size_t j = i;
             TScoreTime end = first.End;
-            while (j < FOrder.size() && FNotes[FOrder[j]].Staff == first.Staff && FNotes[FOrder[j]].Voice == first.Voice &&
-                   FNotes[FOrder[j]].Start == first.Start) {
+            while (j < FOrder.size() && FNotes[FOrder[j]].Staff == first.Staff &&
+                   FNotes[FOrder[j]].Voice == first.Voice && FNotes[FOrder[j]].Start == first.Start) {
                 end = std::max(end, FNotes[FOrder[j]].End);
                 ++j;
             }
@@ -219,7 +225,8 @@ private:
                 FLines.push_back({first.Staff, voice, {}, 0, {}, 0});
                 line = FLines.end() - 1;
             }
-            line->Chords.push_back({first.Start, end, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j - i), 0});
+            line->Chords.push_back(
+                {first.Start, end, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j - i), 0});
             i = j;
         }
         std::sort(FLines.begin(), FLines.end(), [](const TLine& a, const TLine& b) {
@@ -310,7 +317,8 @@ private:
     TScoreTempo Tempo(const TMeasureSlot& slot, double bpm) const {
         TScoreTempo mark;
         // A pickup's first beat may be partial: the beat is the full meter's.
-        const TMeter meter = slot.Implicit ? MakeMeter(slot.Time.Beats, slot.Time.BeatType, FMap.UnitsPerWhole) : slot.Meter;
+        const TMeter meter =
+            slot.Implicit ? MakeMeter(slot.Time.Beats, slot.Time.BeatType, FMap.UnitsPerWhole) : slot.Meter;
         const TScoreTime beat = meter.Compound ? meter.BeatLengthAt(0) : FMap.UnitsPerWhole / 4;
         TNoteType type = TNoteType::ntQuarter;
         std::uint8_t dots = 0;
@@ -364,7 +372,8 @@ private:
             }
             if (cursor < me) AddRests(line, slot, cursor, me, Hidden(line, c));
         }
-        FPart.Voices.back().EventCount = static_cast<std::uint32_t>(FPart.Events.size()) - FPart.Voices.back().FirstEvent;
+        FPart.Voices.back().EventCount =
+            static_cast<std::uint32_t>(FPart.Events.size()) - FPart.Voices.back().FirstEvent;
     }
 
     // A silence of a lower voice shows as rests only inside one of its phrases.
@@ -380,7 +389,8 @@ private:
         FValues.clear();
         while (line.NextTuplet < line.Tuplets.size() && line.Tuplets[line.NextTuplet].End <= from) ++line.NextTuplet;
         for (std::size_t t = line.NextTuplet; from < to; ++t) {
-            const TTupletSpan* span = t < line.Tuplets.size() && line.Tuplets[t].Start < to ? &line.Tuplets[t] : nullptr;
+            const TTupletSpan* span =
+                t < line.Tuplets.size() && line.Tuplets[t].Start < to ? &line.Tuplets[t] : nullptr;
             const TScoreTime plainEnd = span != nullptr ? std::max(from, span->Start) : to;
             if (plainEnd > from) SplitIntoValues(slot.Meter, from - slot.Start, plainEnd - slot.Start, rest, FValues);
             from = plainEnd;
@@ -480,8 +490,9 @@ private:
             if (FPart.Voices.size() - firstVoice > 1) PlaceRests(events, clef, index % 2 == 0);
         }
         if (!FPercussion)
-            SetAccidentals(FPart, std::span<const TScoreVoice>(FPart.Voices.data() + firstVoice, FPart.Voices.size() - firstVoice),
-                           slot.Key, FCarried[static_cast<std::size_t>(staff - 1)]);
+            SetAccidentals(
+                FPart, std::span<const TScoreVoice>(FPart.Voices.data() + firstVoice, FPart.Voices.size() - firstVoice),
+                slot.Key, FCarried[static_cast<std::size_t>(staff - 1)]);
     }
 
     // A tuplet shows its bracket when a rest or an unbeamed note is inside:
@@ -577,7 +588,9 @@ void BuildReadableScore(TScore& score, const TMidiFile& midi, std::span<const TM
     if (options.Report != nullptr) {
         const TMeasureSlot& first = map.Measures.front();
         options.Report->FirstMeasureTick = first.Start / scale.UnitsPerStep * scale.TicksPerStep;
-        if (first.Implicit) options.Report->PickupQuarters = static_cast<double>(first.Length) * 4.0 / static_cast<double>(scale.UnitsPerWhole);
+        if (first.Implicit)
+            options.Report->PickupQuarters =
+                static_cast<double>(first.Length) * 4.0 / static_cast<double>(scale.UnitsPerWhole);
     }
     score.UnitsPerQuarter = scale.UnitsPerWhole / 4;
     score.KeepUnitAsDivisions = false;
@@ -585,7 +598,8 @@ void BuildReadableScore(TScore& score, const TMidiFile& midi, std::span<const TM
     std::vector<std::pair<TScoreTime, double>> tempos{{0, midi.TempoBPM}};
     for (const auto& change : midi.TempoChanges)
         if (change.Tick > 0 && change.Microseconds > 0)
-            tempos.emplace_back(scale.FromTick(QuantizeTick(change.Tick, scale.TicksPerStep)), 60'000'000.0 / change.Microseconds);
+            tempos.emplace_back(scale.FromTick(QuantizeTick(change.Tick, scale.TicksPerStep)),
+                                60'000'000.0 / change.Microseconds);
     // Each track takes the staves it needs alone, except that the two hands
     // of one keyboard kept on two tracks read as one instrument: a staff
     // each, braced, the right hand's leaning to the treble clef.

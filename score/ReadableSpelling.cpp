@@ -45,7 +45,8 @@ bool Written(std::int32_t pitch, std::int32_t fifths, TSpelledPitch& out) {
     // Keys below C0 are written an octave up, as in the transcription as played.
     const std::int32_t shown = pitch < 12 ? pitch + 12 * ((11 - pitch) / 12 + 1) : pitch;
     const TFifthsSpelling spelling = SpellingAt(fifths);
-    const std::int32_t octave = FloorDiv(shown - spelling.Alter - kStepSemitone[static_cast<std::size_t>(spelling.Step)], 12) - 1;
+    const std::int32_t octave =
+        FloorDiv(shown - spelling.Alter - kStepSemitone[static_cast<std::size_t>(spelling.Step)], 12) - 1;
     if (octave < 0 || octave > 9 || spelling.Alter < -2 || spelling.Alter > 2) return false;
     out = {spelling.Step, spelling.Alter, static_cast<std::int8_t>(octave)};
     return true;
@@ -70,7 +71,9 @@ struct TNeighbours {
 std::vector<TNeighbours> FindNeighbours(const std::vector<TPartNote>& notes) {
     // By line (staff and voice), each in time order: the notes come in time
     // order, so the lines are counted out.
-    const auto lineOf = [](const TPartNote& note) { return static_cast<std::size_t>(note.Staff * 64 + std::min(note.Voice, 63)); };
+    const auto lineOf = [](const TPartNote& note) {
+        return static_cast<std::size_t>(note.Staff * 64 + std::min(note.Voice, 63));
+    };
     std::vector<std::size_t> firstOfLine(3 * 64 + 1, 0);
     for (const auto& note : notes) ++firstOfLine[lineOf(note) + 1];
     for (std::size_t l = 1; l < firstOfLine.size(); ++l) firstOfLine[l] += firstOfLine[l - 1];
@@ -93,7 +96,9 @@ std::vector<TNeighbours> FindNeighbours(const std::vector<TPartNote>& notes) {
             if (notes[order[k]].Pitch == pitch) return static_cast<std::int64_t>(order[k]);
         return -1;
     };
-    const auto has = [&](std::pair<std::size_t, std::size_t> chord, std::int32_t pitch) { return find(chord, pitch) >= 0; };
+    const auto has = [&](std::pair<std::size_t, std::size_t> chord, std::int32_t pitch) {
+        return find(chord, pitch) >= 0;
+    };
     for (std::size_t c = 0; c < chords.size(); ++c) {
         const bool hasNext = c + 1 < chords.size() && sameLine(order[chords[c].first], order[chords[c + 1].first]);
         const bool hasPrevious = c > 0 && sameLine(order[chords[c].first], order[chords[c - 1].first]);
@@ -174,8 +179,9 @@ void SpellNotes(std::vector<TPartNote>& notes, const TMeasureMap& map) {
         fifthsSum *= fade;
         lastAt = at;
         const double centre = (anchor * KeyCentre(key) + fifthsSum) / (anchor + weightSum);
-        sounding.erase(std::remove_if(sounding.begin(), sounding.end(), [&](const TSounding& s) { return s.End <= at; }),
-                       sounding.end());
+        sounding.erase(
+            std::remove_if(sounding.begin(), sounding.end(), [&](const TSounding& s) { return s.End <= at; }),
+            sounding.end());
 
         chromatic.clear();
         choices.clear();
@@ -196,7 +202,8 @@ void SpellNotes(std::vector<TPartNote>& notes, const TMeasureMap& map) {
             count = 0;
             for (const std::int32_t q : {near - 12, near, near + 12}) {
                 const TFifthsSpelling s = SpellingAt(q);
-                if (s.Alter >= -1 && s.Alter <= 1 && Written(notes[n].Pitch, q, probe) && count < 2) options[count++] = q;
+                if (s.Alter >= -1 && s.Alter <= 1 && Written(notes[n].Pitch, q, probe) && count < 2)
+                    options[count++] = q;
             }
             if (count == 0) options[count++] = near;
             if (count == 1) options[1] = options[0];
@@ -209,7 +216,8 @@ void SpellNotes(std::vector<TPartNote>& notes, const TMeasureMap& map) {
         const auto letterOf = [&](std::int64_t neighbour, bool spelledAlready) -> std::int32_t {
             if (neighbour < 0) return -1;
             const TPartNote& other = notes[static_cast<std::size_t>(neighbour)];
-            if (spelledAlready) return other.Start < at ? SpellingAt(chosen[static_cast<std::size_t>(neighbour)]).Step : -1;
+            if (spelledAlready)
+                return other.Start < at ? SpellingAt(chosen[static_cast<std::size_t>(neighbour)]).Step : -1;
             const std::int32_t near = NearestFifths(((other.Pitch % 12) + 12) % 12);
             for (const std::int32_t q : {near - 12, near, near + 12})
                 if (InKey(q, key)) return SpellingAt(q).Step;
@@ -260,16 +268,18 @@ void SpellNotes(std::vector<TPartNote>& notes, const TMeasureMap& map) {
         } else {
             for (std::size_t c = 0; c < chromatic.size(); ++c) {
                 const auto& options = choices[c];
-                chosen[chromatic[c]] = noteCost(chromatic[c], options[1], options) < noteCost(chromatic[c], options[0], options)
-                                           ? options[1]
-                                           : options[0];
+                chosen[chromatic[c]] =
+                    noteCost(chromatic[c], options[1], options) < noteCost(chromatic[c], options[0], options)
+                        ? options[1]
+                        : options[0];
             }
         }
 
         for (std::size_t k = i; k < j; ++k) {
             const std::size_t n = order[k];
             TSpelledPitch spelled;
-            if (!Written(notes[n].Pitch, chosen[n], spelled)) Written(notes[n].Pitch, NearestFifths(((notes[n].Pitch % 12) + 12) % 12), spelled);
+            if (!Written(notes[n].Pitch, chosen[n], spelled))
+                Written(notes[n].Pitch, NearestFifths(((notes[n].Pitch % 12) + 12) % 12), spelled);
             notes[n].Spelled = spelled;
             const double weight = std::min(static_cast<double>(notes[n].End - notes[n].Start), 2 * quarter) / quarter;
             weightSum += weight;
@@ -297,7 +307,8 @@ void SetAccidentals(TScorePart& part, std::span<const TScoreVoice> voices, const
             const TScoreEvent& event = part.Events[voice.FirstEvent + e];
             for (std::uint32_t h = 0; h < event.HeadCount; ++h) heads.push_back({event.Offset, event.FirstHead + h});
         }
-    std::stable_sort(heads.begin(), heads.end(), [](const TPlaced& a, const TPlaced& b) { return a.Offset < b.Offset; });
+    std::stable_sort(heads.begin(), heads.end(),
+                     [](const TPlaced& a, const TPlaced& b) { return a.Offset < b.Offset; });
 
     std::array<std::int8_t, kPlaces> state;
     state.fill(kNone);

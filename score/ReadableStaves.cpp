@@ -30,9 +30,9 @@ bool IsKeyboardProgram(std::int32_t program) {
 
 bool NameSuggestsKeyboard(const TMidiTrack& track) {
     static constexpr std::string_view kWords[] = {
-        "piano", "klavier", "pno", "keyboard", "organ", "orgel", "harpsichord", "cembalo", "clavi", "celesta",
-        "harp",  "accordion", "фортепиано", "рояль", "пианино", "орган", "клавесин", "челеста", "арфа",
-        "аккордеон", "баян", "клавиш"};
+        "piano",    "klavier", "pno",  "keyboard",  "organ",      "orgel", "harpsichord", "cembalo",
+        "clavi",    "celesta", "harp", "accordion", "фортепиано", "рояль", "пианино",     "орган",
+        "клавесин", "челеста", "арфа", "аккордеон", "баян",       "клавиш"};
     for (const std::string* text : {&track.Name, &track.InstrumentName}) {
         const std::string lower = LowercaseName(*text);
         for (const auto word : kWords)
@@ -45,7 +45,8 @@ bool NameSuggestsKeyboard(const TMidiTrack& track) {
 double ShareOfWideMoments(const std::vector<TMidiNote>& notes) {
     std::vector<std::size_t> order(notes.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return notes[a].StartTick < notes[b].StartTick; });
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return notes[a].StartTick < notes[b].StartTick; });
     std::array<std::int32_t, 128> count{};
     std::array<std::uint64_t, 2> sounding{};
     using TEnd = std::pair<std::int64_t, std::int32_t>;
@@ -56,10 +57,12 @@ double ShareOfWideMoments(const std::vector<TMidiNote>& notes) {
         while (!ends.empty() && ends.top().first <= note.StartTick) {
             const std::int32_t p = ends.top().second;
             ends.pop();
-            if (--count[static_cast<std::size_t>(p)] == 0) sounding[static_cast<std::size_t>(p) / 64] &= ~(std::uint64_t{1} << (p % 64));
+            if (--count[static_cast<std::size_t>(p)] == 0)
+                sounding[static_cast<std::size_t>(p) / 64] &= ~(std::uint64_t{1} << (p % 64));
         }
         const std::int32_t p = note.Pitch & 127;
-        if (count[static_cast<std::size_t>(p)]++ == 0) sounding[static_cast<std::size_t>(p) / 64] |= std::uint64_t{1} << (p % 64);
+        if (count[static_cast<std::size_t>(p)]++ == 0)
+            sounding[static_cast<std::size_t>(p) / 64] |= std::uint64_t{1} << (p % 64);
         ends.emplace(std::max(note.EndTick, note.StartTick + 1), p);
         const int low = sounding[0] != 0 ? __builtin_ctzll(sounding[0]) : 64 + __builtin_ctzll(sounding[1]);
         const int high = sounding[1] != 0 ? 127 - __builtin_clzll(sounding[1]) : 63 - __builtin_clzll(sounding[0]);
@@ -143,7 +146,8 @@ bool PlayedAsTwoHands(const TMidiTrack& upper, const TMidiTrack& lower) {
     if (AreTwoHands(upper.Name, lower.Name)) return true;
     if (!MayBeAHand(upper) || !MayBeAHand(lower)) return false;
     // Two hands play one sound: two different programs are two instruments.
-    if (upper.ProgramNumber >= 0 && lower.ProgramNumber >= 0 && upper.ProgramNumber != lower.ProgramNumber) return false;
+    if (upper.ProgramNumber >= 0 && lower.ProgramNumber >= 0 && upper.ProgramNumber != lower.ProgramNumber)
+        return false;
     const TTrackSpread high = SpreadOf(upper), low = SpreadOf(lower);
     if (!high.Pitched || !low.Pitched) return false;
     // The right hand sits mostly in the treble clef and the left in the bass,

@@ -142,8 +142,7 @@ TMeter PickupMeter(const TMeter& full, TScoreTime length);
 TMeasureStart FindMeasureStart(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
                                const TUnitScale& scale);
 // Cuts [start, end) of one measure into values that show the beat.
-void SplitIntoValues(const TMeter& meter, TScoreTime start, TScoreTime end, bool rest,
-                     std::vector<TWrittenValue>& out);
+void SplitIntoValues(const TMeter& meter, TScoreTime start, TScoreTime end, bool rest, std::vector<TWrittenValue>& out);
 // Beams for the events of one voice in one measure, in time order.
 void SetBeams(const TMeter& meter, std::span<TScoreEvent> events);
 
@@ -195,8 +194,8 @@ void PlaceProvisionally(const TMidiNote& note, const TUnitScale& scale, TPartNot
 // returns the tuplets, by staff, voice and time. Keeps the notes' order. A
 // drum's ends say nothing (`withEnds` false). A part played freely
 // (`asPerformed`) needs clearer evidence for a tuplet.
-std::vector<TTupletSpan> PlaceTuplets(std::vector<TPartNote>& notes, const TMeasureMap& map,
-                                      const TUnitScale& scale, bool withEnds, bool asPerformed);
+std::vector<TTupletSpan> PlaceTuplets(std::vector<TPartNote>& notes, const TMeasureMap& map, const TUnitScale& scale,
+                                      bool withEnds, bool asPerformed);
 // Moves an end that falls inside a tuplet of its voice (by staff, voice and
 // time in `spans`) back onto the tuplet's points.
 void FitEndsToTuplets(std::vector<TPartNote>& notes, std::span<const TTupletSpan> spans);

@@ -33,12 +33,12 @@ struct TReading {
 };
 
 constexpr std::array<TReading, 6> kReadings = {{
-    {0, 1, 0, 0, 0, 0.0},     // binary
-    {3, 1, 3, 2, 1, 0.06},    // eighth triplet
-    {6, 1, 6, 4, 2, 0.10},    // sextuplet of sixteenths
-    {5, 1, 5, 4, 2, 0.14},    // quintuplet
-    {7, 1, 7, 4, 2, 0.16},    // septuplet
-    {3, 2, 3, 2, 0, 0.06},    // quarter triplet over two beats
+    {0, 1, 0, 0, 0, 0.0},   // binary
+    {3, 1, 3, 2, 1, 0.06},  // eighth triplet
+    {6, 1, 6, 4, 2, 0.10},  // sextuplet of sixteenths
+    {5, 1, 5, 4, 2, 0.14},  // quintuplet
+    {7, 1, 7, 4, 2, 0.16},  // septuplet
+    {3, 2, 3, 2, 0, 0.06},  // quarter triplet over two beats
 }};
 constexpr std::size_t kPairReading = 5;
 
@@ -167,7 +167,8 @@ std::vector<std::int32_t> ChooseReadings(const std::vector<TBeatInput>& beats, T
         if (b + 1 < n && beats[b + 1].Length == beat.Length && beats[b + 1].Start == beat.Start + beat.Length &&
             WindowOf(kReadings[kPairReading], beat.Length, step, unitsPerWhole, window)) {
             TPoints both = beat.Points;
-            for (const double at : beats[b + 1].Points.Onsets) both.Onsets.push_back(at + static_cast<double>(beat.Length));
+            for (const double at : beats[b + 1].Points.Onsets)
+                both.Onsets.push_back(at + static_cast<double>(beat.Length));
             for (const double at : beats[b + 1].Points.Ends) both.Ends.push_back(at + static_cast<double>(beat.Length));
             pair[b] = Cost(both, window, kReadings[kPairReading], penaltyScale);
         }
@@ -241,8 +242,8 @@ public:
         std::size_t kept = 0;
         for (std::size_t i = 0; i < FNotes.size(); ++i) {
             const TPartNote& last = FNotes[kept > 0 ? kept - 1 : 0];
-            if (kept > 0 && last.Start == FNotes[i].Start && last.Pitch == FNotes[i].Pitch && last.Staff == FNotes[i].Staff &&
-                last.Voice == FNotes[i].Voice) {
+            if (kept > 0 && last.Start == FNotes[i].Start && last.Pitch == FNotes[i].Pitch &&
+                last.Staff == FNotes[i].Staff && last.Voice == FNotes[i].Voice) {
                 FNotes[kept - 1].End = std::max(FNotes[kept - 1].End, FNotes[i].End);
                 continue;
             }
@@ -272,12 +273,14 @@ private:
             TPartNote& note = FNotes[line[k]];
             const TQuantSpan played = QuantizeNote(TMidiNote{note.RawStart, note.RawEnd, 0, 0, 0}, FScale.TicksPerStep);
             // The end on its own: a note the grid collapses gets its length below.
-            binary[k] = {FScale.FromTick(played.Start), FScale.FromTick(QuantizeTick(note.RawEnd, FScale.TicksPerStep))};
+            binary[k] = {FScale.FromTick(played.Start),
+                         FScale.FromTick(QuantizeTick(note.RawEnd, FScale.TicksPerStep))};
             ends[k] = Units(note.RawEnd);
             if (note.End == note.PlacedEnd) continue;
             moved[k] = true;
             ends[k] = static_cast<double>(note.End);
-            const auto it = std::lower_bound(oldStarts.begin() + static_cast<std::ptrdiff_t>(k), oldStarts.end(), note.End);
+            const auto it =
+                std::lower_bound(oldStarts.begin() + static_cast<std::ptrdiff_t>(k), oldStarts.end(), note.End);
             if (it != oldStarts.end() && *it == note.End) follows[k] = it - oldStarts.begin();
         }
         // Outside the tuplets every note goes back to the binary grid.
@@ -317,7 +320,8 @@ private:
             }
             if (note.End <= note.Start) {
                 const TTupletSpan* span = SpanHolding(spans, note.Start + 1);
-                note.End = note.Start + (span != nullptr ? (span->End - span->Start) / span->Actual : FScale.UnitsPerStep);
+                note.End =
+                    note.Start + (span != nullptr ? (span->End - span->Start) / span->Actual : FScale.UnitsPerStep);
             }
             if (next != newStarts.end()) note.End = std::min(note.End, *next);
         }
@@ -351,8 +355,9 @@ private:
         std::vector<std::vector<std::size_t>> byBeat(FBeats.size());
         for (std::size_t k = first; k < last; ++k) {
             const TScoreTime offset = oldStarts[k] - slot.Start;
-            const auto b = static_cast<std::size_t>(
-                std::upper_bound(meter.BeatStarts.begin(), meter.BeatStarts.end(), offset) - meter.BeatStarts.begin() - 1);
+            const auto b =
+                static_cast<std::size_t>(std::upper_bound(meter.BeatStarts.begin(), meter.BeatStarts.end(), offset) -
+                                         meter.BeatStarts.begin() - 1);
             byBeat[b].push_back(k);
         }
         const std::size_t from = first >= 8 ? first - 8 : 0;
@@ -377,11 +382,13 @@ private:
             auto& beatEnds = beat.Points.Ends;
             std::sort(beatEnds.begin(), beatEnds.end());
             const double near = kSameOnset * static_cast<double>(beat.Length);
-            beatEnds.erase(std::unique(beatEnds.begin(), beatEnds.end(), [&](double a, double b) { return b - a <= near; }),
-                           beatEnds.end());
+            beatEnds.erase(
+                std::unique(beatEnds.begin(), beatEnds.end(), [&](double a, double b) { return b - a <= near; }),
+                beatEnds.end());
             if (!FWithEnds) beatEnds.clear();
         }
-        const std::vector<std::int32_t> chosen = ChooseReadings(FBeats, FScale.UnitsPerStep, FMap.UnitsPerWhole, false, FPenaltyScale);
+        const std::vector<std::int32_t> chosen =
+            ChooseReadings(FBeats, FScale.UnitsPerStep, FMap.UnitsPerWhole, false, FPenaltyScale);
         for (std::size_t b = 0; b < FBeats.size(); ++b) {
             if (chosen[b] <= 0) continue;
             const TReading& reading = kReadings[static_cast<std::size_t>(chosen[b])];
@@ -394,11 +401,13 @@ private:
                 const double shift = static_cast<double>(FBeats[w].Start - FBeats[b].Start);
                 for (std::size_t i = 0; i < byBeat[w].size(); ++i) {
                     const double at = FBeats[w].Points.Onsets[chordOf[w][i]] + shift;
-                    placed.emplace_back(line[byBeat[w][i]], start + Snap(at, static_cast<double>(part), window.Parts) * part);
+                    placed.emplace_back(line[byBeat[w][i]],
+                                        start + Snap(at, static_cast<double>(part), window.Parts) * part);
                 }
             }
             // At the very end of the score there is no next beat to move to: plain it stays.
-            if (std::any_of(placed.begin(), placed.end(), [&](const auto& p) { return p.second >= scoreEnd; })) continue;
+            if (std::any_of(placed.begin(), placed.end(), [&](const auto& p) { return p.second >= scoreEnd; }))
+                continue;
             for (const auto& [note, at] : placed) FNotes[note].Start = at;
             TTupletSpan& span = FSpans.emplace_back();
             span.Start = start;
@@ -435,7 +444,8 @@ void PlaceProvisionally(const TMidiNote& note, const TUnitScale& scale, TPartNot
     const auto nearest = [&](std::int64_t tick, TScoreTime onGrid) {
         const double at = static_cast<double>(tick) * unitsPerTick;
         const TScoreTime triplet = static_cast<TScoreTime>(std::llround(at / static_cast<double>(third))) * third;
-        return std::abs(at - static_cast<double>(triplet)) < std::abs(at - static_cast<double>(onGrid)) ? triplet : onGrid;
+        return std::abs(at - static_cast<double>(triplet)) < std::abs(at - static_cast<double>(onGrid)) ? triplet
+                                                                                                        : onGrid;
     };
     out.Start = nearest(note.StartTick, scale.FromTick(span.Start));
     out.End = nearest(note.EndTick, scale.FromTick(span.End));
@@ -525,7 +535,8 @@ std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, 
         fit.Grid = grid;
         // Where the binary grid places an onset.
         const auto placed = [&](std::int64_t tick) {
-            return static_cast<TScoreTime>(std::llround(static_cast<double>(tick) * unitsPerTick / static_cast<double>(step))) *
+            return static_cast<TScoreTime>(
+                       std::llround(static_cast<double>(tick) * unitsPerTick / static_cast<double>(step))) *
                    step;
         };
         std::size_t hint = 0;
@@ -552,7 +563,8 @@ std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, 
                 if (binary >= slot.Start + slot.Length) break;
                 const TScoreTime offset = std::max<TScoreTime>(0, binary - slot.Start);
                 const auto b = static_cast<std::size_t>(
-                    std::upper_bound(meter.BeatStarts.begin(), meter.BeatStarts.end(), offset) - meter.BeatStarts.begin() - 1);
+                    std::upper_bound(meter.BeatStarts.begin(), meter.BeatStarts.end(), offset) -
+                    meter.BeatStarts.begin() - 1);
                 beats[b].Points.Onsets.push_back(at - static_cast<double>(slot.Start + beats[b].Start));
             }
             if (j == i) ++j;  // an onset the grid puts outside the score's measures
@@ -561,7 +573,8 @@ std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, 
                 Cluster(places, static_cast<double>(beat.Length), beat.Points.Onsets, chordOf);
                 fit.Onsets += beat.Points.Onsets.size();
             }
-            const std::vector<std::int32_t> chosen = ChooseReadings(beats, step, map.UnitsPerWhole, meter.Compound, 1.0);
+            const std::vector<std::int32_t> chosen =
+                ChooseReadings(beats, step, map.UnitsPerWhole, meter.Compound, 1.0);
             for (std::size_t b = 0; b < beats.size(); ++b) {
                 if (chosen[b] < 0) continue;
                 const TReading& reading = kReadings[static_cast<std::size_t>(chosen[b])];

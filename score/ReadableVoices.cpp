@@ -126,9 +126,8 @@ std::vector<TChord> BuildChords(std::vector<TPartNote>& notes, const std::vector
             left.clear();
             for (; m < group.size() && notes[group[m]].End >= longest.End - step; ++m) {
                 // One key struck twice at once (a unison of two voices) is two chords.
-                const bool unison = std::any_of(chord.Notes.begin(), chord.Notes.end(), [&](std::size_t n) {
-                    return notes[n].Pitch == notes[group[m]].Pitch;
-                });
+                const bool unison = std::any_of(chord.Notes.begin(), chord.Notes.end(),
+                                                [&](std::size_t n) { return notes[n].Pitch == notes[group[m]].Pitch; });
                 if (m > k && (unison || onsets.Parting(SpanOf(longest), SpanOf(notes[group[m]])))) {
                     left.push_back(group[m]);
                     continue;
@@ -318,7 +317,7 @@ private:
     std::vector<TChord>& FChords;
     const TMeasureMap& FMap;
     const TStaffOnsets& FOnsets;
-    std::size_t FHint = 0;  // the measure of the last chord asked about
+    std::size_t FHint = 0;            // the measure of the last chord asked about
     std::vector<std::int32_t> FLast;  // per voice, its last chord; -1 for none
 };
 
@@ -344,7 +343,8 @@ void AssignVoices(std::vector<TPartNote>& notes, std::int32_t staff, const TMeas
     for (std::size_t i = 0; i < staffNotes.size();) {
         std::size_t j = i + 1;
         while (j < staffNotes.size() && notes[staffNotes[j]].Start == notes[staffNotes[i]].Start) ++j;
-        std::reverse(staffNotes.begin() + static_cast<std::ptrdiff_t>(i), staffNotes.begin() + static_cast<std::ptrdiff_t>(j));
+        std::reverse(staffNotes.begin() + static_cast<std::ptrdiff_t>(i),
+                     staffNotes.begin() + static_cast<std::ptrdiff_t>(j));
         i = j;
     }
     const TStaffOnsets onsets(notes, staffNotes, step, unitsPerQuarter);

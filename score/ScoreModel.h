@@ -26,7 +26,18 @@ namespace korvalin {
 using TScoreTime = std::int64_t;
 
 // Written note values, longest first; the numbers index NoteTypeName.
-enum class TNoteType : std::uint8_t { ntBreve, ntWhole, ntHalf, ntQuarter, ntEighth, nt16th, nt32nd, nt64th, nt128th, nt256th };
+enum class TNoteType : std::uint8_t {
+    ntBreve,
+    ntWhole,
+    ntHalf,
+    ntQuarter,
+    ntEighth,
+    nt16th,
+    nt32nd,
+    nt64th,
+    nt128th,
+    nt256th
+};
 
 // MusicXML <type> text of a note value.
 std::string_view NoteTypeName(TNoteType type);
@@ -44,10 +55,10 @@ inline constexpr std::size_t kBeamLevels = 6;
 
 // One written note of a chord.
 struct TScoreHead {
-    std::int32_t Pitch = 0;      // the sounding MIDI key
-    std::int8_t Step = 0;        // 0 = C ... 6 = B; for an unpitched note its display step
-    std::int8_t Alter = 0;       // semitones, -2 ... 2
-    std::int8_t Octave = 4;      // for an unpitched note its display octave
+    std::int32_t Pitch = 0;  // the sounding MIDI key
+    std::int8_t Step = 0;    // 0 = C ... 6 = B; for an unpitched note its display step
+    std::int8_t Alter = 0;   // semitones, -2 ... 2
+    std::int8_t Octave = 4;  // for an unpitched note its display octave
     TAccidental Accidental = TAccidental::acNone;
     bool TieStart = false;
     bool TieStop = false;

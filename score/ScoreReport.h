@@ -21,8 +21,8 @@ struct TPartReport {
     std::map<std::string, std::int64_t> Tuplets;  // by kind ("eighth triplet", "quintuplet", ...)
     std::vector<std::int32_t> VoicesPerStaff;
     std::int32_t Staves = 1;
-    std::int32_t Grid = 16;     // 8, 16 or 32: a note value's denominator
-    bool GridChosen = false;    // the automatic grid chose it
+    std::int32_t Grid = 16;   // 8, 16 or 32: a note value's denominator
+    bool GridChosen = false;  // the automatic grid chose it
 };
 
 // What the performance stage found in a file played freely.
@@ -32,16 +32,16 @@ struct TPerformanceReport {
     std::int32_t KeyFifths = 0;  // of the opening key
     bool KeyMinor = false;
     std::int32_t KeyChanges = 0;
-    double SlowestBpm = 0.0;     // of the counted beat
+    double SlowestBpm = 0.0;  // of the counted beat
     double FastestBpm = 0.0;
-    double Confidence = 0.0;     // 0..1
+    double Confidence = 0.0;  // 0..1
     double FirstDownbeatSeconds = 0.0;
     std::vector<double> BeatSeconds;  // the tempo curve: every beat's time
 };
 
 struct TConversionReport {
     std::vector<TPartReport> Parts;
-    double PickupQuarters = 0.0;     // the length of the opening pickup; 0: none
+    double PickupQuarters = 0.0;        // the length of the opening pickup; 0: none
     std::int64_t FirstMeasureTick = 0;  // where the first measure begins in the file
     TPerformanceReport Performance;
 };

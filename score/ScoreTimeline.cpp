@@ -29,7 +29,8 @@ std::int64_t MapThrough(const std::vector<std::int64_t>& from, const std::vector
     if (span <= 0) return to[i];
     const double slope = static_cast<double>(to[i + 1] - to[i]) / static_cast<double>(span);
     // Never before the start of either.
-    return std::max<std::int64_t>(0, std::llround(static_cast<double>(to[i]) + static_cast<double>(at - from[i]) * slope));
+    return std::max<std::int64_t>(0,
+                                  std::llround(static_cast<double>(to[i]) + static_cast<double>(at - from[i]) * slope));
 }
 
 }  // namespace
@@ -88,9 +89,9 @@ TScorePosition PositionAtTick(const TScoreTimeline& timeline, std::int64_t fileT
     const std::int64_t offset = std::min(tick - measure.StartTick, measure.LengthTicks);
     position.Fraction =
         measure.LengthTicks > 0 ? static_cast<double>(offset) / static_cast<double>(measure.LengthTicks) : 0.0;
-    position.Beat = static_cast<double>(offset + measure.MissingTicks) /
-                        static_cast<double>(BeatTicks(measure, timeline.Ppqn)) +
-                    1.0;
+    position.Beat =
+        static_cast<double>(offset + measure.MissingTicks) / static_cast<double>(BeatTicks(measure, timeline.Ppqn)) +
+        1.0;
     return position;
 }
 

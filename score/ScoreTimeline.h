@@ -28,7 +28,7 @@ struct TTickMap {
 };
 
 struct TTimelineMeasure {
-    std::string Number;         // as written
+    std::string Number;          // as written
     std::int64_t StartTick = 0;  // in the written ticks
     std::int64_t LengthTicks = 0;
     // The time signature in force, and for a pickup the ticks a full measure

@@ -11,8 +11,7 @@ namespace korvalin {
 namespace {
 
 [[noreturn]] void Malformed(std::string_view what, std::size_t at) {
-    throw EMusicXmlError("The MusicXML document is malformed: " + std::string(what) + " at byte " +
-                         std::to_string(at));
+    throw EMusicXmlError("The MusicXML document is malformed: " + std::string(what) + " at byte " + std::to_string(at));
 }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -163,8 +162,7 @@ TXmlElementTree::TXmlElementTree(std::string_view text, int maxDepth) : FText(te
                     element.Parent = open.back().Index;
                     if (open.back().LastChild < 0)
                         FElements[static_cast<std::size_t>(open.back().Index)].FirstChild = index;
-                    else
-                        FElements[static_cast<std::size_t>(open.back().LastChild)].NextSibling = index;
+                    else FElements[static_cast<std::size_t>(open.back().LastChild)].NextSibling = index;
                     open.back().LastChild = index;
                 }
                 FElements.push_back(element);
@@ -238,7 +236,8 @@ std::string XmlUnescapedText(std::string_view content) {
             // Markup inside the text (a comment, a nested element) is no text.
             if (content.substr(i).starts_with("<![CDATA[")) {
                 const std::size_t close = content.find("]]>", i + 9);
-                out.append(content.substr(i + 9, close == std::string_view::npos ? std::string_view::npos : close - i - 9));
+                out.append(
+                    content.substr(i + 9, close == std::string_view::npos ? std::string_view::npos : close - i - 9));
                 if (close == std::string_view::npos) break;
                 i = close + 2;
                 continue;

@@ -19,9 +19,7 @@ namespace {
 constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view LineEnd = "\r\n";
 
-bool IsIniSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
-}
+bool IsIniSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsIniSpace(text.front())) text.remove_prefix(1);
@@ -29,21 +27,16 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Windows compares ini names without case; only ASCII letters are folded here,
 // which covers every name the program writes and needs no locale.
 bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return AsciiLower(x) == AsciiLower(y);
-           });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
 }
 
-bool HasLineBreak(std::string_view text) {
-    return text.find_first_of("\r\n") != std::string_view::npos;
-}
+bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
 bool IsBlankOrComment(std::string_view line) {
     const std::string_view text = Trim(line);
@@ -62,7 +55,7 @@ std::optional<std::string_view> HeaderName(std::string_view line) {
 
 struct TKeyLine {
     std::string_view Key;
-    std::string_view RawValue;  // trimmed, quotes not yet removed
+    std::string_view RawValue;   // trimmed, quotes not yet removed
     std::size_t ValueStart = 0;  // offset just past the "="
 };
 
@@ -222,9 +215,7 @@ const TIniFile::TBlock* TIniFile::FindSection(std::string_view section) const {
     return nullptr;
 }
 
-bool TIniFile::SectionExists(std::string_view section) const {
-    return FindSection(section) != nullptr;
-}
+bool TIniFile::SectionExists(std::string_view section) const { return FindSection(section) != nullptr; }
 
 std::optional<std::string> TIniFile::FindValue(std::string_view section, std::string_view key) const {
     const std::string_view sectionName = Trim(section);
@@ -239,8 +230,7 @@ std::optional<std::string> TIniFile::FindValue(std::string_view section, std::st
     return std::nullopt;
 }
 
-std::string TIniFile::ReadString(std::string_view section, std::string_view key,
-                                 std::string_view defaultValue) const {
+std::string TIniFile::ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const {
     auto value = FindValue(section, key);
     return value ? std::move(*value) : std::string(defaultValue);
 }

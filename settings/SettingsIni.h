@@ -44,8 +44,7 @@ public:
     bool SectionExists(std::string_view section) const;
     // The first value of key in the first section of that name that has it.
     std::optional<std::string> FindValue(std::string_view section, std::string_view key) const;
-    std::string ReadString(std::string_view section, std::string_view key,
-                           std::string_view defaultValue) const;
+    std::string ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const;
     // Decimal, or hexadecimal after "0x" or "$", with an optional sign; any
     // other text, and a number outside the range of int, gives defaultValue.
     int ReadInteger(std::string_view section, std::string_view key, int defaultValue) const;

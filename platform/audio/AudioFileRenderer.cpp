@@ -52,12 +52,9 @@ struct TPlayerPosition {
 
 const char* SndfileType(TAudioFileType type) {
     switch (type) {
-    case TAudioFileType::afFlac:
-        return "flac";
-    case TAudioFileType::afOggVorbis:
-        return "oga";
-    case TAudioFileType::afWav:
-        break;
+        case TAudioFileType::afFlac: return "flac";
+        case TAudioFileType::afOggVorbis: return "oga";
+        case TAudioFileType::afWav: break;
     }
     return "wav";
 }

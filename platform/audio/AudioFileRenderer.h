@@ -62,7 +62,6 @@ using TAudioProgress = std::function<bool(double)>;
 // EAudioError, ESoundFontError or EFileError. Uses no global state but
 // FluidSynth's log, so several renderings may run on threads of their own.
 TAudioRenderResult RenderMidiToAudioFile(std::span<const std::uint8_t> midi, const std::string& target,
-                                         const TAudioRenderOptions& options = {},
-                                         const TAudioProgress& progress = {});
+                                         const TAudioRenderOptions& options = {}, const TAudioProgress& progress = {});
 
 }  // namespace korvalin

@@ -18,19 +18,15 @@ namespace {
 // FluidR3 sounds better than the small default bank, so it is offered first;
 // default-GM.sf2 is the alternatives link every GM SoundFont package maintains.
 constexpr std::array KnownSoundFonts{
-    "/usr/share/sounds/sf2/FluidR3_GM.sf2",
-    "/usr/share/sounds/sf2/default-GM.sf2",
-    "/usr/share/sounds/sf2/TimGM6mb.sf2",
-    "/usr/share/soundfonts/default.sf2",
+    "/usr/share/sounds/sf2/FluidR3_GM.sf2", "/usr/share/sounds/sf2/default-GM.sf2",
+    "/usr/share/sounds/sf2/TimGM6mb.sf2",   "/usr/share/soundfonts/default.sf2",
     "/usr/share/soundfonts/FluidR3_GM.sf2",
 };
 
 // The default keeps what playback has always loaded first.
 constexpr std::array DefaultSoundFonts{
-    "/usr/share/sounds/sf2/default-GM.sf2",
-    "/usr/share/sounds/sf2/TimGM6mb.sf2",
-    "/usr/share/sounds/sf2/FluidR3_GM.sf2",
-    "/usr/share/soundfonts/default.sf2",
+    "/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2",
+    "/usr/share/sounds/sf2/FluidR3_GM.sf2", "/usr/share/soundfonts/default.sf2",
     "/usr/share/soundfonts/FluidR3_GM.sf2",
 };
 
@@ -75,12 +71,12 @@ TSoundFontProblem CheckSoundFont(const std::string& fileName) {
     // still be damaged further in, so a synthesizer loads it for real.
     if (const auto problem = CheckSoundFontHeader(fileName); problem != TSoundFontProblem::sfOk) return problem;
     const std::unique_ptr<fluid_settings_t, decltype(&delete_fluid_settings)> settings(new_fluid_settings(),
-                                                                                      delete_fluid_settings);
+                                                                                       delete_fluid_settings);
     if (!settings) return TSoundFontProblem::sfUnusable;
     fluid_settings_setint(settings.get(), "synth.reverb.active", 0);
     fluid_settings_setint(settings.get(), "synth.chorus.active", 0);
     const std::unique_ptr<fluid_synth_t, decltype(&delete_fluid_synth)> synth(new_fluid_synth(settings.get()),
-                                                                             delete_fluid_synth);
+                                                                              delete_fluid_synth);
     if (!synth || fluid_synth_sfload(synth.get(), fileName.c_str(), 0) == FLUID_FAILED)
         return TSoundFontProblem::sfUnusable;
     return TSoundFontProblem::sfOk;
@@ -88,16 +84,14 @@ TSoundFontProblem CheckSoundFont(const std::string& fileName) {
 
 std::string SoundFontProblemText(TSoundFontProblem problem, const std::string& fileName) {
     switch (problem) {
-    case TSoundFontProblem::sfOk:
-        return {};
-    case TSoundFontProblem::sfNotFound:
-        return fileName.empty() ? "No General MIDI SoundFont was found. Install a package that provides "
-                                  "/usr/share/sounds/sf2/default-GM.sf2, such as timgm6mb-soundfont."
-                                : "The SoundFont file was not found: " + fileName;
-    case TSoundFontProblem::sfNotSoundFont:
-        return "Not a SoundFont (.sf2 or .sf3 file): " + fileName;
-    case TSoundFontProblem::sfUnusable:
-        return "The SoundFont could not be loaded (the file is damaged or of an unsupported kind): " + fileName;
+        case TSoundFontProblem::sfOk: return {};
+        case TSoundFontProblem::sfNotFound:
+            return fileName.empty() ? "No General MIDI SoundFont was found. Install a package that provides "
+                                      "/usr/share/sounds/sf2/default-GM.sf2, such as timgm6mb-soundfont."
+                                    : "The SoundFont file was not found: " + fileName;
+        case TSoundFontProblem::sfNotSoundFont: return "Not a SoundFont (.sf2 or .sf3 file): " + fileName;
+        case TSoundFontProblem::sfUnusable:
+            return "The SoundFont could not be loaded (the file is damaged or of an unsupported kind): " + fileName;
     }
     return {};
 }

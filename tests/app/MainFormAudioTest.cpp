@@ -63,7 +63,11 @@ protected:
 Bytes Flute(int seconds, int pitch = 69) {
     MidiBuilder midi(1, 480);
     midi.Track().Tempo(0, 500000).KeySig(0, 0, true).End();
-    midi.Track().Name("Flute").Program(0, 0, 73).Note(0, static_cast<std::uint32_t>(960 * seconds), 0, pitch, 100).End();
+    midi.Track()
+        .Name("Flute")
+        .Program(0, 0, 73)
+        .Note(0, static_cast<std::uint32_t>(960 * seconds), 0, pitch, 100)
+        .End();
     return midi.Bytes();
 }
 
@@ -167,7 +171,8 @@ private slots:
         const double to = PitchHz(moved);
         QVERIFY2(std::abs(from - 880.0) < 880.0 * 0.01, qPrintable(QString::number(from)));
         // In semitones, within a third of one (the SoundFont's samples are tuned each a little apart).
-        QVERIFY2(std::abs(12 * std::log2(to / from) + 5.0) < 0.3, qPrintable(QStringLiteral("%1 Hz to %2 Hz").arg(from).arg(to)));
+        QVERIFY2(std::abs(12 * std::log2(to / from) + 5.0) < 0.3,
+                 qPrintable(QStringLiteral("%1 Hz to %2 Hz").arg(from).arg(to)));
         QVERIFY(std::abs(korvalin::test::SoxiSeconds(QFile::encodeName(moved).toStdString()).value_or(0) - 7.0) < 0.14);
     }
 

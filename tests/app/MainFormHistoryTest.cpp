@@ -205,8 +205,8 @@ private slots:
         // One quarter note: the coarsest grid holds it, and nothing moved.
         FForm->SaveAnswer = FFiles->filePath(QStringLiteral("tune.musicxml"));
         FForm->btnExportClick();
-        QVERIFY2(FForm->lblStatus->text().endsWith(
-                     QStringLiteral("Readable: grid 1/8 (auto) · tuplets: 0 · notes moved: 0, by at most 0.00 of a quarter")),
+        QVERIFY2(FForm->lblStatus->text().endsWith(QStringLiteral(
+                     "Readable: grid 1/8 (auto) · tuplets: 0 · notes moved: 0, by at most 0.00 of a quarter")),
                  qPrintable(FForm->lblStatus->text()));
 
         // As played, the grid list is the three grids again, on 1/16.
@@ -291,7 +291,8 @@ private slots:
         Open(lower);
         Open(other);
         Open(upper);
-        QCOMPARE(FForm->History().Entries(), QStringList({QStringLiteral("O\t") + upper, QStringLiteral("O\t") + other}));
+        QCOMPARE(FForm->History().Entries(),
+                 QStringList({QStringLiteral("O\t") + upper, QStringLiteral("O\t") + other}));
         QCOMPARE(Stored().size(), std::size_t{2});
     }
 
@@ -300,7 +301,8 @@ private slots:
         const QString upper = Missing(QStringLiteral("Ä.mid"));
         FForm->History().Add(lower, false);
         FForm->History().Add(upper, false);
-        QCOMPARE(FForm->History().Entries(), QStringList({QStringLiteral("O\t") + upper, QStringLiteral("O\t") + lower}));
+        QCOMPARE(FForm->History().Entries(),
+                 QStringList({QStringLiteral("O\t") + upper, QStringLiteral("O\t") + lower}));
     }
 
     void aSavedFileKeepsItsMarkWhenOpenedAgain() {

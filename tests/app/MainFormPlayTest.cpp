@@ -213,11 +213,10 @@ private slots:
             if (label->wordWrap())
                 QVERIFY2(label->heightForWidth(label->width()) <= label->height(), qPrintable(label->objectName()));
             else
-                QVERIFY2(label->sizeHint().width() <= label->width(),
-                         qPrintable(QStringLiteral("%1: %2 > %3")
-                                        .arg(label->objectName())
-                                        .arg(label->sizeHint().width())
-                                        .arg(label->width())));
+                QVERIFY2(label->sizeHint().width() <= label->width(), qPrintable(QStringLiteral("%1: %2 > %3")
+                                                                                     .arg(label->objectName())
+                                                                                     .arg(label->sizeHint().width())
+                                                                                     .arg(label->width())));
         }
         QVERIFY(checked >= 10);
         for (QPushButton* button : FForm->findChildren<QPushButton*>()) {
@@ -226,10 +225,9 @@ private slots:
             option.initFrom(button);
             const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, &option, button);
             const int need = button->fontMetrics().horizontalAdvance(button->text()) + margin;
-            QVERIFY2(need <= button->width(), qPrintable(QStringLiteral("%1: %2 > %3")
-                                                             .arg(button->objectName())
-                                                             .arg(need)
-                                                             .arg(button->width())));
+            QVERIFY2(
+                need <= button->width(),
+                qPrintable(QStringLiteral("%1: %2 > %3").arg(button->objectName()).arg(need).arg(button->width())));
         }
         // The track panel's captions keep the margin its controls keep.
         QVERIFY(FForm->lblGrid->geometry().right() <= FForm->cbGrid->geometry().right());
@@ -284,10 +282,10 @@ private slots:
         QTest::keyClick(&f, Qt::Key_F11);
         QVERIFY(!f.FViewerFullScreen);
 
-        for (const auto& [button, keys] : {std::pair{f.btnOpen, "Ctrl+O"}, std::pair{f.btnPrint, "Ctrl+P"},
-                                          std::pair{f.btnExport, "Ctrl+S"}, std::pair{f.btnFullScreen, "F11"},
-                                          std::pair{f.btnZoomIn, "Ctrl++"}, std::pair{f.btnZoomOut, "Ctrl+-"},
-                                          std::pair{f.btnPause, "Пробел"}})
+        for (const auto& [button, keys] :
+             {std::pair{f.btnOpen, "Ctrl+O"}, std::pair{f.btnPrint, "Ctrl+P"}, std::pair{f.btnExport, "Ctrl+S"},
+              std::pair{f.btnFullScreen, "F11"}, std::pair{f.btnZoomIn, "Ctrl++"}, std::pair{f.btnZoomOut, "Ctrl+-"},
+              std::pair{f.btnPause, "Пробел"}})
             QVERIFY2(button->toolTip().endsWith(QStringLiteral("(%1)").arg(QString::fromUtf8(keys))),
                      qPrintable(button->toolTip()));
         SetEnglish(true);

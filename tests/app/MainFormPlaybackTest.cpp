@@ -155,8 +155,8 @@ private:
     }
     // Temporary files are made readable and writable by their owner only.
     static bool OwnerOnly(const QString& path) {
-        return QFile::permissions(path) == (QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                            QFileDevice::ReadUser | QFileDevice::WriteUser);
+        return QFile::permissions(path) ==
+               (QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
     }
     static korvalin::TMidiFile Load(const QString& path) {
         korvalin::TMidiFile midi;

@@ -80,9 +80,8 @@ int PageCount(const QString& pdf) {
 }
 
 QString PageText(const QString& pdf, int page) {
-    return Poppler(QStringLiteral("pdftotext"),
-                   {QStringLiteral("-f"), QString::number(page), QStringLiteral("-l"), QString::number(page), pdf,
-                    QStringLiteral("-")});
+    return Poppler(QStringLiteral("pdftotext"), {QStringLiteral("-f"), QString::number(page), QStringLiteral("-l"),
+                                                 QString::number(page), pdf, QStringLiteral("-")});
 }
 
 QByteArray ReadAll(const QString& fileName) {

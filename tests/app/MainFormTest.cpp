@@ -272,27 +272,48 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("parent");
         QTest::addColumn<int>("moveWithWidth");  // 0 fixed, 1 anchored right, 2 stretches
-        QTest::newRow("pnlTop") << "pnlTop" << "frmMain" << 2;
-        QTest::newRow("lblTempo") << "lblTempo" << "pnlTop" << 0;
-        QTest::newRow("rbRussian") << "rbRussian" << "pnlTop" << 1;
-        QTest::newRow("rbEnglish") << "rbEnglish" << "pnlTop" << 1;
-        QTest::newRow("btnRecent") << "btnRecent" << "pnlTop" << 0;
-        QTest::newRow("edtFileName") << "edtFileName" << "pnlTop" << 2;
-        QTest::newRow("btnOpen") << "btnOpen" << "pnlTop" << 1;
-        QTest::newRow("pnlLeft") << "pnlLeft" << "frmMain" << 0;
-        QTest::newRow("pnlTrackSettings") << "pnlTrackSettings" << "pnlLeft" << 0;
-        QTest::newRow("pnlMidiSettings") << "pnlMidiSettings" << "pnlLeft" << 0;
-        QTest::newRow("lvTracks") << "lvTracks" << "pnlLeft" << 0;
-        QTest::newRow("btnPreview") << "btnPreview" << "pnlTrackSettings" << 0;
-        QTest::newRow("cbNotation") << "cbNotation" << "pnlTrackSettings" << 0;
-        QTest::newRow("btnPlayTransposed") << "btnPlayTransposed" << "pnlTrackSettings" << 0;
-        QTest::newRow("btnSaveMidi") << "btnSaveMidi" << "pnlMidiSettings" << 0;
-        QTest::newRow("Splitter") << "Splitter" << "frmMain" << 0;
-        QTest::newRow("pnlViewer") << "pnlViewer" << "frmMain" << 2;
-        QTest::newRow("pnlViewerTools") << "pnlViewerTools" << "pnlViewer" << 2;
-        QTest::newRow("btnZoomOut") << "btnZoomOut" << "pnlViewerTools" << 1;
-        QTest::newRow("btnCollapseViewer") << "btnCollapseViewer" << "pnlViewerTools" << 1;
-        QTest::newRow("pnlStatus") << "pnlStatus" << "frmMain" << 2;
+        QTest::newRow("pnlTop") << "pnlTop"
+                                << "frmMain" << 2;
+        QTest::newRow("lblTempo") << "lblTempo"
+                                  << "pnlTop" << 0;
+        QTest::newRow("rbRussian") << "rbRussian"
+                                   << "pnlTop" << 1;
+        QTest::newRow("rbEnglish") << "rbEnglish"
+                                   << "pnlTop" << 1;
+        QTest::newRow("btnRecent") << "btnRecent"
+                                   << "pnlTop" << 0;
+        QTest::newRow("edtFileName") << "edtFileName"
+                                     << "pnlTop" << 2;
+        QTest::newRow("btnOpen") << "btnOpen"
+                                 << "pnlTop" << 1;
+        QTest::newRow("pnlLeft") << "pnlLeft"
+                                 << "frmMain" << 0;
+        QTest::newRow("pnlTrackSettings") << "pnlTrackSettings"
+                                          << "pnlLeft" << 0;
+        QTest::newRow("pnlMidiSettings") << "pnlMidiSettings"
+                                         << "pnlLeft" << 0;
+        QTest::newRow("lvTracks") << "lvTracks"
+                                  << "pnlLeft" << 0;
+        QTest::newRow("btnPreview") << "btnPreview"
+                                    << "pnlTrackSettings" << 0;
+        QTest::newRow("cbNotation") << "cbNotation"
+                                    << "pnlTrackSettings" << 0;
+        QTest::newRow("btnPlayTransposed") << "btnPlayTransposed"
+                                           << "pnlTrackSettings" << 0;
+        QTest::newRow("btnSaveMidi") << "btnSaveMidi"
+                                     << "pnlMidiSettings" << 0;
+        QTest::newRow("Splitter") << "Splitter"
+                                  << "frmMain" << 0;
+        QTest::newRow("pnlViewer") << "pnlViewer"
+                                   << "frmMain" << 2;
+        QTest::newRow("pnlViewerTools") << "pnlViewerTools"
+                                        << "pnlViewer" << 2;
+        QTest::newRow("btnZoomOut") << "btnZoomOut"
+                                    << "pnlViewerTools" << 1;
+        QTest::newRow("btnCollapseViewer") << "btnCollapseViewer"
+                                           << "pnlViewerTools" << 1;
+        QTest::newRow("pnlStatus") << "pnlStatus"
+                                   << "frmMain" << 2;
     }
 
     void layoutFollowsTheDesign() {
@@ -364,8 +385,9 @@ private slots:
                 if (child->isVisible()) shown << child;
             for (qsizetype i = 0; i < shown.size(); ++i)
                 for (qsizetype j = i + 1; j < shown.size(); ++j)
-                    QVERIFY2(!shown[i]->geometry().intersects(shown[j]->geometry()),
-                             qPrintable(shown[i]->objectName() + QStringLiteral(" overlaps ") + shown[j]->objectName()));
+                    QVERIFY2(
+                        !shown[i]->geometry().intersects(shown[j]->geometry()),
+                        qPrintable(shown[i]->objectName() + QStringLiteral(" overlaps ") + shown[j]->objectName()));
         }
         QVERIFY(f.btnZoomOut->geometry().right() < f.btnCollapseViewer->geometry().left());
         QVERIFY(f.btnRecent->geometry().right() < f.edtFileName->geometry().left());
@@ -813,11 +835,13 @@ private slots:
         QTest::addColumn<bool>("english");
         QTest::addColumn<QString>("status");
         QTest::newRow("Russian") << false
-                                 << QStringLiteral("Формат 1 · PPQN 480 · размер 3/4 · партий: 2 · служебных дорожек: 1"
-                                                   " · остальные файлы пропущены: 2");
+                                 << QStringLiteral(
+                                        "Формат 1 · PPQN 480 · размер 3/4 · партий: 2 · служебных дорожек: 1"
+                                        " · остальные файлы пропущены: 2");
         QTest::newRow("English") << true
-                                 << QStringLiteral("Format 1 · PPQN 480 · time 3/4 · parts: 2 · service tracks: 1"
-                                                   " · other files ignored: 2");
+                                 << QStringLiteral(
+                                        "Format 1 · PPQN 480 · time 3/4 · parts: 2 · service tracks: 1"
+                                        " · other files ignored: 2");
     }
 
     void commandLineOpensTheFirstFileAndSaysTheOthersWereIgnored() {

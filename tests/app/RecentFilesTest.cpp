@@ -63,7 +63,8 @@ private slots:
 
     void theListIsLimitedAndOutOfRangeIndicesAnswerNothing() {
         const auto history = Make();
-        for (int i = 0; i <= korvalin::MaxRecentFiles; ++i) history->Add(Missing(QStringLiteral("f%1.mid").arg(i)), false);
+        for (int i = 0; i <= korvalin::MaxRecentFiles; ++i)
+            history->Add(Missing(QStringLiteral("f%1.mid").arg(i)), false);
         QCOMPARE(history->Entries().size(), korvalin::MaxRecentFiles);
         QCOMPARE(history->Path(0), Missing(QStringLiteral("f%1.mid").arg(korvalin::MaxRecentFiles)));
         QCOMPARE(history->Path(-1), QString());

@@ -51,10 +51,12 @@ private slots:
 
     void withoutAScoreNothingIsAskedOrWritten() {
         QVERIFY(!FPrinting->HasScore());
-        QCOMPARE(FPrinting->SavePdf(File(QStringLiteral("a.pdf")), false).Outcome, TScorePrinting::TOutcome::poDeclined);
+        QCOMPARE(FPrinting->SavePdf(File(QStringLiteral("a.pdf")), false).Outcome,
+                 TScorePrinting::TOutcome::poDeclined);
         QVERIFY(!QFile::exists(File(QStringLiteral("a.pdf"))));
         int asked = 0;
-        const auto result = FPrinting->Print(QStringLiteral("a"), [&asked](QPrinter&) { return ++asked > 0; }, false);
+        const auto result = FPrinting->Print(
+            QStringLiteral("a"), [&asked](QPrinter&) { return ++asked > 0; }, false);
         QCOMPARE(result.Outcome, TScorePrinting::TOutcome::poDeclined);
         QCOMPARE(asked, 0);
     }
@@ -87,7 +89,8 @@ private slots:
 
     void printingGoesToThePrinterTheDialogChose() {
         FPrinting->SetScore(korvalin::test::ScoreDocument(QStringLiteral("Minuet"), {QStringLiteral("Flute")}));
-        const auto declined = FPrinting->Print(QStringLiteral("minuet"), [](QPrinter&) { return false; }, false);
+        const auto declined = FPrinting->Print(
+            QStringLiteral("minuet"), [](QPrinter&) { return false; }, false);
         QCOMPARE(declined.Outcome, TScorePrinting::TOutcome::poDeclined);
 
         QString documentName;

@@ -25,8 +25,8 @@ std::filesystem::path WriteDuet(const std::filesystem::path& folder) {
     midi.Track().Name("Cello").Program(0, 1, 42).Note(0, 480 * 3, 1, 45).End();
     const auto path = folder / "duet.mid";
     const auto bytes = midi.Bytes();
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return path;
 }
 
@@ -42,9 +42,10 @@ TEST(CliAudio, WritesEachTypeWithTheNewKeyTempoAndParts) {
         double MusicSeconds;
         const char* Says;
     };
-    for (const TCase& c : {TCase{"same.wav", {}, 3.0, "the file as it is"},
-                           TCase{"slow.flac", {"--tempo", "60", "--key", "e minor"}, 6.0, "E minor (-5 semitones), 60 BPM"},
-                           TCase{"cello.ogg", {"--tracks", "3", "--fifths", "-1"}, 1.5, "D minor (+5 semitones)"}}) {
+    for (const TCase& c :
+         {TCase{"same.wav", {}, 3.0, "the file as it is"},
+          TCase{"slow.flac", {"--tempo", "60", "--key", "e minor"}, 6.0, "E minor (-5 semitones), 60 BPM"},
+          TCase{"cello.ogg", {"--tracks", "3", "--fifths", "-1"}, 1.5, "D minor (+5 semitones)"}}) {
         SCOPED_TRACE(c.Name);
         const auto target = scratch.Path() / c.Name;
         std::vector<std::string> args{"audio", midi.string(), target.string()};

@@ -66,7 +66,6 @@ std::set<std::string> FilesBelow(const fs::path& dir) {
 
 class CliBatch : public ::testing::Test {
 protected:
-
     std::string Write(const std::string& relative, const Bytes& bytes) const {
         const auto path = FDir / relative;
         fs::create_directories(path.parent_path());
@@ -92,12 +91,11 @@ protected:
 
 TEST_F(CliBatch, ConvertsATreeAsSingleConvertsWouldAndGoesOnPastABadFile) {
     WriteTree();
-    const auto batch = Run({"convert", "--out-dir", Path("out"), "--recursive", "--jobs", "2", "--grid", "8",
-                            "--name", "1=Lead", "--report", Path("report.jsonl"), Path("in")});
+    const auto batch = Run({"convert", "--out-dir", Path("out"), "--recursive", "--jobs", "2", "--grid", "8", "--name",
+                            "1=Lead", "--report", Path("report.jsonl"), Path("in")});
     EXPECT_EQ(batch.ExitCode, 1);
     EXPECT_EQ(batch.Out, "");
-    EXPECT_NE(batch.Err.find(Path("in/broken.mid") + ": The file is too short to be a MIDI file\n"),
-              std::string::npos)
+    EXPECT_NE(batch.Err.find(Path("in/broken.mid") + ": The file is too short to be a MIDI file\n"), std::string::npos)
         << batch.Err;
     EXPECT_NE(batch.Err.find("1 of 4 files failed"), std::string::npos) << batch.Err;
 
@@ -108,8 +106,8 @@ TEST_F(CliBatch, ConvertsATreeAsSingleConvertsWouldAndGoesOnPastABadFile) {
         fs::path source = fs::path("in") / name;
         source.replace_extension(name.find("tune") != std::string::npos ? ".MIDI" : ".mid");
         fs::create_directories(fs::path(Path("single/" + name)).parent_path());
-        const auto single = Run({"convert", Path(source.string()), Path("single/" + name), "--grid", "8", "--name",
-                                 "1=Lead"});
+        const auto single =
+            Run({"convert", Path(source.string()), Path("single/" + name), "--grid", "8", "--name", "1=Lead"});
         ASSERT_EQ(single.ExitCode, 0) << single.Err;
         EXPECT_EQ(ReadText(Path("out/" + name)), ReadText(Path("single/" + name))) << name;
     }
@@ -118,8 +116,7 @@ TEST_F(CliBatch, ConvertsATreeAsSingleConvertsWouldAndGoesOnPastABadFile) {
     // One complete line per file, in the order the files were found.
     const auto lines = JsonLines(ReadText(Path("report.jsonl")));
     ASSERT_EQ(lines.size(), 4u);
-    const std::vector<std::string> inputs = {"in/a/song.mid", "in/b/deep/tune.MIDI", "in/b/song.mid",
-                                             "in/broken.mid"};
+    const std::vector<std::string> inputs = {"in/a/song.mid", "in/b/deep/tune.MIDI", "in/b/song.mid", "in/broken.mid"};
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const auto& line = lines[i];
         std::vector<std::string> members;
@@ -143,8 +140,8 @@ TEST_F(CliBatch, ConvertsATreeAsSingleConvertsWouldAndGoesOnPastABadFile) {
 
 TEST_F(CliBatch, FilesOfOneNameGivenTogetherDoNotOverwriteEachOther) {
     WriteTree();
-    const auto result = Run({"convert", "--out-dir", Path("out"), Path("in/a/song.mid"), Path("in/b/song.mid"),
-                             Path("in/b")});
+    const auto result =
+        Run({"convert", "--out-dir", Path("out"), Path("in/a/song.mid"), Path("in/b/song.mid"), Path("in/b")});
     EXPECT_EQ(result.ExitCode, 1);
     // The folder without --recursive gives only its own song.mid, which also collides.
     EXPECT_NE(result.Err.find("2 of 3 files failed"), std::string::npos) << result.Err;
@@ -168,7 +165,8 @@ TEST_F(CliBatch, WrongUsageIsRefusedBeforeAnyWork) {
         EXPECT_EQ(result.ExitCode, 2) << args.back() << result.Err;
         EXPECT_NE(result.Err.find("usage: "), std::string::npos);
     }
-    const auto noReport = Run({"convert", "--out-dir", Path("out"), "--report", Path("in/notes.txt/r.jsonl"), Path("in")});
+    const auto noReport =
+        Run({"convert", "--out-dir", Path("out"), "--report", Path("in/notes.txt/r.jsonl"), Path("in")});
     EXPECT_EQ(noReport.ExitCode, 1);
     EXPECT_NE(noReport.Err.find("in/notes.txt"), std::string::npos) << noReport.Err;
     EXPECT_FALSE(fs::exists(Path("out")));
@@ -181,7 +179,7 @@ TEST_F(CliBatch, InfoGivesOneLinePerFileEqualToItsSingleObject) {
     EXPECT_EQ(result.ExitCode, 1);
     const auto lines = JsonLines(result.Out);
     const std::vector<std::string> files = {"in/a/song.mid", "in/b/deep/tune.MIDI", "in/b/song.mid",
-                                            "in/broken.mid", "in/a/song.mid", "in/missing.mid"};
+                                            "in/broken.mid", "in/a/song.mid",       "in/missing.mid"};
     ASSERT_EQ(lines.size(), files.size()) << result.Out;
     for (std::size_t i = 0; i < files.size(); ++i) {
         EXPECT_EQ(lines[i].begin().key(), "file");
@@ -193,7 +191,8 @@ TEST_F(CliBatch, InfoGivesOneLinePerFileEqualToItsSingleObject) {
             EXPECT_EQ(object, json::parse(single.Out)) << files[i];
         } else {
             EXPECT_EQ(single.ExitCode, 1);
-            EXPECT_EQ(lines[i], (json{{"file", Path(files[i])}, {"error", single.Err.substr(0, single.Err.size() - 1)}}));
+            EXPECT_EQ(lines[i],
+                      (json{{"file", Path(files[i])}, {"error", single.Err.substr(0, single.Err.size() - 1)}}));
             EXPECT_NE(result.Err.find(Path(files[i]) + ": " + single.Err), std::string::npos) << result.Err;
         }
     }
@@ -206,7 +205,8 @@ TEST_F(CliBatch, AnInterruptLeavesOnlyWholeFiles) {
     midi.Track().Name("Study").Tempo(0, 500000).End();
     for (int voice = 0; voice < 4; ++voice) {
         auto& track = midi.Track();
-        for (int i = 0; i < 3000; ++i) track.Note(0, 120 + static_cast<std::uint32_t>(i % 3) * 60, voice, 40 + voice * 12 + i % 11);
+        for (int i = 0; i < 3000; ++i)
+            track.Note(0, 120 + static_cast<std::uint32_t>(i % 3) * 60, voice, 40 + voice * 12 + i % 11);
         track.End();
     }
     const Bytes bytes = midi.Bytes();
@@ -215,8 +215,8 @@ TEST_F(CliBatch, AnInterruptLeavesOnlyWholeFiles) {
     const std::string whole = ReadText(Path("single.musicxml"));
 
     const std::string tool = KORVALIN_CLI;
-    const std::vector<std::string> args = {tool, "convert", "--out-dir", Path("out"), "--jobs", "2", "--report",
-                                           Path("report.jsonl"), Path("in")};
+    const std::vector<std::string> args = {tool, "convert",  "--out-dir",          Path("out"), "--jobs",
+                                           "2",  "--report", Path("report.jsonl"), Path("in")};
     std::vector<char*> argv;
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);

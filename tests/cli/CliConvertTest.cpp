@@ -77,8 +77,8 @@ TEST_F(CliConvert, ChoicesGiveTheWindowsDocumentWithPartsInFileOrder) {
     Track(3).ClefMode = TClefMode::cmTreble;
     Track(3).ExportName = "Left & <hand>";
     Track(2).ClefMode = TClefMode::cmBass;
-    ASSERT_EQ(Run({"convert", FInput, out, "--tracks", "3,2", "--grid", "8", "--clef", "3=treble", "--clef",
-                   "2=bass", "--name", "3=Left & <hand>"}),
+    ASSERT_EQ(Run({"convert", FInput, out, "--tracks", "3,2", "--grid", "8", "--clef", "3=treble", "--clef", "2=bass",
+                   "--name", "3=Left & <hand>"}),
               0)
         << FErr;
     EXPECT_EQ(ReadText(out), BuildMusicXmlText(FMidi, std::vector<const TMidiTrack*>{&Track(2), &Track(3)}, out, 8));
@@ -116,7 +116,8 @@ TEST_F(CliConvert, AutomaticGridAndReportSayWhatReadableNotationDid) {
     TExportOptions options;
     options.Notation = TNotationMode::nmReadable;
     options.AutoGrid = true;
-    EXPECT_EQ(ReadText(out), BuildMusicXmlText(file, std::vector<const TMidiTrack*>{file.Tracks()[1].get()}, out, 16, options));
+    EXPECT_EQ(ReadText(out),
+              BuildMusicXmlText(file, std::vector<const TMidiTrack*>{file.Tracks()[1].get()}, out, 16, options));
     const auto json = nlohmann::json::parse(ReadText(report));
     ASSERT_EQ(json["parts"].size(), 1u);
     const auto& part = json["parts"][0];
@@ -177,19 +178,24 @@ TEST_F(CliConvert, AFilePlayedFreelyIsReportedWithItsTempoCurveAndCanBeCorrected
     EXPECT_NE(ReadText(out).find("<beats>2</beats>"), std::string::npos);
 
     // The file's own timing, as asked: no performance, the exporter's document on the file's ticks.
-    ASSERT_EQ(Run({"convert", input, out, "--notation", "readable", "--timing", "file", "--report", report}), 0) << FErr;
+    ASSERT_EQ(Run({"convert", input, out, "--notation", "readable", "--timing", "file", "--report", report}), 0)
+        << FErr;
     EXPECT_FALSE(nlohmann::json::parse(ReadText(report)).contains("performance"));
     TMidiFile file;
     file.LoadFromFile(input);
     TExportOptions options;
     options.Notation = TNotationMode::nmReadable;
     options.Performance.Timing = TPerformanceTiming::ptFile;
-    EXPECT_EQ(ReadText(out), BuildMusicXmlText(file, std::vector<const TMidiTrack*>{file.Tracks()[1].get()}, out, 16, options));
+    EXPECT_EQ(ReadText(out),
+              BuildMusicXmlText(file, std::vector<const TMidiTrack*>{file.Tracks()[1].get()}, out, 16, options));
 
     const std::string none = Target("none.musicxml");
-    for (const std::vector<std::string>& wrong :
-         {std::vector<std::string>{"--meter", "3/5"}, {"--meter", "x"}, {"--first-beat", "-1"}, {"--first-beat", "2:5"},
-          {"--timing", "free"}, {"--timing", "file", "--meter", "3/4"}}) {
+    for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--meter", "3/5"},
+                                                  {"--meter", "x"},
+                                                  {"--first-beat", "-1"},
+                                                  {"--first-beat", "2:5"},
+                                                  {"--timing", "free"},
+                                                  {"--timing", "file", "--meter", "3/4"}}) {
         std::vector<std::string> args = {"convert", input, none, "--notation", "readable"};
         args.insert(args.end(), wrong.begin(), wrong.end());
         EXPECT_EQ(Run(args), 2) << wrong.front();

@@ -36,7 +36,9 @@ protected:
         return path.string();
     }
 
-    RunResult Run(const std::vector<std::string>& args) const { return korvalin::test::RunTool(KORVALIN_CLI, args, FDir); }
+    RunResult Run(const std::vector<std::string>& args) const {
+        return korvalin::test::RunTool(KORVALIN_CLI, args, FDir);
+    }
 
     // The document read back by Python's strict parser and printed again on one
     // line; fails the test when it does not parse.
@@ -56,7 +58,12 @@ protected:
     static Bytes ThreeTrackSong() {
         MidiBuilder midi(1, 480);
         midi.Track().Name("My Song").Tempo(0, 500000).TimeSig(0, 3, 2).KeySig(0, -3, false).End();
-        midi.Track().Name("Piano").Instrument("Grand").Program(0, 0, 1).Note(0, 480, 0, 60, 90).Note(0, 240, 0, 79, 70)
+        midi.Track()
+            .Name("Piano")
+            .Instrument("Grand")
+            .Program(0, 0, 1)
+            .Note(0, 480, 0, 60, 90)
+            .Note(0, 240, 0, 79, 70)
             .End();
         midi.Track().Name("Bass").Note(0, 960, 1, 40, 100).Note(0, 960, 1, 67, 101).End();
         return midi.Bytes();
@@ -155,7 +162,8 @@ TEST_F(CliInfo, ReportsHowReadableNotationWritesEachTrack) {
     EXPECT_NE(text.Out.find("4\tTune\t2\tC5 \u2013 D5\tAutomatic\tsingle\n"), std::string::npos) << text.Out;
     const std::string json = Canonical(Run({"info", "--json", file}).Out);
     std::vector<std::string> staves;
-    for (auto at = json.find("\"readableStaves\": \""); at != std::string::npos; at = json.find("\"readableStaves\": \"", at + 1)) {
+    for (auto at = json.find("\"readableStaves\": \""); at != std::string::npos;
+         at = json.find("\"readableStaves\": \"", at + 1)) {
         const auto from = at + 19;
         staves.push_back(json.substr(from, json.find('"', from) - from));
     }
@@ -199,8 +207,7 @@ TEST_F(CliInfo, JsonEscapesTextAndKeepsUtf8) {
     EXPECT_NE(result.Out.find("\"instrumentName\":\"Скрипка\""), std::string::npos) << result.Out;
     const auto canonical = Canonical(result.Out);
     EXPECT_NE(canonical.find(R"("name": "\"A\\B\"\u0000\u0001\t\n\u001f\u007f")"), std::string::npos) << canonical;
-    EXPECT_NE(canonical.find(R"("instrumentName": "\u0421\u043a\u0440\u0438\u043f\u043a\u0430")"),
-              std::string::npos)
+    EXPECT_NE(canonical.find(R"("instrumentName": "\u0421\u043a\u0440\u0438\u043f\u043a\u0430")"), std::string::npos)
         << canonical;
 }
 
@@ -254,8 +261,7 @@ TEST_F(CliInfo, WrongUsageShowsTheUsageAndStatusTwo) {
         const auto result = Run(args);
         EXPECT_EQ(result.ExitCode, 2) << args.size();
         EXPECT_EQ(result.Out, "");
-        EXPECT_NE(result.Err.find("usage: korvalin-cli info [--json [--notes]] FILE"), std::string::npos)
-            << result.Err;
+        EXPECT_NE(result.Err.find("usage: korvalin-cli info [--json [--notes]] FILE"), std::string::npos) << result.Err;
     }
 }
 

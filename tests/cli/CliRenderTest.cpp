@@ -58,7 +58,8 @@ protected:
         const fs::path runtime = FDir / "runtime";
         fs::create_directories(runtime);
         fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
-        std::string command = "XDG_RUNTIME_DIR=" + ShellQuoted(runtime.string()) + " " + ShellQuoted(KORVALIN_CLI) + " render";
+        std::string command =
+            "XDG_RUNTIME_DIR=" + ShellQuoted(runtime.string()) + " " + ShellQuoted(KORVALIN_CLI) + " render";
         for (const auto& arg : args) command += " " + ShellQuoted(arg);
         command += " >/dev/null 2>" + ShellQuoted((FDir / "stderr.txt").string()) + " </dev/null";
         const int status = std::system(command.c_str());
@@ -69,9 +70,9 @@ protected:
     // A poppler tool's output for a file.
     std::string Poppler(const std::string& tool, const std::string& options, const fs::path& file) {
         const fs::path out = FDir / "poppler.txt";
-        const std::string command =
-            tool + " " + options + " " + ShellQuoted(file.string()) + " " + (tool == "pdftotext" ? "- " : "") + ">" +
-            ShellQuoted(out.string()) + " 2>/dev/null";
+        const std::string command = tool + " " + options + " " + ShellQuoted(file.string()) + " " +
+                                    (tool == "pdftotext" ? "- " : "") + ">" + ShellQuoted(out.string()) +
+                                    " 2>/dev/null";
         return std::system(command.c_str()) == 0 ? ReadText(out) : std::string();
     }
     int Pages(const fs::path& pdf) {

@@ -66,8 +66,7 @@ TEST_F(EventReader, RunningStatusSurvivesMetaEventsAndSystemBytes) {
 }
 
 TEST_F(EventReader, SysExCancelsRunningStatusAndMetaNeverSetsIt) {
-    EXPECT_EQ(FaultOf({0x00, 0x90, 0x3C, 0x40, 0x00, 0xF0, 0x01, 0xF7, 0x00, 0x3C, 0x00}),
-              TMidiFault::mfRunningStatus);
+    EXPECT_EQ(FaultOf({0x00, 0x90, 0x3C, 0x40, 0x00, 0xF0, 0x01, 0xF7, 0x00, 0x3C, 0x00}), TMidiFault::mfRunningStatus);
     EXPECT_EQ(FaultOf({0x00, 0x90, 0x3C, 0x40, 0x00, 0xF7, 0x00, 0x00, 0x3C, 0x00}), TMidiFault::mfRunningStatus);
     EXPECT_EQ(FaultOf({0x00, 0xFF, 0x2F, 0x00, 0x00, 0x3C, 0x00}), TMidiFault::mfRunningStatus);
     // A new status after the system-exclusive event starts running status again.
@@ -127,11 +126,10 @@ TEST(EventWriter, WhatIsWrittenReadsBackAsItself) {
         read.emplace_back(event.Delta, event.Status, event.MetaType,
                           Bytes(data, data + static_cast<std::ptrdiff_t>(event.DataLength)));
     }
-    const std::vector<std::tuple<std::uint32_t, int, int, Bytes>> expected = {
-        {0x4000, 0xFF, 0x03, text},
-        {0, 0xFF, 0x59, {0xF9, 0x01}},
-        {1, 0xFF, 0x51, {0xAB, 0xCD, 0xEF}},
-        {2, 0x93, 0, {0x3C, 0x40}}};
+    const std::vector<std::tuple<std::uint32_t, int, int, Bytes>> expected = {{0x4000, 0xFF, 0x03, text},
+                                                                              {0, 0xFF, 0x59, {0xF9, 0x01}},
+                                                                              {1, 0xFF, 0x51, {0xAB, 0xCD, 0xEF}},
+                                                                              {2, 0x93, 0, {0x3C, 0x40}}};
     EXPECT_EQ(read, expected);
     EXPECT_EQ(TempoFromData(std::span<const std::uint8_t, 3>(track.end() - 7, 3)), 0xABCDEFu);
 }

@@ -105,8 +105,8 @@ protected:
                 const auto it = lastEnd.find(key);
                 if (it != lastEnd.end()) {
                     EXPECT_LE(it->second, note->StartTick)
-                        << "track " << track.Index << ": overlapping notes on channel " << note->Channel
-                        << ", pitch " << note->Pitch;
+                        << "track " << track.Index << ": overlapping notes on channel " << note->Channel << ", pitch "
+                        << note->Pitch;
                 }
                 lastEnd[key] = std::max(it == lastEnd.end() ? note->EndTick : it->second, note->EndTick);
             }
@@ -114,9 +114,9 @@ protected:
                 EXPECT_EQ(track.MinPitch(), -1);
                 EXPECT_EQ(track.MaxPitch(), -1);
             } else {
-                const auto [lo, hi] = std::minmax_element(
-                    track.Notes().begin(), track.Notes().end(),
-                    [](const TMidiNote& a, const TMidiNote& b) { return a.Pitch < b.Pitch; });
+                const auto [lo, hi] =
+                    std::minmax_element(track.Notes().begin(), track.Notes().end(),
+                                        [](const TMidiNote& a, const TMidiNote& b) { return a.Pitch < b.Pitch; });
                 EXPECT_EQ(track.MinPitch(), lo->Pitch);
                 EXPECT_EQ(track.MaxPitch(), hi->Pitch);
             }

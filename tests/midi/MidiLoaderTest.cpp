@@ -415,8 +415,7 @@ TEST_F(Loader, NotesStandInTheOrderOfTheirEndingEvents) {
         .NoteOff(10, 1, 67)
         .NoteOff(10, 0, 60)
         .End();
-    EXPECT_EQ(NotesOfOnlyTrack(midi.Bytes()),
-              (NoteRows{{0, 10, 64, 65, 0}, {0, 20, 67, 68, 1}, {0, 30, 60, 61, 0}}));
+    EXPECT_EQ(NotesOfOnlyTrack(midi.Bytes()), (NoteRows{{0, 10, 64, 65, 0}, {0, 20, 67, 68, 1}, {0, 30, 60, 61, 0}}));
 }
 
 TEST_F(Loader, ChannelsPairTheirOwnNotes) {
@@ -442,8 +441,8 @@ TEST_F(Loader, PendingNotesDoNotCarryOverToTheNextChunk) {
 
 TEST_F(Loader, RunningStatusCarriesNoteOnsAndOffs) {
     // 90 3C 40 | 3E 40 | 3C 00 | 3E 00: two notes, the later ones by running status.
-    EXPECT_EQ(NotesOfOnlyTrack(OneChunk({0x00, 0x90, 0x3C, 0x40, 0x00, 0x3E, 0x41, 0x08, 0x3C, 0x00, 0x04, 0x3E,
-                                         0x00, 0x00, 0xFF, 0x2F, 0x00})),
+    EXPECT_EQ(NotesOfOnlyTrack(OneChunk({0x00, 0x90, 0x3C, 0x40, 0x00, 0x3E, 0x41, 0x08, 0x3C, 0x00, 0x04, 0x3E, 0x00,
+                                         0x00, 0xFF, 0x2F, 0x00})),
               (NoteRows{{0, 8, 60, 64, 0}, {0, 12, 62, 65, 0}}));
 }
 
@@ -475,9 +474,9 @@ TEST_F(Loader, NoteOffVelocityDoesNotMatter) {
 using LoaderEvents = LoaderTest;
 
 TEST_F(LoaderEvents, RunningStatusSurvivesAMetaEvent) {
-    EXPECT_EQ(NotesOfOnlyTrack(OneChunk({0x00, 0x90, 0x3C, 0x40,               //
-                                         0x00, 0xFF, 0x01, 0x02, 'h', 'i',      // text meta
-                                         0x06, 0x3C, 0x00})),                   // running note-off
+    EXPECT_EQ(NotesOfOnlyTrack(OneChunk({0x00, 0x90, 0x3C, 0x40,            //
+                                         0x00, 0xFF, 0x01, 0x02, 'h', 'i',  // text meta
+                                         0x06, 0x3C, 0x00})),               // running note-off
               (NoteRows{{0, 6, 60, 64, 0}}));
 }
 
@@ -762,12 +761,12 @@ TEST_F(LoaderNames, MalformedUtf8FallsBackAsAWhole) {
         midi.Track().Meta(0, 0x03, text).End();
         return Load(midi.Bytes()).Tracks()[0]->Name;
     };
-    EXPECT_EQ(nameOf({0xC0, 0x80}), "А\xD0\x82");                       // overlong NUL
-    EXPECT_EQ(nameOf({0xE0, 0x80, 0xAF}), "а\xD0\x82\xD0\x87");         // overlong '/'
-    EXPECT_EQ(nameOf({0xED, 0xA0, 0x80}), "н\xC2\xA0\xD0\x82");         // a UTF-16 surrogate
+    EXPECT_EQ(nameOf({0xC0, 0x80}), "А\xD0\x82");                              // overlong NUL
+    EXPECT_EQ(nameOf({0xE0, 0x80, 0xAF}), "а\xD0\x82\xD0\x87");                // overlong '/'
+    EXPECT_EQ(nameOf({0xED, 0xA0, 0x80}), "н\xC2\xA0\xD0\x82");                // a UTF-16 surrogate
     EXPECT_EQ(nameOf({0xF4, 0x90, 0x80, 0x80}), "ф\xD1\x92\xD0\x82\xD0\x82");  // beyond U+10FFFF
-    EXPECT_EQ(nameOf({'A', 0xE2, 0x82}), "Aв\xE2\x80\x9A");             // cut-off sequence
-    EXPECT_EQ(nameOf({'A', 0xD0, 0x9F, 0xFF}), "AР\xD1\x9Fя");          // valid start, bad byte later
+    EXPECT_EQ(nameOf({'A', 0xE2, 0x82}), "Aв\xE2\x80\x9A");                    // cut-off sequence
+    EXPECT_EQ(nameOf({'A', 0xD0, 0x9F, 0xFF}), "AР\xD1\x9Fя");                 // valid start, bad byte later
     EXPECT_EQ(nameOf({0xF8, 0x88, 0x80, 0x80, 0x80}), "ш\xE2\x82\xAC\xD0\x82\xD0\x82\xD0\x82");  // five-byte form
 }
 
@@ -786,8 +785,8 @@ Bytes Melody(std::initializer_list<std::pair<int, std::uint32_t>> notes, int cha
 }
 
 TEST_F(KeyEstimation, ACMajorScaleIsCMajor) {
-    const auto file = Load(Melody({{60, 480}, {62, 480}, {64, 480}, {65, 480}, {67, 480}, {69, 480}, {71, 480},
-                                   {72, 480}}));
+    const auto file =
+        Load(Melody({{60, 480}, {62, 480}, {64, 480}, {65, 480}, {67, 480}, {69, 480}, {71, 480}, {72, 480}}));
     EXPECT_TRUE(file.KeyWasEstimated);
     EXPECT_FALSE(file.HasKeySignature);
     EXPECT_EQ(file.KeyFifths, 0);
@@ -796,8 +795,8 @@ TEST_F(KeyEstimation, ACMajorScaleIsCMajor) {
 }
 
 TEST_F(KeyEstimation, SharpTonicsAreSpelledAsTheTableSays) {
-    const auto cSharp = Load(Melody({{61, 480}, {63, 480}, {65, 480}, {66, 480}, {68, 480}, {70, 480}, {72, 480},
-                                     {73, 480}}));
+    const auto cSharp =
+        Load(Melody({{61, 480}, {63, 480}, {65, 480}, {66, 480}, {68, 480}, {70, 480}, {72, 480}, {73, 480}}));
     EXPECT_EQ(cSharp.KeyName(), "C# major");
     EXPECT_EQ(cSharp.KeyFifths, 7);
 

@@ -11,8 +11,8 @@ namespace korvalin {
 namespace {
 
 TEST(PitchName, NamesEveryPitchClassWithSharps) {
-    const std::array<const char*, 12> names = {"C4", "C#4", "D4", "D#4", "E4", "F4",
-                                               "F#4", "G4", "G#4", "A4", "A#4", "B4"};
+    const std::array<const char*, 12> names = {"C4",  "C#4", "D4",  "D#4", "E4",  "F4",
+                                               "F#4", "G4",  "G#4", "A4",  "A#4", "B4"};
     for (int i = 0; i < 12; ++i) EXPECT_EQ(PitchName(60 + i), names[static_cast<std::size_t>(i)]) << 60 + i;
 }
 
@@ -57,15 +57,15 @@ TEST(KeyNameFromFifths, ClampsFifthsBeyondSeven) {
 }
 
 TEST(TonicPitchClass, GivesTheTonicOfMajorAndMinorKeys) {
-    EXPECT_EQ(TonicPitchClass(0, false), 0);   // C major
-    EXPECT_EQ(TonicPitchClass(0, true), 9);    // A minor
-    EXPECT_EQ(TonicPitchClass(1, false), 7);   // G major
-    EXPECT_EQ(TonicPitchClass(-1, false), 5);  // F major
-    EXPECT_EQ(TonicPitchClass(1, true), 4);    // E minor
-    EXPECT_EQ(TonicPitchClass(-7, false), 11); // Cb major
-    EXPECT_EQ(TonicPitchClass(-3, true), 0);   // C minor
-    EXPECT_EQ(TonicPitchClass(7, false), 1);   // C# major
-    EXPECT_EQ(TonicPitchClass(6, true), 3);    // D# minor
+    EXPECT_EQ(TonicPitchClass(0, false), 0);    // C major
+    EXPECT_EQ(TonicPitchClass(0, true), 9);     // A minor
+    EXPECT_EQ(TonicPitchClass(1, false), 7);    // G major
+    EXPECT_EQ(TonicPitchClass(-1, false), 5);   // F major
+    EXPECT_EQ(TonicPitchClass(1, true), 4);     // E minor
+    EXPECT_EQ(TonicPitchClass(-7, false), 11);  // Cb major
+    EXPECT_EQ(TonicPitchClass(-3, true), 0);    // C minor
+    EXPECT_EQ(TonicPitchClass(7, false), 1);    // C# major
+    EXPECT_EQ(TonicPitchClass(6, true), 3);     // D# minor
 }
 
 TEST(TonicPitchClass, DoesNotClampFifths) {

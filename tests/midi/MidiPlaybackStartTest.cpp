@@ -40,8 +40,9 @@ std::vector<std::pair<std::int64_t, int>> ProgramChanges(const Bytes& file) {
     std::size_t pos = 14;
     pos += 8 + (std::size_t{file[pos + 4]} << 24 | std::size_t{file[pos + 5]} << 16 | std::size_t{file[pos + 6]} << 8 |
                 file[pos + 7]);
-    const std::size_t end = pos + 8 + (std::size_t{file[pos + 4]} << 24 | std::size_t{file[pos + 5]} << 16 |
-                                       std::size_t{file[pos + 6]} << 8 | file[pos + 7]);
+    const std::size_t end = pos + 8 +
+                            (std::size_t{file[pos + 4]} << 24 | std::size_t{file[pos + 5]} << 16 |
+                             std::size_t{file[pos + 6]} << 8 | file[pos + 7]);
     pos += 8;
     std::vector<std::pair<std::int64_t, int>> programs;
     std::int64_t tick = 0;
@@ -71,11 +72,11 @@ Bytes TwoTempiAndAHeldNote() {
     midi.Track().Tempo(0, 500000).TimeSig(0, 4, 2).Tempo(1000, 400000).End();
     midi.Track()
         .Program(0, 0, 0)
-        .Note(0, 480, 0, 60)                 // 0 .. 480: over before measure 3
-        .Program(1000, 0, 40)                // at 1480
-        .NoteOn(0, 0, 64, 90)                // 1480 .. 2400: across the bar line at 1920
+        .Note(0, 480, 0, 60)   // 0 .. 480: over before measure 3
+        .Program(1000, 0, 40)  // at 1480
+        .NoteOn(0, 0, 64, 90)  // 1480 .. 2400: across the bar line at 1920
         .NoteOff(920, 0, 64)
-        .Note(0, 480, 0, 67)                 // 2400 .. 2880
+        .Note(0, 480, 0, 67)  // 2400 .. 2880
         .End();
     return midi.Bytes();
 }

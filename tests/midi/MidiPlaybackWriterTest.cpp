@@ -59,18 +59,28 @@ TEST_F(PartWriterNoteTrack, NoteOfNoLengthDoesNotCutALongerNoteStartingWithIt) {
     FTrack.AddNote(Note(0, 0, 60));
     FTrack.AddNote(Note(0, 480, 60));
     FTrack.AddNote(Note(0, 0, 64));
-    EXPECT_EQ(BuildNoteTrack(FTrack),
-              Concat({FName, {0x00, 0xC0, 40}, {0x00, 0x80, 60, 0}, {0x00, 0x90, 60, 80}, {0x00, 0x90, 60, 80},
-                      {0x00, 0x90, 64, 80}, {0x01, 0x80, 64, 0}, {0x83, 0x5F, 0x80, 60, 0}, kEnd}));
+    EXPECT_EQ(BuildNoteTrack(FTrack), Concat({FName,
+                                              {0x00, 0xC0, 40},
+                                              {0x00, 0x80, 60, 0},
+                                              {0x00, 0x90, 60, 80},
+                                              {0x00, 0x90, 60, 80},
+                                              {0x00, 0x90, 64, 80},
+                                              {0x01, 0x80, 64, 0},
+                                              {0x83, 0x5F, 0x80, 60, 0},
+                                              kEnd}));
 }
 
 TEST_F(PartWriterNoteTrack, NoteOffComesBeforeANoteOnOfTheSameTick) {
     // In model order the later note comes first: the writer must sort.
     FTrack.AddNote(Note(480, 680, 62));
     FTrack.AddNote(Note(0, 480, 62));
-    EXPECT_EQ(BuildNoteTrack(FTrack),
-              Concat({FName, {0x00, 0xC0, 40}, {0x00, 0x90, 62, 80}, {0x83, 0x60, 0x80, 62, 0},
-                      {0x00, 0x90, 62, 80}, {0x81, 0x48, 0x80, 62, 0}, kEnd}));
+    EXPECT_EQ(BuildNoteTrack(FTrack), Concat({FName,
+                                              {0x00, 0xC0, 40},
+                                              {0x00, 0x90, 62, 80},
+                                              {0x83, 0x60, 0x80, 62, 0},
+                                              {0x00, 0x90, 62, 80},
+                                              {0x81, 0x48, 0x80, 62, 0},
+                                              kEnd}));
 }
 
 TEST_F(PartWriterNoteTrack, ProgramChangeForEachUsedChannelButPercussion) {
@@ -78,18 +88,30 @@ TEST_F(PartWriterNoteTrack, ProgramChangeForEachUsedChannelButPercussion) {
     FTrack.AddNote(Note(0, 10, 36, 9));
     FTrack.AddNote(Note(0, 10, 60, 3));
     FTrack.AddNote(Note(0, 10, 64, 0));
-    EXPECT_EQ(BuildNoteTrack(FTrack),
-              Concat({FName, {0x00, 0xC0, 0}, {0x00, 0xC3, 0}, {0x00, 0x99, 36, 80}, {0x00, 0x93, 60, 80},
-                      {0x00, 0x90, 64, 80}, {0x0A, 0x89, 36, 0}, {0x00, 0x83, 60, 0}, {0x00, 0x80, 64, 0}, kEnd}));
+    EXPECT_EQ(BuildNoteTrack(FTrack), Concat({FName,
+                                              {0x00, 0xC0, 0},
+                                              {0x00, 0xC3, 0},
+                                              {0x00, 0x99, 36, 80},
+                                              {0x00, 0x93, 60, 80},
+                                              {0x00, 0x90, 64, 80},
+                                              {0x0A, 0x89, 36, 0},
+                                              {0x00, 0x83, 60, 0},
+                                              {0x00, 0x80, 64, 0},
+                                              kEnd}));
 }
 
 TEST_F(PartWriterNoteTrack, OutOfRangeValuesAreLimited) {
     FTrack.ProgramNumber = 300;
     FTrack.AddNote(Note(100, 50, 60, 22, 0));
     FTrack.AddNote(Note(0x20000000, 0x20000001, 61, -3, 200));
-    EXPECT_EQ(BuildNoteTrack(FTrack),
-              Concat({FName, {0x00, 0xC0, 127}, {0x00, 0xCF, 127}, {0x64, 0x9F, 60, 1}, {0x01, 0x8F, 60, 0},
-                      {0xFF, 0xFF, 0xFF, 0x7F, 0x90, 61, 127}, {0x01, 0x80, 61, 0}, kEnd}));
+    EXPECT_EQ(BuildNoteTrack(FTrack), Concat({FName,
+                                              {0x00, 0xC0, 127},
+                                              {0x00, 0xCF, 127},
+                                              {0x64, 0x9F, 60, 1},
+                                              {0x01, 0x8F, 60, 0},
+                                              {0xFF, 0xFF, 0xFF, 0x7F, 0x90, 61, 127},
+                                              {0x01, 0x80, 61, 0},
+                                              kEnd}));
 }
 
 TEST(PartWriterConductor, CarriesTitleTempoMetreAndKey) {
@@ -100,20 +122,21 @@ TEST(PartWriterConductor, CarriesTitleTempoMetreAndKey) {
     midi.TimeDenominator = 8;
     midi.KeyFifths = -3;
     midi.KeyMinor = true;
-    EXPECT_EQ(BuildConductorTrack(midi),
-              Concat({{0x00, 0xFF, 0x03, 0x06, 0xC3, 0x89, 't', 'u', 'd', 'e'},
-                      {0x00, 0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0},
-                      {0x00, 0xFF, 0x58, 0x04, 6, 3, 0x18, 0x08},
-                      {0x00, 0xFF, 0x59, 0x02, 0xFD, 0x01}, kEnd}));
+    EXPECT_EQ(BuildConductorTrack(midi), Concat({{0x00, 0xFF, 0x03, 0x06, 0xC3, 0x89, 't', 'u', 'd', 'e'},
+                                                 {0x00, 0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0},
+                                                 {0x00, 0xFF, 0x58, 0x04, 6, 3, 0x18, 0x08},
+                                                 {0x00, 0xFF, 0x59, 0x02, 0xFD, 0x01},
+                                                 kEnd}));
 }
 
 TEST(PartWriterConductor, DefaultsForAnEmptyModel) {
     TMidiFile midi;
     midi.TempoMicroseconds = 0;
     midi.TimeNumerator = 0;
-    EXPECT_EQ(BuildConductorTrack(midi),
-              Concat({{0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}, {0x00, 0xFF, 0x58, 0x04, 1, 2, 0x18, 0x08},
-                      {0x00, 0xFF, 0x59, 0x02, 0x00, 0x00}, kEnd}));
+    EXPECT_EQ(BuildConductorTrack(midi), Concat({{0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20},
+                                                 {0x00, 0xFF, 0x58, 0x04, 1, 2, 0x18, 0x08},
+                                                 {0x00, 0xFF, 0x59, 0x02, 0x00, 0x00},
+                                                 kEnd}));
 }
 
 TEST(PartWriterConductor, ExponentIsTheWholeBinaryLogarithmUpToSeven) {

@@ -165,8 +165,8 @@ TEST_F(RewriterCorpus, PreparedCopyLoadsWithEveryNoteOneLeadInLater) {
             ADD_FAILURE() << file.Name << " loads but is not prepared: " << e.what();
             continue;
         }
-        const auto leadIn = static_cast<std::int64_t>(
-            PlaybackLeadIn(static_cast<std::uint16_t>(file.Data[12] << 8 | file.Data[13])));
+        const auto leadIn =
+            static_cast<std::int64_t>(PlaybackLeadIn(static_cast<std::uint16_t>(file.Data[12] << 8 | file.Data[13])));
         TMidiFile delayed;
         ASSERT_NO_THROW(delayed.LoadFromBytes(prepared)) << file.Name;
         ASSERT_EQ(delayed.Tracks().size(), file.Model->Tracks().size()) << file.Name;

@@ -52,18 +52,32 @@ std::string ReadErrorOf(const Bytes& source, int semitones = 0) {
 
 TEST(TransposerEvents, NotesMoveAndKeyAndTempoAreReplacedInPlace) {
     MidiBuilder source(1, 480);
-    source.Track().Name("Piano").KeySig(0, -3, true).Tempo(0, k120Bpm).Program(0, 0, 5)
-        .NoteOn(0, 0, 60, 100).Event(0, {0xA0, 60, 33}).NoteOff(480, 0, 60, 64).End();
+    source.Track()
+        .Name("Piano")
+        .KeySig(0, -3, true)
+        .Tempo(0, k120Bpm)
+        .Program(0, 0, 5)
+        .NoteOn(0, 0, 60, 100)
+        .Event(0, {0xA0, 60, 33})
+        .NoteOff(480, 0, 60, 64)
+        .End();
     MidiBuilder expected(1, 480);
-    expected.Track().Name("Piano").KeySig(0, 2, false).Tempo(0, k96Bpm).Program(0, 0, 5)
-        .NoteOn(0, 0, 62, 100).Event(0, {0xA0, 60, 33}).NoteOff(480, 0, 62, 64).End();
+    expected.Track()
+        .Name("Piano")
+        .KeySig(0, 2, false)
+        .Tempo(0, k96Bpm)
+        .Program(0, 0, 5)
+        .NoteOn(0, 0, 62, 100)
+        .Event(0, {0xA0, 60, 33})
+        .NoteOff(480, 0, 62, 64)
+        .End();
 
     EXPECT_EQ(Transpose(source.Bytes(), 2, 2, false, 96), expected.Bytes());
 }
 
 TEST(TransposerEvents, NoteOnWithVelocityZeroMovesLikeAnyNote) {
-    const Bytes source = OneTrack({0x00, 0x91, 64, 90, 0x60, 0x91, 64, 0, 0x00, 0xFF, 0x59, 0x02, 0, 0,
-                                   0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x00, 0xFF, 0x2F, 0x00});
+    const Bytes source = OneTrack({0x00, 0x91, 64,   90,   0x60, 0x91, 64,   0,    0x00, 0xFF, 0x59, 0x02, 0,
+                                   0,    0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x00, 0xFF, 0x2F, 0x00});
     const Bytes out = Transpose(source, -5, 0, false, 120);
     EXPECT_EQ(out[14 + 8 + 2], 59);
     EXPECT_EQ(out[14 + 8 + 6], 59);
@@ -108,15 +122,14 @@ TEST(TransposerEvents, PercussionChannelNeverMovesNorOverflows) {
 }
 
 TEST(TransposerEvents, RunningStatusCarriesAcrossMetaEvents) {
-    const Bytes source = OneTrack({0x00, 0x90, 60, 100,             // note-on, sets running status
-                                   0x00, 0xFF, 0x01, 0x01, 'x',      // text event
-                                   0x00, 62, 100,                    // running note-on
-                                   0x10, 60, 0, 0x00, 62, 0,         // running note-offs
+    const Bytes source = OneTrack({0x00, 0x90, 60,   100,           // note-on, sets running status
+                                   0x00, 0xFF, 0x01, 0x01, 'x',     // text event
+                                   0x00, 62,   100,                 // running note-on
+                                   0x10, 60,   0,    0x00, 62,  0,  // running note-offs
                                    0x00, 0xFF, 0x2F, 0x00});
-    const Bytes expected = OneTrack({0x00, 0x90, 61, 100, 0x00, 0xFF, 0x01, 0x01, 'x', 0x00, 63, 100,
-                                     0x10, 61, 0, 0x00, 63, 0,
-                                     0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x00, 0xFF, 0x59, 0x02, 0x00, 0x00,
-                                     0x00, 0xFF, 0x2F, 0x00});
+    const Bytes expected = OneTrack({0x00, 0x90, 61,   100,  0x00, 0xFF, 0x01, 0x01, 'x',  0x00, 63,   100,
+                                     0x10, 61,   0,    0x00, 63,   0,    0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1,
+                                     0x20, 0x00, 0xFF, 0x59, 0x02, 0x00, 0x00, 0x00, 0xFF, 0x2F, 0x00});
     EXPECT_EQ(Transpose(source, 1, 0, false, 120), expected);
 }
 
@@ -290,7 +303,7 @@ TEST(TransposerRanges, TempoIsWrittenAsRoundedMicroseconds) {
     EXPECT_EQ(TempoToMicroseconds(120), 500000u);
     EXPECT_EQ(TempoToMicroseconds(20), 3000000u);
     EXPECT_EQ(TempoToMicroseconds(400), 150000u);
-    EXPECT_EQ(TempoToMicroseconds(70), 857143u);  // 857142.86
+    EXPECT_EQ(TempoToMicroseconds(70), 857143u);      // 857142.86
     EXPECT_EQ(TempoToMicroseconds(7 * 13), 659341u);  // 659340.66
 }
 
@@ -311,9 +324,9 @@ TEST(TransposerRanges, NoteShiftedOutOfRangeIsRefused) {
 class TransposerFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        FDir = std::filesystem::temp_directory_path() /
-               ("korvalin-transposer-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        FDir =
+            std::filesystem::temp_directory_path() / ("korvalin-transposer-" + std::to_string(::getpid()) + "-" +
+                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(FDir);
         std::filesystem::create_directories(FDir);
         MidiBuilder midi(0, 480);

@@ -106,8 +106,7 @@ TEST(AudioFileRenderer, ACancelOrARefusalLeavesTheExistingFileAsItWas) {
     const Bytes midi = SustainedNote(60);
 
     int calls = 0;
-    EXPECT_THROW(korvalin::RenderMidiToAudioFile(midi, target.string(), {},
-                                                 [&calls](double) { return ++calls < 3; }),
+    EXPECT_THROW(korvalin::RenderMidiToAudioFile(midi, target.string(), {}, [&calls](double) { return ++calls < 3; }),
                  korvalin::EAudioCancelled);
     EXPECT_EQ(calls, 3);
     EXPECT_EQ(Slurp(target), "the user's old file");
@@ -141,8 +140,8 @@ TEST(SoundFonts, AFileIsTakenOnlyWhenASynthesizerLoadsIt) {
         EXPECT_EQ(korvalin::CheckSoundFont(installed), TSoundFontProblem::sfOk);
         EXPECT_FALSE(korvalin::InstalledSoundFonts().empty());
     }
-    for (const auto problem : {TSoundFontProblem::sfNotFound, TSoundFontProblem::sfNotSoundFont,
-                               TSoundFontProblem::sfUnusable})
+    for (const auto problem :
+         {TSoundFontProblem::sfNotFound, TSoundFontProblem::sfNotSoundFont, TSoundFontProblem::sfUnusable})
         EXPECT_NE(korvalin::SoundFontProblemText(problem, "x.sf2").find("x.sf2"), std::string::npos);
 }
 

@@ -35,11 +35,7 @@ constexpr int Tempo = 500000;
 // holds its sound for as long as the note lasts.
 test::Bytes QuietStart(std::uint32_t quietTicks, std::uint32_t noteTicks, int pitch = 60) {
     MidiBuilder midi(0, Ppqn);
-    midi.Track()
-        .Tempo(0, Tempo)
-        .Program(0, 0, 19)
-        .Note(quietTicks, noteTicks, 0, pitch, 100)
-        .End();
+    midi.Track().Tempo(0, Tempo).Program(0, 0, 19).Note(quietTicks, noteTicks, 0, pitch, 100).End();
     return midi.Bytes();
 }
 
@@ -109,10 +105,8 @@ TEST_F(SequencerTest, TheDesktopsDriverIsTriedFirstAndAnUnreachableOneIsPassedOv
     qputenv("PULSE_SERVER", QFile::encodeName(QStringLiteral("unix:") + Path(QStringLiteral("no-server"))));
     MidiSequencer sequencer;
     const int opened = sequencer.Open(WriteMidi("quiet.mid", QuietStart(960, 480)));
-    if (oldServer.isEmpty())
-        qunsetenv("PULSE_SERVER");
-    else
-        qputenv("PULSE_SERVER", oldServer);
+    if (oldServer.isEmpty()) qunsetenv("PULSE_SERVER");
+    else qputenv("PULSE_SERVER", oldServer);
     if (opened == srOk) {
         EXPECT_NE(sequencer.AudioDriverInUse(), QStringLiteral("pulseaudio"));
         EXPECT_TRUE(order.contains(sequencer.AudioDriverInUse()));

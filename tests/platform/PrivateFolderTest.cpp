@@ -36,10 +36,8 @@ protected:
     }
     ~PrivateFolder() override {
         qputenv("TMPDIR", FOldTmpDir);
-        if (FOldRuntime.isEmpty())
-            qunsetenv("XDG_RUNTIME_DIR");
-        else
-            qputenv("XDG_RUNTIME_DIR", FOldRuntime);
+        if (FOldRuntime.isEmpty()) qunsetenv("XDG_RUNTIME_DIR");
+        else qputenv("XDG_RUNTIME_DIR", FOldRuntime);
     }
 
     QString MakeFolder(const QString& name, mode_t mode) const {

@@ -28,11 +28,12 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(FViewer.StartAndWait()) << FViewer.Host().ErrorText().toStdString();
         // Every text the message bar shows, in order, from now on.
-        Eval(QStringLiteral("window.__messages = [];"
-                            "new MutationObserver(() => window.__messages.push("
-                            "document.getElementById('message').textContent))"
-                            ".observe(document.getElementById('message'), { childList: true, characterData: true,"
-                            " subtree: true }); 0"));
+        Eval(
+            QStringLiteral("window.__messages = [];"
+                           "new MutationObserver(() => window.__messages.push("
+                           "document.getElementById('message').textContent))"
+                           ".observe(document.getElementById('message'), { childList: true, characterData: true,"
+                           " subtree: true }); 0"));
     }
 
     QVariant Eval(const QString& script) { return test::Eval(FViewer.Page(), script); }
@@ -62,7 +63,7 @@ protected:
 };
 
 const QList<QPair<QString, QString>> Duo{{QStringLiteral("Violin"), QStringLiteral("Vln.")},
-                                          {QStringLiteral("Cello"), QStringLiteral("Vc.")}};
+                                         {QStringLiteral("Cello"), QStringLiteral("Vc.")}};
 
 TEST_F(ScoreView, ALongScoreShowsItsFirstPieceBeforeTheRestAndEndsWhole) {
     Show(QStringLiteral("long.musicxml"), LongScoreDocument(QStringLiteral("Long"), Duo, 90));
@@ -173,17 +174,19 @@ TEST_F(ScoreView, EverySystemStartsWithItsPartNames) {
 }
 
 TEST_F(ScoreView, ALongTitleWrapsInANarrowView) {
-    const QString title = QStringLiteral("Fantasia and Fugue on a Theme Nobody Remembers, for Two Unlikely Instruments");
+    const QString title =
+        QStringLiteral("Fantasia and Fugue on a Theme Nobody Remembers, for Two Unlikely Instruments");
     FViewer.Host().View()->resize(420, 700);
     Show(QStringLiteral("title.musicxml"), ScoreDocument(title, {QStringLiteral("Oboe")}));
     ASSERT_TRUE(WaitForMessage(ReadyText));
     EXPECT_EQ(Eval(QStringLiteral("document.querySelector('#heading .title').textContent")).toString(), title);
-    const QVariantList box = Eval(QStringLiteral("(() => { const t = document.querySelector('#heading .title');"
-                                                 "const r = t.getBoundingClientRect(); const s = document"
-                                                 ".getElementById('score').getBoundingClientRect();"
-                                                 "return [r.left - s.left, s.right - r.right, t.scrollWidth - t.clientWidth,"
-                                                 " r.height]; })()"))
-                                 .toList();
+    const QVariantList box =
+        Eval(QStringLiteral("(() => { const t = document.querySelector('#heading .title');"
+                            "const r = t.getBoundingClientRect(); const s = document"
+                            ".getElementById('score').getBoundingClientRect();"
+                            "return [r.left - s.left, s.right - r.right, t.scrollWidth - t.clientWidth,"
+                            " r.height]; })()"))
+            .toList();
     ASSERT_EQ(box.size(), 4);
     EXPECT_GE(box[0].toDouble(), 0);
     EXPECT_GE(box[1].toDouble(), 0);

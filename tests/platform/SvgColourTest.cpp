@@ -12,8 +12,9 @@ namespace {
 
 // The grey of the middle of a square painted with `paint` (an attribute or a style).
 int PaintedGrey(const QString& paint) {
-    const QString svg = QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\">"
-                                       "<path d=\"M0 0 H10 V10 H0 Z\" %1/></svg>")
+    const QString svg = QStringLiteral(
+                            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\">"
+                            "<path d=\"M0 0 H10 V10 H0 Z\" %1/></svg>")
                             .arg(paint);
     QSvgRenderer drawing(SvgWithPlainColours(svg));
     QImage image(10, 10, QImage::Format_ARGB32);

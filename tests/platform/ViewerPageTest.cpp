@@ -31,9 +31,15 @@ protected:
         return Await(QStringLiteral("window.renderMusicXmlBase64('") + base64 + QStringLiteral("')"));
     }
     QString Message() { return Eval(QStringLiteral("document.getElementById('message').textContent")).toString(); }
-    bool MessageIsError() { return Eval(QStringLiteral("document.getElementById('message').className === 'error'")).toBool(); }
+    bool MessageIsError() {
+        return Eval(QStringLiteral("document.getElementById('message').className === 'error'")).toBool();
+    }
     int SvgCount() { return Eval(QStringLiteral("document.querySelectorAll('#score svg').length")).toInt(); }
-    QString SvgText() { return Eval(QStringLiteral("Array.from(document.querySelectorAll('#score svg')).map(s => s.textContent).join('|')")).toString(); }
+    QString SvgText() {
+        return Eval(QStringLiteral(
+                        "Array.from(document.querySelectorAll('#score svg')).map(s => s.textContent).join('|')"))
+            .toString();
+    }
     double SvgHeight() {
         return Eval(QStringLiteral("document.querySelector('#score svg').getBoundingClientRect().height")).toDouble();
     }
@@ -49,8 +55,9 @@ TEST_F(ViewerPage, StartsWithItsDocumentAndInitialMessage) {
     EXPECT_FALSE(MessageIsError());
     EXPECT_EQ(Eval(QStringLiteral("getComputedStyle(document.getElementById('message')).position")).toString(),
               QStringLiteral("sticky"));
-    EXPECT_EQ(Eval(QStringLiteral("document.getElementById('page').contains(document.getElementById('score'))")).toBool(),
-              true);
+    EXPECT_EQ(
+        Eval(QStringLiteral("document.getElementById('page').contains(document.getElementById('score'))")).toBool(),
+        true);
     EXPECT_EQ(Eval(QStringLiteral("typeof opensheetmusicdisplay.OpenSheetMusicDisplay")).toString(),
               QStringLiteral("function"));
 }
@@ -73,7 +80,8 @@ TEST_F(ViewerPage, NonAsciiTitleAndPartTextsComeThroughAsUtf8) {
 }
 
 TEST_F(ViewerPage, AByteOrderMarkBeforeTheDocumentIsDropped) {
-    const QByteArray withMark = QByteArray("\xEF\xBB\xBF") + ScoreDocument(QStringLiteral("Mark"), {QStringLiteral("Oboe")});
+    const QByteArray withMark =
+        QByteArray("\xEF\xBB\xBF") + ScoreDocument(QStringLiteral("Mark"), {QStringLiteral("Oboe")});
     EXPECT_EQ(Render(QString::fromLatin1(withMark.toBase64())), QVariant(true));
     EXPECT_TRUE(SvgText().contains(QStringLiteral("Mark")));
 }
@@ -119,8 +127,9 @@ TEST_F(ViewerPage, ZoomChosenBeforeTheFirstScoreIsUsedByIt) {
 }
 
 TEST_F(ViewerPage, ClearBeforeAnyScoreShowsTheInitialText) {
-    Eval(QStringLiteral("document.getElementById('message').textContent = 'x';"
-                        "document.getElementById('message').className = 'error'; 0"));
+    Eval(
+        QStringLiteral("document.getElementById('message').textContent = 'x';"
+                       "document.getElementById('message').className = 'error'; 0"));
     EXPECT_EQ(Eval(QStringLiteral("window.clearScore() === undefined")).toBool(), true);
     EXPECT_EQ(Message(), InitialText);
     EXPECT_FALSE(MessageIsError());
@@ -154,11 +163,15 @@ TEST_F(ViewerPage, ARenderOvertakenByAClearDrawsNothing) {
 // Drops are simulated with a real DataTransfer holding File objects, the way
 // the engine hands a drop from the desktop to the document.
 QString DropScript(const QString& filesExpression) {
-    return QStringLiteral("(() => { const transfer = new DataTransfer();"
-                          "for (const f of ") + filesExpression + QStringLiteral(") transfer.items.add(f);"
-                          "const event = new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true });"
-                          "document.getElementById('score').dispatchEvent(event);"
-                          "return event.defaultPrevented; })()");
+    return QStringLiteral(
+               "(() => { const transfer = new DataTransfer();"
+               "for (const f of ") +
+           filesExpression +
+           QStringLiteral(
+               ") transfer.items.add(f);"
+               "const event = new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true });"
+               "document.getElementById('score').dispatchEvent(event);"
+               "return event.defaultPrevented; })()");
 }
 
 TEST_F(ViewerPage, DropOfATextFileOnlySaysSoAndPostsNothing) {
@@ -175,11 +188,13 @@ TEST_F(ViewerPage, DropOfATextFileOnlySaysSoAndPostsNothing) {
 
 TEST_F(ViewerPage, DropOfATextAndACapitalisedMidiFilePostsTheMidiFile) {
     QSignalSpy dropped(&FViewer.Host(), &TWebViewHost::MidiFileDropped);
-    EXPECT_EQ(Eval(QStringLiteral("document.dispatchEvent(new DragEvent('dragover', { bubbles: true, cancelable: true }))"))
-                  .toBool(),
-              false);  // default prevented
-    Eval(DropScript(QStringLiteral(
-        "[new File(['hello'], 'notes.txt'), new File([new Uint8Array([77, 84, 104, 100, 0, 255, 128])], 'SONG.MID')]")));
+    EXPECT_EQ(
+        Eval(QStringLiteral("document.dispatchEvent(new DragEvent('dragover', { bubbles: true, cancelable: true }))"))
+            .toBool(),
+        false);  // default prevented
+    Eval(
+        DropScript(QStringLiteral("[new File(['hello'], 'notes.txt'), new File([new Uint8Array([77, 84, 104, 100, 0, "
+                                  "255, 128])], 'SONG.MID')]")));
     ASSERT_TRUE(WaitFor([&] { return dropped.count() == 1; }));
     EXPECT_EQ(Message(), QStringLiteral("Открываем MIDI-файл…"));
     EXPECT_FALSE(MessageIsError());
@@ -199,8 +214,7 @@ TEST_F(ViewerPage, AFileDroppedOntoTheViewReachesTheHost) {
         file.write(QByteArray::fromBase64("TVRoZAAAAAYAAAABAGA="));
     }
     QSignalSpy dropped(&FViewer.Host(), &TWebViewHost::MidiFileDropped);
-    QWidget* target = FViewer.Host().View()->focusProxy() ? FViewer.Host().View()->focusProxy()
-                                                           : FViewer.Host().View();
+    QWidget* target = FViewer.Host().View()->focusProxy() ? FViewer.Host().View()->focusProxy() : FViewer.Host().View();
     const auto data = std::make_unique<QMimeData>();
     data->setUrls({QUrl::fromLocalFile(midi)});
     const QPoint where(300, 300);

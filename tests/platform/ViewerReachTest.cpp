@@ -17,7 +17,9 @@
 namespace korvalin::test {
 namespace {
 
-void Idle(int milliseconds) { WaitFor([] { return false; }, milliseconds); }
+void Idle(int milliseconds) {
+    WaitFor([] { return false; }, milliseconds);
+}
 
 TEST(ViewerReach, ThePageCannotBeTakenElsewhere) {
     TStartedHost viewer;
@@ -35,7 +37,8 @@ TEST(ViewerReach, ThePageCannotBeTakenElsewhere) {
         QStringLiteral("location.href = 'https://example.com/'; 0"),
         QStringLiteral("location.reload(); 0"),
         QStringLiteral("window.open('%1'); 0").arg(otherUrl),
-        QStringLiteral("document.body.insertAdjacentHTML('beforeend', '<iframe id=\"f\" src=\"%1\"></iframe>'); 0").arg(otherUrl),
+        QStringLiteral("document.body.insertAdjacentHTML('beforeend', '<iframe id=\"f\" src=\"%1\"></iframe>'); 0")
+            .arg(otherUrl),
     };
     for (const QString& attempt : attempts) {
         Eval(viewer.Page(), QStringLiteral("window.__stay = 42; 0"));
@@ -76,12 +79,13 @@ TEST(ViewerReach, NothingIsLoadedFromTheNetworkOrFromOutsideTheViewerFolder) {
                                        .arg(remote))
                   .toString(),
               QStringLiteral("refused"));
-    EXPECT_EQ(Await(viewer.Page(), QStringLiteral("new Promise(done => { const r = new XMLHttpRequest(); "
-                                                  "r.onload = () => done(r.responseText); r.onerror = () => done('refused'); "
-                                                  "r.open('GET', '%1'); r.send(); })")
-                                       .arg(QUrl::fromLocalFile(secret.fileName()).toString()))
-                  .toString(),
-              QStringLiteral("refused"));
+    EXPECT_EQ(
+        Await(viewer.Page(), QStringLiteral("new Promise(done => { const r = new XMLHttpRequest(); "
+                                            "r.onload = () => done(r.responseText); r.onerror = () => done('refused'); "
+                                            "r.open('GET', '%1'); r.send(); })")
+                                 .arg(QUrl::fromLocalFile(secret.fileName()).toString()))
+            .toString(),
+        QStringLiteral("refused"));
     Idle(200);
     EXPECT_FALSE(server.hasPendingConnections());
     // The page's own library still loaded from beside it.
@@ -135,11 +139,11 @@ TEST(ViewerReach, TheViewerFilesAndTheDroppedCopyAreTheUsersAlone) {
                         {QStringLiteral("data"), QStringLiteral("TVRoZAAAAAYAAAABAGA=")}};
     host.EdgeBrowserWebMessageReceived(QString::fromUtf8(QJsonDocument(message).toJson()));
     ASSERT_EQ(dropped.count(), 1);
-    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                               QFileDevice::ReadUser | QFileDevice::WriteUser;
-    for (const QString& file : {host.ViewerFolder() + QStringLiteral("/viewer.html"),
-                                host.ViewerFolder() + QStringLiteral("/opensheetmusicdisplay.min.js"),
-                                host.DroppedMidiFile()})
+    const QFileDevice::Permissions ownerOnly =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
+    for (const QString& file :
+         {host.ViewerFolder() + QStringLiteral("/viewer.html"),
+          host.ViewerFolder() + QStringLiteral("/opensheetmusicdisplay.min.js"), host.DroppedMidiFile()})
         EXPECT_EQ(QFile::permissions(file), ownerOnly) << file.toStdString();
 }
 

@@ -41,15 +41,18 @@ inline QVariant Eval(QWebEnginePage* page, const QString& script, int millisecon
 // however long its synchronous part takes; `milliseconds` bounds the wait.
 inline QVariant Await(QWebEnginePage* page, const QString& expression, int milliseconds = 30000) {
     Eval(page, QStringLiteral("window.__korvalinAwait = undefined;"
-                              "new Promise(r => setTimeout(r, 0)).then(() => (") + expression +
+                              "new Promise(r => setTimeout(r, 0)).then(() => (") +
+                   expression +
                    QStringLiteral(")).then(v => { window.__korvalinAwait = { value: v }; },"
                                   " e => { window.__korvalinAwait = { error: String(e) }; }); 0"));
     // The page answers nothing while the expression's synchronous part runs.
-    EXPECT_TRUE(WaitFor([&] { return Eval(page, QStringLiteral("window.__korvalinAwait !== undefined"), milliseconds).toBool(); },
-                        milliseconds))
+    EXPECT_TRUE(WaitFor(
+        [&] { return Eval(page, QStringLiteral("window.__korvalinAwait !== undefined"), milliseconds).toBool(); },
+        milliseconds))
         << expression.toStdString();
     const QVariantMap settled = Eval(page, QStringLiteral("window.__korvalinAwait")).toMap();
-    EXPECT_FALSE(settled.contains(QStringLiteral("error"))) << settled.value(QStringLiteral("error")).toString().toStdString();
+    EXPECT_FALSE(settled.contains(QStringLiteral("error")))
+        << settled.value(QStringLiteral("error")).toString().toStdString();
     return settled.value(QStringLiteral("value"));
 }
 

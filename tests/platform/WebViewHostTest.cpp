@@ -53,8 +53,9 @@ TEST(ViewerFolder, IsRewrittenFromTheResourcesAtEveryStart) {
 
 TEST(ViewerFolder, AMissingResourceIsAnError) {
     TTestFolder temp;
-    EXPECT_THROW(TWebViewHost::SaveResourceToFile(QStringLiteral("WEBVIEW2_LOADER"), temp.path() + QStringLiteral("/x")),
-                 EViewerError);
+    EXPECT_THROW(
+        TWebViewHost::SaveResourceToFile(QStringLiteral("WEBVIEW2_LOADER"), temp.path() + QStringLiteral("/x")),
+        EViewerError);
     EXPECT_FALSE(QFile::exists(temp.path() + QStringLiteral("/x")));
 }
 
@@ -158,8 +159,7 @@ TEST(PendingScore, ScoresSentBeforeTheLoadWaitAndOnlyTheLatestIsShown) {
         return Eval(viewer.Page(), QStringLiteral("document.getElementById('message').textContent")).toString() ==
                QStringLiteral("Партитура готова.");
     }));
-    const QString text =
-        Eval(viewer.Page(), QStringLiteral("document.getElementById('score').textContent")).toString();
+    const QString text = Eval(viewer.Page(), QStringLiteral("document.getElementById('score').textContent")).toString();
     EXPECT_TRUE(text.contains(QStringLiteral("Second score"))) << text.toStdString();
     EXPECT_FALSE(text.contains(QStringLiteral("First score"))) << text.toStdString();
 }
@@ -180,9 +180,9 @@ TEST(PendingScore, AMissingFileIsTheCallersErrorAndKeepsTheWaitingScore) {
 class WebMessages : public ::testing::Test {
 protected:
     WebMessages()
-        : FHost(FTemp.path(), [this](const QString& russian, const QString& english) { return FEnglish ? english : russian; }),
-          FDropped(&FHost, &TWebViewHost::MidiFileDropped),
-          FErrors(&FHost, &TWebViewHost::ErrorMessage),
+        : FHost(FTemp.path(),
+                [this](const QString& russian, const QString& english) { return FEnglish ? english : russian; }),
+          FDropped(&FHost, &TWebViewHost::MidiFileDropped), FErrors(&FHost, &TWebViewHost::ErrorMessage),
           FStops(&FHost, &TWebViewHost::StopPlaybackRequested) {}
 
     bool NothingHappened() const { return FDropped.isEmpty() && FErrors.isEmpty() && FStops.isEmpty(); }
@@ -264,7 +264,8 @@ TEST_F(WebMessages, AFileThatCannotBeWrittenIsReportedAfterPlaybackStopped) {
     host.EdgeBrowserWebMessageReceived(DropMessage(QStringLiteral("a.mid"), SomeMidi));
     EXPECT_EQ(stops.count(), 1);
     ASSERT_EQ(errors.count(), 1);
-    EXPECT_TRUE(errors.at(0).at(0).toString().startsWith(QStringLiteral("Не удалось открыть перетащенный MIDI-файл:\n")));
+    EXPECT_TRUE(
+        errors.at(0).at(0).toString().startsWith(QStringLiteral("Не удалось открыть перетащенный MIDI-файл:\n")));
     EXPECT_TRUE(dropped.isEmpty());
 }
 
@@ -272,8 +273,9 @@ TEST(WebMessageBridge, APagePostDeliversItsValueAsJson) {
     TStartedHost viewer;
     ASSERT_TRUE(viewer.StartAndWait());
     QSignalSpy dropped(&viewer.Host(), &TWebViewHost::MidiFileDropped);
-    Eval(viewer.Page(), QStringLiteral("window.chrome.webview.postMessage({ type: 'midi-drop', name: 'Фуга.mid', data: '") +
-                            SomeMidi + QStringLiteral("' }); 0"));
+    Eval(viewer.Page(),
+         QStringLiteral("window.chrome.webview.postMessage({ type: 'midi-drop', name: 'Фуга.mid', data: '") + SomeMidi +
+             QStringLiteral("' }); 0"));
     ASSERT_TRUE(WaitFor([&] { return dropped.count() == 1; }));
     EXPECT_EQ(dropped.at(0).at(1).toString(), QStringLiteral("Фуга.mid"));
 }

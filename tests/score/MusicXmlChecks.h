@@ -67,7 +67,8 @@ struct TTimeReader {
 // without a gap from the start of its measure to its end. Returns the problems;
 // adds up the written length of the pitched notes of each part (chord members
 // included) into `soundingPerPart`.
-inline std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& doc, std::vector<std::int64_t>& soundingPerPart) {
+inline std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& doc,
+                                                             std::vector<std::int64_t>& soundingPerPart) {
     std::vector<std::string> problems;
     const auto problem = [&](const std::string& where, const std::string& what) {
         if (problems.size() < 10) problems.push_back(where + ": " + what);
@@ -101,15 +102,16 @@ inline std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& 
             implicit = line.find("implicit=\"yes\"") != std::string_view::npos;
         } else if (time.Read(line)) {
             measureLength = time.MeasureLength();
-        } else if (line.find("<note>") != std::string_view::npos || line.find("<note print-object") != std::string_view::npos) {
+        } else if (line.find("<note>") != std::string_view::npos ||
+                   line.find("<note print-object") != std::string_view::npos) {
             element = kNote;
             chord = rest = false;
             duration = voice = -1;
             typeNumerator = dots = actual = normal = 0;
         } else if (line.find("<type>") != std::string_view::npos) {
             static const std::map<std::string, std::pair<std::int64_t, std::int64_t>> kValues = {
-                {"breve", {8, 1}}, {"whole", {4, 1}}, {"half", {2, 1}}, {"quarter", {1, 1}}, {"eighth", {1, 2}},
-                {"16th", {1, 4}}, {"32nd", {1, 8}}, {"64th", {1, 16}}, {"128th", {1, 32}}, {"256th", {1, 64}}};
+                {"breve", {8, 1}}, {"whole", {4, 1}}, {"half", {2, 1}},  {"quarter", {1, 1}}, {"eighth", {1, 2}},
+                {"16th", {1, 4}},  {"32nd", {1, 8}},  {"64th", {1, 16}}, {"128th", {1, 32}},  {"256th", {1, 64}}};
             const auto from = line.find('>') + 1;
             const auto it = kValues.find(std::string(line.substr(from, line.find('<', from) - from)));
             if (it != kValues.end()) std::tie(typeNumerator, typeDenominator) = it->second;
@@ -152,11 +154,12 @@ inline std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& 
                     denominator *= actual;
                 }
                 if (numerator != duration * denominator)
-                    problem(where, "a value written as " + std::to_string(numerator) + "/" + std::to_string(denominator) +
-                                       " divisions lasts " + std::to_string(duration));
+                    problem(where, "a value written as " + std::to_string(numerator) + "/" +
+                                       std::to_string(denominator) + " divisions lasts " + std::to_string(duration));
             }
             if (chord) {
-                if (duration != lastDuration || voice != lastVoice) problem(where, "chord member differs from its chord");
+                if (duration != lastDuration || voice != lastVoice)
+                    problem(where, "chord member differs from its chord");
             } else {
                 const auto it = voiceEnd.find(voice);
                 const std::int64_t expected = it == voiceEnd.end() ? 0 : it->second;
@@ -169,7 +172,8 @@ inline std::vector<std::string> CheckVoicesFillTheirMeasures(const std::string& 
             lastDuration = duration;
             lastVoice = voice;
             element = kNone;
-        } else if (line.find("</backup>") != std::string_view::npos || line.find("</forward>") != std::string_view::npos) {
+        } else if (line.find("</backup>") != std::string_view::npos ||
+                   line.find("</forward>") != std::string_view::npos) {
             element = kNone;
         } else if (line.find("</measure>") != std::string_view::npos) {
             if (voiceEnd.empty()) problem(where, "no voice written");
@@ -271,7 +275,8 @@ inline std::vector<std::set<TOnset>> NoteOnsets(const std::string& doc,
             rest = true;
         } else if (inNote && line.find("<tie type=\"stop\"/>") != std::string_view::npos) {
             tieStop = true;
-        } else if (inNote && (line.find("<step>") != std::string_view::npos || line.find("<display-step>") != std::string_view::npos)) {
+        } else if (inNote && (line.find("<step>") != std::string_view::npos ||
+                              line.find("<display-step>") != std::string_view::npos)) {
             step = static_cast<int>(std::string_view("CDEFGAB").find(line[line.find('>') + 1]));
         } else if (inNote && TagValue(line, "<alter>", value)) {
             alter = static_cast<int>(value);
@@ -281,8 +286,9 @@ inline std::vector<std::set<TOnset>> NoteOnsets(const std::string& doc,
             instrument = attribute(line, "id=\"");
         } else if (inNote && (TagValue(line, "<actual-notes>", actual) || TagValue(line, "<normal-notes>", normal))) {
         } else if (inNote && line.find("<normal-type>") != std::string_view::npos) {
-            static const std::map<std::string, double> kQuarters = {
-                {"whole", 4.0}, {"half", 2.0}, {"quarter", 1.0}, {"eighth", 0.5}, {"16th", 0.25}, {"32nd", 0.125}, {"64th", 0.0625}};
+            static const std::map<std::string, double> kQuarters = {{"whole", 4.0},  {"half", 2.0},  {"quarter", 1.0},
+                                                                    {"eighth", 0.5}, {"16th", 0.25}, {"32nd", 0.125},
+                                                                    {"64th", 0.0625}};
             const auto from = line.find('>') + 1;
             const auto it = kQuarters.find(std::string(line.substr(from, line.find('<', from) - from)));
             normalQuarters = it == kQuarters.end() ? 0.0 : it->second;
@@ -295,17 +301,19 @@ inline std::vector<std::set<TOnset>> NoteOnsets(const std::string& doc,
                 measureEnd = std::max(measureEnd, pos);
             }
             if (rest || tieStop || parts.empty()) continue;
-            const std::int32_t pitch = instrument.empty() ? (octave + 1) * 12 + kSemitone[step] + alter : unpitchedKey[instrument];
+            const std::int32_t pitch =
+                instrument.empty() ? (octave + 1) * 12 + kSemitone[step] + alter : unpitchedKey[instrument];
             const std::int64_t numerator = measureStart + start;
             const std::int64_t common = std::gcd(numerator, time.Divisions);
             parts.back().insert({numerator / common, time.Divisions / common, pitch});
             if (placed != nullptr) {
                 // A note on the grid may land on a tuplet's first point, and a
                 // tuplet's points lie within half its own part of the playing.
-                const double half = std::max(binaryStep / 2, actual > 0 ? normalQuarters * static_cast<double>(normal) /
-                                                                              static_cast<double>(actual) / 2
-                                                                        : 0.0);
-                placed->back().push_back({static_cast<double>(numerator) / static_cast<double>(time.Divisions), pitch, half});
+                const double half = std::max(
+                    binaryStep / 2,
+                    actual > 0 ? normalQuarters * static_cast<double>(normal) / static_cast<double>(actual) / 2 : 0.0);
+                placed->back().push_back(
+                    {static_cast<double>(numerator) / static_cast<double>(time.Divisions), pitch, half});
             }
         }
     }

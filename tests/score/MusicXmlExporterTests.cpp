@@ -18,12 +18,12 @@ namespace korvalin {
 namespace {
 
 using test::AddNotes;
+using test::Bytes;
 using test::Conductor;
 using test::ExpectGolden;
-using test::NoteTrack;
-using test::Bytes;
 using test::LoadBytes;
 using test::MidiBuilder;
+using test::NoteTrack;
 using test::TNote;
 using test::TracksWithNotes;
 
@@ -62,13 +62,16 @@ TEST(GoldenScore, QuantisationRoundsMergesAndKeepsEveryNote) {
     MidiBuilder midi(1, 480);
     Conductor(midi, "Rounding");
     NoteTrack(midi, "Piano",
-              {{60, 0, 50},                                     // end rounds to 0: pushed one step on
-               {64, 59, 470},  {64, 59, 470, 1},                // 59 rounds down; two channels, one pitch
-               {76, 479, 960}, {72, 479, 960}, {67, 479, 960},  // chord given high to low
-               {62, 1440, 1440},                                // zero length
-               {65, 1900, 1930},                                // start and end meet at 1920
+              {{60, 0, 50},  // end rounds to 0: pushed one step on
+               {64, 59, 470},
+               {64, 59, 470, 1},  // 59 rounds down; two channels, one pitch
+               {76, 479, 960},
+               {72, 479, 960},
+               {67, 479, 960},    // chord given high to low
+               {62, 1440, 1440},  // zero length
+               {65, 1900, 1930},  // start and end meet at 1920
                {69, 2100, 2130},
-               {71, 2460, 2500}});                              // exactly half a step rounds up
+               {71, 2460, 2500}});  // exactly half a step rounds up
     ExpectGolden("quantisation", Export(LoadBytes(midi.Bytes()), 16));
 }
 
@@ -157,7 +160,8 @@ TEST(DocumentFrame, MeasureCountHoldsTheLastQuantisedEnd) {
         AddNotes(midi.Track().KeySig(0, 0, false), {{60, 0, end}}).End();
         const std::string text = Export(LoadBytes(midi.Bytes()), 16);
         std::size_t count = 0;
-        for (auto at = text.find("<measure number="); at != std::string::npos; at = text.find("<measure number=", at + 1))
+        for (auto at = text.find("<measure number="); at != std::string::npos;
+             at = text.find("<measure number=", at + 1))
             ++count;
         return count;
     };
@@ -295,7 +299,6 @@ TEST_F(Refusals, TooManyNotesAndRestsAreRefusedEvenInFewMeasures) {
     AddNotes(rests.Track().TimeSig(0, 255, 0).KeySig(0, 0, false), {{60, 7899 * 8160, 7899 * 8160 + 8}}).End();
     const TMidiFile silent = LoadBytes(rests.Bytes());
     EXPECT_EQ(MessageOf(silent, TracksWithNotes(silent), 16), "The score is too large to notate");
-
 }
 
 TEST_F(Refusals, ARefusedExportLeavesTheTargetByteForByte) {

@@ -119,8 +119,7 @@ TEST(MusicXmlPieces, APieceThatStartsLaterCarriesWhatIsInForceThere) {
     EXPECT_EQ(third.Attributes(0, 0),
               (std::vector<std::string>{"<divisions>2</divisions>", "<key><fifths>-3</fifths><mode>minor</mode></key>",
                                         "<time print-object=\"no\"><beats>2</beats><beat-type>4</beat-type></time>",
-                                        "<staves>2</staves>",
-                                        "<clef number=\"1\"><sign>G</sign><line>2</line></clef>",
+                                        "<staves>2</staves>", "<clef number=\"1\"><sign>G</sign><line>2</line></clef>",
                                         "<clef number=\"2\"><sign>G</sign><line>2</line></clef>",
                                         "<measure-style><slash type=\"start\"/></measure-style>"}));
     const std::int32_t opening = third.Measures(0).at(0);
@@ -275,9 +274,10 @@ TEST(MusicXmlPieces, WhatIsNoScoreIsRefused) {
 }
 
 TEST(XmlElementTree, SkipsWhatIsNoElementAndKeepsOffsets) {
-    const std::string text = "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n"
-                             "<!DOCTYPE a [ <!ENTITY x \"<b>\"> ]>\n"
-                             "<a k='1 > 0' n=\"v\"><!-- <c> --><b><![CDATA[</a>]]>x &amp; &#233;</b><c/></a>";
+    const std::string text =
+        "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n"
+        "<!DOCTYPE a [ <!ENTITY x \"<b>\"> ]>\n"
+        "<a k='1 > 0' n=\"v\"><!-- <c> --><b><![CDATA[</a>]]>x &amp; &#233;</b><c/></a>";
     const TXmlElementTree tree(text);
     EXPECT_EQ(tree.Root().Name, "a");
     EXPECT_EQ(tree.Attribute(0, "k").value_or(""), "1 > 0");

@@ -44,9 +44,13 @@ std::vector<TWritten> Piece(int beatsPerBar, int bars, int tonic, int pickup) {
         const int root = tonic + roots[bar % 8];
         notes.push_back({36 + root, at, static_cast<double>(beatsPerBar)});
         for (int beat = 1; beat < beatsPerBar; ++beat)
-            for (const int third : {4, 7}) notes.push_back({48 + root + (roots[bar % 8] == 9 || roots[bar % 8] == 2 ? third - (third == 4 ? 1 : 0) : third), at + beat, 0.9});
+            for (const int third : {4, 7})
+                notes.push_back(
+                    {48 + root + (roots[bar % 8] == 9 || roots[bar % 8] == 2 ? third - (third == 4 ? 1 : 0) : third),
+                     at + beat, 0.9});
         for (int e = 0; e < 2 * beatsPerBar; ++e)
-            notes.push_back({72 + tonic + scale[(bar * 3 + e * (e % 3 == 0 ? 2 : 1)) % 8], at + 0.5 * e, e == 0 ? 1.0 : 0.45});
+            notes.push_back(
+                {72 + tonic + scale[(bar * 3 + e * (e % 3 == 0 ? 2 : 1)) % 8], at + 0.5 * e, e == 0 ? 1.0 : 0.45});
     }
     return notes;
 }
@@ -58,8 +62,8 @@ struct TPlaying {
     double Ritardando = 0.5;  // the last eight beats slow by this much
     double FermataAt = -1;    // a beat held this much longer
     double Fermata = 0.0;
-    double Noise = 0.015;     // seconds, uneven placing of each note
-    double Total = 0;         // beats in the piece
+    double Noise = 0.015;  // seconds, uneven placing of each note
+    double Total = 0;      // beats in the piece
 
     double BeatTime(double beat) const {
         // The time of a beat: the sum of the periods before it, in small steps.

@@ -36,7 +36,9 @@ protected:
 // it was placed on (the grid's, or its tuplet's), and every written note has
 // such a played one: nothing lost, nothing invented.
 // MusicXML has no octave below 0: the lowest keys are written an octave up.
-bool SameKey(std::int32_t written, std::int32_t played) { return written == played || (played < 12 && written == played + 12); }
+bool SameKey(std::int32_t written, std::int32_t played) {
+    return written == played || (played < 12 && written == played + 12);
+}
 
 // The written score starts where its first measure does: `firstMeasureTick`
 // in the file (after a silence that a pickup leaves out).
@@ -84,12 +86,14 @@ void ExpectEveryPlayedNoteNearItsOnset(const std::string& where, const TMidiFile
         // have moved by half of any tuplet's part within a quarter of it.
         for (std::size_t i = 0, from = 0; i < placed.size(); ++i) {
             while (placed[from].At < placed[i].At - 1.0) ++from;
-            for (std::size_t j = from; j < i; ++j) placed[i].HalfStep = std::max(placed[i].HalfStep, placed[j].HalfStep);
+            for (std::size_t j = from; j < i; ++j)
+                placed[i].HalfStep = std::max(placed[i].HalfStep, placed[j].HalfStep);
         }
         int reported = 0;
         const auto report = [&](const std::string& what, double at, std::int32_t key) {
             if (reported++ < 3)
-                ADD_FAILURE() << where << " part " << part + 1 << ": " << what << " at " << at << " quarters, key " << key;
+                ADD_FAILURE() << where << " part " << part + 1 << ": " << what << " at " << at << " quarters, key "
+                              << key;
         };
         for (const auto& [at, key] : played) {
             if (mayMerge.count({at, key}) != 0) continue;
@@ -111,7 +115,8 @@ void ExpectEveryPlayedNoteNearItsOnset(const std::string& where, const TMidiFile
             if (found < count) ++unisonsLost->second;
         }
         for (const auto& onset : placed) {
-            const auto from = std::lower_bound(played.begin(), played.end(), std::pair(onset.At - onset.HalfStep - kExact, -1));
+            const auto from =
+                std::lower_bound(played.begin(), played.end(), std::pair(onset.At - onset.HalfStep - kExact, -1));
             bool found = false;
             for (auto it = from; it != played.end() && it->first <= onset.At + onset.HalfStep + kExact && !found; ++it)
                 found = SameKey(onset.Pitch, it->second);
@@ -133,8 +138,9 @@ TEST_F(ReadableCorpus, EveryVoiceAddsUpAndEveryPlayedNoteIsThereOnEveryGrid) {
             } catch (const EMusicXmlError& e) {
                 // Both notations refuse the same input with the same words.
                 EXPECT_THROW(
-                    try { BuildMusicXmlText(*file.Midi, file.Tracks, file.Path.string(), grid, Readable()); } catch (
-                        const EMusicXmlError& readable) {
+                    try {
+                        BuildMusicXmlText(*file.Midi, file.Tracks, file.Path.string(), grid, Readable());
+                    } catch (const EMusicXmlError& readable) {
                         EXPECT_STREQ(readable.what(), e.what()) << where;
                         throw;
                     },
@@ -152,9 +158,9 @@ TEST_F(ReadableCorpus, EveryVoiceAddsUpAndEveryPlayedNoteIsThereOnEveryGrid) {
 
             // A file played freely is written on the beats found in it: its notes are where the re-timing put them.
             const auto performance = PreparePerformance(*file.Midi, file.Tracks, options.Performance);
-            ExpectEveryPlayedNoteNearItsOnset(where, performance ? performance->File : *file.Midi,
-                                              performance ? performance->Parts : file.Tracks, readable,
-                                              std::vector<std::int32_t>(file.Tracks.size(), grid), report.FirstMeasureTick);
+            ExpectEveryPlayedNoteNearItsOnset(
+                where, performance ? performance->File : *file.Midi, performance ? performance->Parts : file.Tracks,
+                readable, std::vector<std::int32_t>(file.Tracks.size(), grid), report.FirstMeasureTick);
             ++compared;
         }
     }
@@ -220,7 +226,8 @@ TEST(ReadableExpertSet, EveryNoteOfEveryPieceIsWrittenAtItsPitchAndTime) {
     // Unisons where a third voice joins, or whose notes part on different
     // grids, still merge now and then: at most one in ten of the set's.
     EXPECT_GT(unisons.first, 1000);
-    EXPECT_LE(unisons.second * 10, unisons.first) << unisons.second << " of " << unisons.first << " unisons written once";
+    EXPECT_LE(unisons.second * 10, unisons.first)
+        << unisons.second << " of " << unisons.first << " unisons written once";
 }
 
 TEST_F(ReadableCorpus, EveryScoreIsValidMusicXmlOnEveryGridAndTheAutomaticOne) {

@@ -23,7 +23,6 @@ using test::TNote;
 
 constexpr std::uint32_t kQ = 480;  // ticks per quarter note in every case
 
-
 // Notes one after another from `start`, each (pitch, length in eighths).
 std::vector<TNote> Line(std::uint32_t start, const std::vector<std::pair<int, std::uint32_t>>& notes) {
     std::vector<TNote> line;
@@ -49,7 +48,8 @@ std::vector<TNote> Join(std::vector<std::vector<TNote>> groups) {
 TEST(ReadableGolden, FlatKeySpellsBlackKeysAsFlatsAndChromaticStepsByDirection) {
     MidiBuilder midi(1, kQ);
     Conductor(midi, "Flat key", 500000, 4, 2, -3, false);
-    NoteTrack(midi, "Flute", Line(0, {{63, 2}, {67, 2}, {70, 2}, {68, 2}, {67, 1}, {66, 1}, {67, 2}, {73, 2}, {72, 2}}));
+    NoteTrack(midi, "Flute",
+              Line(0, {{63, 2}, {67, 2}, {70, 2}, {68, 2}, {67, 1}, {66, 1}, {67, 2}, {73, 2}, {72, 2}}));
     test::ExpectGolden("readable_flat_key", Readable(midi));
 }
 
@@ -66,8 +66,19 @@ TEST(ReadableGolden, MinorKeyRaisesItsSixthAndSeventhAndCancelsThemAfterTheBar) 
     MidiBuilder midi(1, kQ);
     Conductor(midi, "Minor key", 500000, 4, 2, -2, true);
     NoteTrack(midi, "Oboe",
-              Line(0, {{67, 1}, {69, 1}, {70, 1}, {72, 1}, {74, 1}, {76, 1}, {78, 1}, {79, 1},
-                       {79, 1}, {77, 1}, {75, 1}, {74, 1}, {67, 4}}));
+              Line(0, {{67, 1},
+                       {69, 1},
+                       {70, 1},
+                       {72, 1},
+                       {74, 1},
+                       {76, 1},
+                       {78, 1},
+                       {79, 1},
+                       {79, 1},
+                       {77, 1},
+                       {75, 1},
+                       {74, 1},
+                       {67, 4}}));
     test::ExpectGolden("readable_minor_key", Readable(midi));
 }
 
@@ -102,8 +113,8 @@ TEST(ReadableGolden, SyncopationsIn44ShowTheBeatAndTheMiddleOfTheBar) {
 TEST(ReadableGolden, SixEightGoesByDottedQuarters) {
     MidiBuilder midi(1, kQ);
     Conductor(midi, "Six eight", 500000, 6, 3);
-    NoteTrack(midi, "Clarinet", Join({Line(0, {{72, 3}, {74, 1}, {76, 1}, {77, 1}, {72, 1}, {79, 3}}),
-                                      Line(6 * kQ, {{72, 6}})}));
+    NoteTrack(midi, "Clarinet",
+              Join({Line(0, {{72, 3}, {74, 1}, {76, 1}, {77, 1}, {72, 1}, {79, 3}}), Line(6 * kQ, {{72, 6}})}));
     test::ExpectGolden("readable_six_eight", Readable(midi));
 }
 
@@ -114,8 +125,8 @@ TEST(ReadableGolden, MeterChangesAreWrittenWhereTheyHappen) {
         .Tempo(0, 500000)
         .TimeSig(0, 4, 2)
         .KeySig(0, 0, false)
-        .TimeSig(2 * kQ, 3, 2)   // inside the first 4/4 bar
-        .TimeSig(6 * kQ, 6, 3)   // after two bars of 3/4
+        .TimeSig(2 * kQ, 3, 2)  // inside the first 4/4 bar
+        .TimeSig(6 * kQ, 6, 3)  // after two bars of 3/4
         .End();
     NoteTrack(midi, "Flute", Line(0, {{72, 4}, {74, 6}, {76, 2}, {77, 4}, {79, 3}, {81, 3}}));
     test::ExpectGolden("readable_meter_change", Readable(midi));
@@ -127,7 +138,8 @@ TEST(ReadableGolden, DrumsGoOnAPercussionStaffHandsUpFeetDown) {
     std::vector<TNote> hits;
     for (std::uint32_t bar = 0; bar < 2; ++bar) {
         const std::uint32_t at = bar * 4 * kQ;
-        for (std::uint32_t eighth = 0; eighth < 8; ++eighth) hits.push_back({42, at + eighth * kQ / 2, at + eighth * kQ / 2 + 60, 9});
+        for (std::uint32_t eighth = 0; eighth < 8; ++eighth)
+            hits.push_back({42, at + eighth * kQ / 2, at + eighth * kQ / 2 + 60, 9});
         for (const std::uint32_t beat : {1u, 3u}) hits.push_back({38, at + beat * kQ, at + beat * kQ + 60, 9});
         for (const std::uint32_t beat : {0u, 2u}) hits.push_back({36, at + beat * kQ, at + beat * kQ + 60, 9});
     }
@@ -140,8 +152,9 @@ TEST(ReadableGolden, PickupOfOneBeatMovesTheBarLinesToTheAccents) {
     // beats from there; the long notes and the bass fall a beat later.
     MidiBuilder midi(1, kQ);
     Conductor(midi, "Pickup");
-    NoteTrack(midi, "Flute", Line(0, {{67, 2}, {72, 4}, {76, 4}, {74, 6}, {71, 1}, {72, 1}, {76, 4}, {79, 4},
-                                      {72, 4}, {71, 4}, {72, 6}}));
+    NoteTrack(
+        midi, "Flute",
+        Line(0, {{67, 2}, {72, 4}, {76, 4}, {74, 6}, {71, 1}, {72, 1}, {76, 4}, {79, 4}, {72, 4}, {71, 4}, {72, 6}}));
     NoteTrack(midi, "Cello", Line(kQ, {{48, 8}, {43, 8}, {48, 8}, {53, 8}, {48, 6}}));
     test::ExpectGolden("readable_pickup", Readable(midi));
 }

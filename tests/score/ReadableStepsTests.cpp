@@ -67,7 +67,8 @@ TEST(ReadableStaves, WidelySpreadChordsTakeTwoStavesAndDrumsTheirOwn) {
 
 // Two tracks of quarters, the second starting `lateQuarters` after the first.
 TMidiFile TwoTracks(const std::string& upperName, int upperProgram, const std::vector<int>& upper,
-                    const std::string& lowerName, int lowerProgram, const std::vector<int>& lower, int lateQuarters = 0) {
+                    const std::string& lowerName, int lowerProgram, const std::vector<int>& lower,
+                    int lateQuarters = 0) {
     MidiBuilder midi(1, 480);
     const auto add = [&](const std::string& name, int program, const std::vector<int>& pitches, int late) {
         auto& track = midi.Track().Name(name);
@@ -116,8 +117,8 @@ TEST(ReadableStaves, TwoHandsAreAFifthApartAndPlayTogetherForHalfTheShorterTrack
     const std::vector<int> g4(8, 67), c4(8, 60), cSharp4(8, 61);
     EXPECT_TRUE(TwoHands(TwoTracks("", 0, g4, "", 0, c4)));
     EXPECT_FALSE(TwoHands(TwoTracks("", 0, g4, "", 0, cSharp4)));  // a fourth apart: two lines
-    EXPECT_TRUE(TwoHands(TwoTracks("", 0, g4, "", 0, c4, 4)));      // together for half
-    EXPECT_FALSE(TwoHands(TwoTracks("", 0, g4, "", 0, c4, 5)));     // for three eighths
+    EXPECT_TRUE(TwoHands(TwoTracks("", 0, g4, "", 0, c4, 4)));     // together for half
+    EXPECT_FALSE(TwoHands(TwoTracks("", 0, g4, "", 0, c4, 5)));    // for three eighths
 }
 
 TEST(ReadableVoices, AKeyStruckByTwoVoicesAtOnceIsWrittenTwice) {
@@ -198,7 +199,8 @@ std::string ReadableUnderMeters(const std::vector<std::pair<std::uint32_t, int>>
     }
     conductor.End();
     std::vector<test::TNote> notes;
-    for (std::uint32_t at = 0; at < endTick; at += 480) notes.push_back({67 + static_cast<int>(at / 480 % 5), at, at + 480});
+    for (std::uint32_t at = 0; at < endTick; at += 480)
+        notes.push_back({67 + static_cast<int>(at / 480 % 5), at, at + 480});
     test::NoteTrack(midi, "Oboe", notes);
     return test::Readable(midi);
 }
@@ -223,8 +225,15 @@ TEST(ReadablePickup, BarLinesStayWhereTheMusicAgreesWithThemOrWasPlayedFreely) {
     // Long notes and the bass on the file's own downbeats.
     test::MidiBuilder square(1, 480);
     test::Conductor(square, "Square");
-    test::NoteTrack(square, "Flute", {{72, 0, 960}, {74, 960, 1200}, {76, 1200, 1440}, {77, 1440, 1920}, {79, 1920, 3840},
-                                      {77, 3840, 4800}, {76, 4800, 5760}, {72, 5760, 9600}});
+    test::NoteTrack(square, "Flute",
+                    {{72, 0, 960},
+                     {74, 960, 1200},
+                     {76, 1200, 1440},
+                     {77, 1440, 1920},
+                     {79, 1920, 3840},
+                     {77, 3840, 4800},
+                     {76, 4800, 5760},
+                     {72, 5760, 9600}});
     test::NoteTrack(square, "Cello", {{48, 0, 1920}, {43, 1920, 3840}, {48, 3840, 5760}, {48, 5760, 9600}});
     EXPECT_EQ(FirstMeasure(test::Readable(square)), "<measure number=\"1\">");
 

@@ -22,7 +22,6 @@ using test::TNote;
 
 constexpr std::uint32_t kQ = 480;  // ticks per quarter note in every case
 
-
 // `count` notes evenly over [start, start + span), each (pitch) in turn; a
 // pitch of 0 leaves its place silent.
 std::vector<TNote> Even(std::uint32_t start, std::uint32_t span, const std::vector<int>& pitches) {
@@ -42,7 +41,8 @@ std::vector<TNote> Join(std::vector<std::vector<TNote>> groups) {
 TEST(ReadableTuplets, EighthTripletsFillTheirBeatsUnderOneBeam) {
     MidiBuilder midi(1, kQ);
     Conductor(midi, "Eighth triplets");
-    NoteTrack(midi, "Flute", Join({Even(0, kQ, {72, 74, 76}), Even(kQ, kQ, {77, 79, 81}), Even(2 * kQ, 2 * kQ, {83, 84})}));
+    NoteTrack(midi, "Flute",
+              Join({Even(0, kQ, {72, 74, 76}), Even(kQ, kQ, {77, 79, 81}), Even(2 * kQ, 2 * kQ, {83, 84})}));
     test::ExpectGolden("readable_eighth_triplets", Readable(midi));
     // The coarsest grid cannot hold them apart, and still no note is lost.
     test::ExpectGolden("readable_eighth_triplets", Readable(midi, 8));
@@ -62,9 +62,11 @@ TEST(ReadableTuplets, RestInsideATripletAndATripletTiedIntoTheNextBeat) {
     // Bar 2: a triplet whose last note is held over the beat, and the beat
     // after it goes on in triplets.
     NoteTrack(midi, "Clarinet",
-              Join({Even(0, kQ, {67, 0, 71}), Even(kQ, 3 * kQ, {72, 74, 76}),
+              Join({Even(0, kQ, {67, 0, 71}),
+                    Even(kQ, 3 * kQ, {72, 74, 76}),
                     {{60, 4 * kQ, 4 * kQ + 160}, {62, 4 * kQ + 160, 4 * kQ + 320}, {64, 4 * kQ + 320, 5 * kQ + 160}},
-                    Even(5 * kQ, kQ, {0, 65, 67}), Even(6 * kQ, 2 * kQ, {69})}));
+                    Even(5 * kQ, kQ, {0, 65, 67}),
+                    Even(6 * kQ, 2 * kQ, {69})}));
     test::ExpectGolden("readable_triplet_rest_tie", Readable(midi));
 }
 
@@ -72,7 +74,8 @@ TEST(ReadableTuplets, QuintupletAndSeptuplet) {
     MidiBuilder midi(1, kQ);
     Conductor(midi, "Five and seven");
     NoteTrack(midi, "Violin",
-              Join({Even(0, kQ, {72, 74, 76, 77, 79}), Even(kQ, kQ, {81, 79, 77, 76, 74, 72, 71}), Even(2 * kQ, 2 * kQ, {72})}));
+              Join({Even(0, kQ, {72, 74, 76, 77, 79}), Even(kQ, kQ, {81, 79, 77, 76, 74, 72, 71}),
+                    Even(2 * kQ, 2 * kQ, {72})}));
     test::ExpectGolden("readable_quintuplet_septuplet", Readable(midi));
 }
 
@@ -91,9 +94,11 @@ TEST(ReadableTuplets, TripletsInOneVoiceAgainstStraightEighthsOnOneStaff) {
     // Bar 1: the upper line in triplets for three beats and silent on the
     // fourth, the lower one in eighths throughout, both starting every beat
     // together. Bar 2: both lines end in one chord.
-    const std::vector<TNote> notes =
-        Join({Even(0, kQ, {76, 77, 79}), Even(kQ, kQ, {81, 79, 77}), Even(2 * kQ, kQ, {76, 74, 76}),
-              Even(0, 4 * kQ, {67, 64, 67, 64, 65, 62, 65, 62}), {{64, 4 * kQ, 8 * kQ}, {72, 4 * kQ, 8 * kQ}}});
+    const std::vector<TNote> notes = Join({Even(0, kQ, {76, 77, 79}),
+                                           Even(kQ, kQ, {81, 79, 77}),
+                                           Even(2 * kQ, kQ, {76, 74, 76}),
+                                           Even(0, 4 * kQ, {67, 64, 67, 64, 65, 62, 65, 62}),
+                                           {{64, 4 * kQ, 8 * kQ}, {72, 4 * kQ, 8 * kQ}}});
     NoteTrack(midi, "Violin", notes);
     test::ExpectGolden("readable_triplets_one_staff", Readable(midi));
     test::ExpectGolden("readable_triplets_one_staff", Readable(midi, 8));

@@ -48,10 +48,8 @@ inline TrackBuilder& AddNotes(TrackBuilder& track, const std::vector<TNote>& not
     });
     std::uint32_t last = 0;
     for (const auto& event : events) {
-        if (event.Order == 1)
-            track.NoteOn(event.Tick - last, event.Channel, event.Pitch, 80);
-        else
-            track.NoteOff(event.Tick - last, event.Channel, event.Pitch);
+        if (event.Order == 1) track.NoteOn(event.Tick - last, event.Channel, event.Pitch, 80);
+        else track.NoteOff(event.Tick - last, event.Channel, event.Pitch);
         last = event.Tick;
     }
     return track;
@@ -105,13 +103,8 @@ private:
 // The first track of every case: its name becomes the title, and the key is
 // given so the loader does not estimate one from the notes.
 inline void Conductor(MidiBuilder& midi, const std::string& title, std::uint32_t tempo = 500000, int numerator = 4,
-               int denominatorPower = 2, int fifths = 0, bool minor = false) {
-    midi.Track()
-        .Name(title)
-        .Tempo(0, tempo)
-        .TimeSig(0, numerator, denominatorPower)
-        .KeySig(0, fifths, minor)
-        .End();
+                      int denominatorPower = 2, int fifths = 0, bool minor = false) {
+    midi.Track().Name(title).Tempo(0, tempo).TimeSig(0, numerator, denominatorPower).KeySig(0, fifths, minor).End();
 }
 
 inline void NoteTrack(MidiBuilder& midi, const std::string& name, const std::vector<TNote>& notes) {
@@ -139,8 +132,8 @@ inline void ExpectGolden(const std::string& name, const std::string& actual) {
         if (expected[i] == '\n') ++line;
         ++i;
     }
-    ADD_FAILURE() << name << ": differs from the golden file at line " << line << " (actual text written to "
-                  << name << ".actual.musicxml)";
+    ADD_FAILURE() << name << ": differs from the golden file at line " << line << " (actual text written to " << name
+                  << ".actual.musicxml)";
 }
 
 }  // namespace korvalin::test

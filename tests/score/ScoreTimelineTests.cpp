@@ -93,8 +93,9 @@ TEST(ScoreTimeline, AReadablePickupCountsAsTheEndOfAFullMeasure) {
     // A tune that starts a beat before its accents, over a bass on the accents.
     MidiBuilder midi(1, kQ);
     Conductor(midi, "Pickup");
-    NoteTrack(midi, "Flute", Line(0, {{67, 2}, {72, 4}, {76, 4}, {74, 6}, {71, 1}, {72, 1}, {76, 4}, {79, 4},
-                                      {72, 4}, {71, 4}, {72, 6}}));
+    NoteTrack(
+        midi, "Flute",
+        Line(0, {{67, 2}, {72, 4}, {76, 4}, {74, 6}, {71, 1}, {72, 1}, {76, 4}, {79, 4}, {72, 4}, {71, 4}, {72, 6}}));
     NoteTrack(midi, "Cello", Line(kQ, {{48, 8}, {43, 8}, {48, 8}, {53, 8}, {48, 6}}));
     const TScoreTimeline timeline = TimelineOf(midi, TNotationMode::nmReadable);
     ASSERT_GE(timeline.Measures.size(), 3u);

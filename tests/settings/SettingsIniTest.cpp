@@ -72,8 +72,8 @@ TEST_F(SettingsFile, SaveReplacesOnlyTheRecentSectionInPlace) {
     const std::string after = "\r\n; about the window\r\n[Window]\r\nx=1";
     Put(before + "[recent]\r\nCount=2\r\n; old comment\r\nPath0=/old.mid\r\nSaved0=1\r\nPath1=/x.mid\r\n" + after);
     SaveRecentEntries(FFile, std::vector<TRecentEntry>{{"/new.mid", true}});
-    EXPECT_EQ(Get(), "\xEF\xBB\xBF" + before + "[Recent]\r\nCount=1\r\nPath0=/new.mid\r\nSaved0=1\r\n" + after +
-                         "\r\n");
+    EXPECT_EQ(Get(),
+              "\xEF\xBB\xBF" + before + "[Recent]\r\nCount=1\r\nPath0=/new.mid\r\nSaved0=1\r\n" + after + "\r\n");
 }
 
 TEST_F(SettingsFile, SaveAppendsTheSectionAndMergesDuplicates) {
@@ -105,8 +105,7 @@ TEST_F(SettingsFile, MissingOrUnreadableFileGivesAnEmptyHistory) {
 TEST_F(SettingsFile, FailedSaveThrowsAndLeavesTheFileAsItWas) {
     const std::string blocker = (FDir / "afile").string();
     WriteFileAtomically(blocker, std::string_view("not a folder"));
-    EXPECT_THROW(SaveRecentEntries(blocker + "/settings.ini", std::vector<TRecentEntry>{{"/a.mid", true}}),
-                 EFileError);
+    EXPECT_THROW(SaveRecentEntries(blocker + "/settings.ini", std::vector<TRecentEntry>{{"/a.mid", true}}), EFileError);
 
     // UTF-16 would be corrupted by a line-based rewrite, so it is refused whole.
     const std::string utf16("\xFF\xFE[\0R\0]\0\r\0\n\0", 12);

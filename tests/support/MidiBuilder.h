@@ -81,17 +81,18 @@ public:
     TrackBuilder& Name(const std::string& text, std::uint32_t delta = 0) { return Text(delta, 0x03, text); }
     TrackBuilder& Instrument(const std::string& text, std::uint32_t delta = 0) { return Text(delta, 0x04, text); }
     TrackBuilder& Tempo(std::uint32_t delta, std::uint32_t microseconds) {
-        return Meta(delta, 0x51, {static_cast<std::uint8_t>(microseconds >> 16),
-                                  static_cast<std::uint8_t>(microseconds >> 8),
-                                  static_cast<std::uint8_t>(microseconds)});
+        return Meta(delta, 0x51,
+                    {static_cast<std::uint8_t>(microseconds >> 16), static_cast<std::uint8_t>(microseconds >> 8),
+                     static_cast<std::uint8_t>(microseconds)});
     }
     TrackBuilder& TimeSig(std::uint32_t delta, int numerator, int denominatorPower) {
-        return Meta(delta, 0x58, {static_cast<std::uint8_t>(numerator), static_cast<std::uint8_t>(denominatorPower),
-                                  24, 8});
+        return Meta(delta, 0x58,
+                    {static_cast<std::uint8_t>(numerator), static_cast<std::uint8_t>(denominatorPower), 24, 8});
     }
     TrackBuilder& KeySig(std::uint32_t delta, int fifths, bool minor) {
-        return Meta(delta, 0x59, {static_cast<std::uint8_t>(static_cast<std::int8_t>(fifths)),
-                                  static_cast<std::uint8_t>(minor ? 1 : 0)});
+        return Meta(
+            delta, 0x59,
+            {static_cast<std::uint8_t>(static_cast<std::int8_t>(fifths)), static_cast<std::uint8_t>(minor ? 1 : 0)});
     }
     TrackBuilder& SysEx(std::uint32_t delta, const Bytes& data) {
         Delta(delta).Raw({0xF0});

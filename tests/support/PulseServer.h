@@ -35,11 +35,11 @@ public:
         FServer.setProcessEnvironment(environment);
         FServer.setProcessChannelMode(QProcess::MergedChannels);
         // Root may run a per-user server too; it only warns about it.
-        FServer.start(program, {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
-                                QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
-                                QStringLiteral("--disable-shm=yes"), QStringLiteral("-L"),
-                                QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + Socket(),
-                                QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=korvalin_test")});
+        FServer.start(program,
+                      {QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
+                       QStringLiteral("--use-pid-file=no"), QStringLiteral("--disable-shm=yes"), QStringLiteral("-L"),
+                       QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + Socket(),
+                       QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=korvalin_test")});
         if (!FServer.waitForStarted(10000)) {
             FError = QStringLiteral("pulseaudio did not start: ") + FServer.errorString();
             return;
@@ -76,10 +76,9 @@ public:
     bool StartRecording() {
         FRecorder.setProcessEnvironment(ClientEnvironment());
         FRecorder.setStandardOutputFile(Recording());
-        FRecorder.start(QStringLiteral("parec"),
-                        {QStringLiteral("-d"), QStringLiteral("korvalin_test.monitor"), QStringLiteral("--raw"),
-                         QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
-                         QStringLiteral("--channels=2")});
+        FRecorder.start(QStringLiteral("parec"), {QStringLiteral("-d"), QStringLiteral("korvalin_test.monitor"),
+                                                  QStringLiteral("--raw"), QStringLiteral("--format=s16le"),
+                                                  QStringLiteral("--rate=44100"), QStringLiteral("--channels=2")});
         return FRecorder.waitForStarted(10000);
     }
 

@@ -25,8 +25,8 @@ struct TRender {
     int PeakOfFrame(std::size_t frame) const {
         int peak = 0;
         for (int c = 0; c < Channels; ++c)
-            peak = std::max(peak, std::abs(int{Samples[frame * static_cast<std::size_t>(Channels) +
-                                                        static_cast<std::size_t>(c)]}));
+            peak = std::max(
+                peak, std::abs(int{Samples[frame * static_cast<std::size_t>(Channels) + static_cast<std::size_t>(c)]}));
         return peak;
     }
     // The first frame whose loudest channel reaches `level`, if any.

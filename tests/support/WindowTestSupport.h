@@ -33,10 +33,8 @@ public:
 
 private:
     static void Restore(const char* name, bool had, const QByteArray& value) {
-        if (had)
-            qputenv(name, value);
-        else
-            qunsetenv(name);
+        if (had) qputenv(name, value);
+        else qunsetenv(name);
     }
 
     QByteArray FOldTmpDir;
@@ -64,10 +62,10 @@ inline int RunWindowTests(int argc, char** argv, const std::function<int()>& run
 
 }  // namespace korvalin::test
 
-#define KORVALIN_WINDOW_TEST_MAIN(TestClass)                                           \
-    int main(int argc, char** argv) {                                                  \
-        return korvalin::test::RunWindowTests(argc, argv, [&] {                        \
-            TestClass test;                                                            \
-            return QTest::qExec(&test, argc, argv);                                    \
-        });                                                                            \
+#define KORVALIN_WINDOW_TEST_MAIN(TestClass)                    \
+    int main(int argc, char** argv) {                           \
+        return korvalin::test::RunWindowTests(argc, argv, [&] { \
+            TestClass test;                                     \
+            return QTest::qExec(&test, argc, argv);             \
+        });                                                     \
     }
