@@ -173,9 +173,9 @@ TBeatTrack TrackBeats(std::span<const TPlayedOnset> onsets, const TPerformanceOp
     const double givenPeriod = options.FirstBeatBpm > 0.0 ? 60.0 / options.FirstBeatBpm : 0.0;
     const std::vector<double> periods = LocalPeriods(envelope, hop, givenPeriod);
     // The first downbeat the user placed is a beat, whatever the notes say.
-    std::size_t forced = frames;
     if (options.FirstBeatSeconds && *options.FirstBeatSeconds >= 0.0) {
-        forced = std::min(frames - 1, static_cast<std::size_t>(std::llround(*options.FirstBeatSeconds / hop)));
+        const std::size_t forced =
+            std::min(frames - 1, static_cast<std::size_t>(std::llround(*options.FirstBeatSeconds / hop)));
         envelope[forced] += 1000.0;
     }
 

@@ -66,6 +66,17 @@ run_ctest() {
   [ "$rc" -eq 0 ] || { summary "$((failed > 0 ? failed : 1))"; exit 1; }
 }
 
+# A check that is not a ctest or a fuzzer: it counts as one test, and a
+# failure is reported but does not stop the stages after it.
+run_check() {
+  local name="$1"
+  shift
+  echo "== $name"
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "$name: FAILED"; fi
+}
+
+run_check "format" bash scripts/check-format.sh
+
 echo "== full build and tests"
 bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_ctest build
@@ -78,10 +89,14 @@ run_ctest build-asan
 echo "== fuzzers"
 CC=clang CXX=clang++ bash scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKORVALIN_FUZZ=ON -DKORVALIN_BUILD_APP=OFF -DKORVALIN_BUILD_TESTS=OFF -DKORVALIN_BUILD_BENCH=OFF
+# The fuzz tree is a clang build, so clang-tidy reads its compile database as is.
+run_check "clang-tidy" bash scripts/tidy.sh build-fuzz
+
 if with_own_tmpdir fuzz bash scripts/fuzz.sh build-fuzz; then
   passed=$((passed + $(find build-fuzz/fuzz -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x | wc -l)))
 else
-  summary 1; exit 1
+  summary "$((failed + 1))"; exit 1
 fi
 
 summary "$failed"
+[ "$failed" -eq 0 ]
