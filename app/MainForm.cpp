@@ -7,6 +7,7 @@
 #include "RecentFiles.h"
 #include "ScorePrinting.h"
 #include "TrackList.h"
+#include "PerformanceCorrections.h"
 #include "Playback.h"
 #include "ScoreViewer.h"
 
@@ -79,6 +80,7 @@ TfrmMain::TfrmMain(QWidget* parent, TScoreViewerFactory viewerFactory) : QWidget
     FViewer = new TScoreViewer(std::move(viewerFactory), lblZoom, this);
     CreatePlayback();
     FTracks = std::make_unique<TTrackList>(TTrackList::TControls{lvTracks, pnlTrackSettings, edtPartName, cbClef});
+    FCorrections = std::make_unique<TPerformanceCorrections>(TPerformanceCorrections::TControls{cbMeter, edtFirstBeat});
     ConnectHandlers();
     FormCreate();
 }

@@ -41,6 +41,7 @@ class QWebEngineView;
 class TRecentFiles;
 class TScorePrinting;
 class TTrackList;
+class TPerformanceCorrections;
 class TPlayback;
 class TScoreViewer;
 
@@ -102,6 +103,10 @@ public:
     QComboBox* cbGrid = nullptr;
     QLabel* lblNotation = nullptr;
     QComboBox* cbNotation = nullptr;
+    QLabel* lblMeter = nullptr;
+    QComboBox* cbMeter = nullptr;
+    QLabel* lblFirstBeat = nullptr;
+    QLineEdit* edtFirstBeat = nullptr;
     QPushButton* btnSelectAll = nullptr;
     QPushButton* btnSelectNone = nullptr;
     QPushButton* btnPreview = nullptr;
@@ -175,6 +180,8 @@ public:
     TScorePrinting& Printing() const { return *FPrinting; }
     // The track list and the selected track's settings.
     TTrackList& Tracks() const { return *FTracks; }
+    // The user's corrections to what readable notation finds in free playing.
+    TPerformanceCorrections& Corrections() const { return *FCorrections; }
     // Playback and where it starts in the score shown.
     TPlayback& Playback() const { return *FPlayback; }
     // The score viewer and the zoom of its tool band.
@@ -335,6 +342,7 @@ protected:
     // Printing and PDF of the score last sent to the viewer.
     std::unique_ptr<TScorePrinting> FPrinting;
     std::unique_ptr<TTrackList> FTracks;
+    std::unique_ptr<TPerformanceCorrections> FCorrections;
     void UpdatePrintButtons();
 
     // The user's SoundFont; empty for the system's default.

@@ -270,7 +270,7 @@ void TfrmMain::CreateControls() {
 
     auto* track = NewAnchoredPanel(pnlLeft, "pnlTrackSettings", kLeftWidth, QFrame::StyledPanel);
     pnlTrackSettings = track;
-    pnlTrackSettings->setFixedHeight(276);
+    pnlTrackSettings->setFixedHeight(306);
     lblPartName = NewLabel(track, "lblPartName");
     edtPartName = NewControl<QLineEdit>(track, "edtPartName");
     lblClef = NewLabel(track, "lblClef");
@@ -282,6 +282,10 @@ void TfrmMain::CreateControls() {
     lblNotation = NewLabel(track, "lblNotation");
     cbNotation = NewControl<QComboBox>(track, "cbNotation");
     cbNotation->addItems({QStringLiteral("Как сыграно"), QStringLiteral("Для чтения")});
+    lblMeter = NewLabel(track, "lblMeter");
+    cbMeter = NewControl<QComboBox>(track, "cbMeter");
+    lblFirstBeat = NewLabel(track, "lblFirstBeat");
+    edtFirstBeat = NewControl<QLineEdit>(track, "edtFirstBeat");
     btnSelectAll = NewControl<QPushButton>(track, "btnSelectAll");
     btnSelectNone = NewControl<QPushButton>(track, "btnSelectNone");
     btnPreview = NewControl<QPushButton>(track, "btnPreview");
@@ -303,17 +307,22 @@ void TfrmMain::CreateControls() {
     // How the score is written, under the two choices it goes with.
     track->Place(lblNotation, {164, 119, 0, 0});
     track->Place(cbNotation, {250, 114, 164, 25});
+    // What readable notation is told about a free performance, under the choice it serves.
+    track->Place(lblMeter, {12, 150, 0, 0});
+    track->Place(cbMeter, {76, 145, 76, 25});
+    track->Place(lblFirstBeat, {164, 150, 0, 0});
+    track->Place(edtFirstBeat, {250, 145, 164, 25});
     track->Place(btnSelectAll, {12, 61, 140, 28});
     track->Place(btnSelectNone, {12, 95, 140, 28});
-    track->Place(btnPreview, {12, 160, 402, 32});
-    track->Place(btnExport, {225, 198, 189, 32});
-    track->Place(btnOpenExternal, {12, 198, 205, 32});
-    track->Place(btnPlayAll, {12, 236, 125, 32});
-    track->Place(btnPlayTrack, {12, 236, 176, 32});
+    track->Place(btnPreview, {12, 190, 402, 32});
+    track->Place(btnExport, {225, 228, 189, 32});
+    track->Place(btnOpenExternal, {12, 228, 205, 32});
+    track->Place(btnPlayAll, {12, 266, 125, 32});
+    track->Place(btnPlayTrack, {12, 266, 176, 32});
     // Pause beside Stop, as a symbol whose tip names it.
-    track->Place(btnPause, {329, 236, 28, 32});
-    track->Place(btnStop, {361, 236, 53, 32});
-    track->Place(btnPlayTransposed, {145, 236, 176, 32});
+    track->Place(btnPause, {329, 266, 28, 32});
+    track->Place(btnStop, {361, 266, 53, 32});
+    track->Place(btnPlayTransposed, {145, 266, 176, 32});
     left->addWidget(pnlTrackSettings);
 
     auto* midi = NewAnchoredPanel(pnlLeft, "pnlMidiSettings", kLeftWidth, QFrame::StyledPanel);
@@ -440,7 +449,7 @@ void TfrmMain::RelayoutPanels() {
         lvTracks->setColumnWidth(1, std::max(80, 150 - (first - 34)));
     }
     for (QPushButton* button : findChildren<QPushButton*>()) FitFont(button, {button->text()}, button->width() - 8);
-    for (QComboBox* combo : {cbClef, cbGrid, cbNotation, cbNewKey}) {
+    for (QComboBox* combo : {cbClef, cbGrid, cbNotation, cbMeter, cbNewKey}) {
         QStringList items;
         for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
         FitFont(combo, items, combo->width() - 36);
@@ -450,6 +459,8 @@ void TfrmMain::RelayoutPanels() {
     for (QLabel* label : {lblPartName, lblClef, lblGrid, lblNewKey, lblNewTempo})
         FitFont(label, {label->text()}, kLeftWidth - kColumnMargin - label->x());
     FitFont(lblNotation, {lblNotation->text()}, cbNotation->x() - lblNotation->x() - 6);
+    FitFont(lblMeter, {lblMeter->text()}, cbMeter->x() - lblMeter->x() - 6);
+    FitFont(lblFirstBeat, {lblFirstBeat->text()}, edtFirstBeat->x() - lblFirstBeat->x() - 6);
     for (QFrame* panel : {pnlTop, pnlTrackSettings, pnlMidiSettings, pnlViewerTools})
         static_cast<TAnchoredPanel*>(panel)->Relayout();
 }

@@ -2,6 +2,7 @@
 
 #include "MainForm.h"
 #include "TrackList.h"
+#include "PerformanceCorrections.h"
 #include "ScoreViewer.h"
 #include "WebViewHost.h"
 #include "MainFormSupport.h"
@@ -95,6 +96,8 @@ void TfrmMain::ApplyLanguage() {
     lblClef->setText(Localized(QStringLiteral("Ключ"), QStringLiteral("Clef")));
     lblGrid->setText(Localized(QStringLiteral("Сетка округления"), QStringLiteral("Quantization grid")));
     lblNotation->setText(Localized(QStringLiteral("Нотация"), QStringLiteral("Notation")));
+    lblMeter->setText(Localized(QStringLiteral("Размер"), QStringLiteral("Meter")));
+    lblFirstBeat->setText(Localized(QStringLiteral("Первая доля"), QStringLiteral("First beat")));
     btnSelectAll->setText(Localized(QStringLiteral("Выбрать все"), QStringLiteral("Select all")));
     btnSelectNone->setText(Localized(QStringLiteral("Снять выбор"), QStringLiteral("Clear selection")));
     btnPreview->setText(Localized(QStringLiteral("Показать партитуру"), QStringLiteral("Show score")));
@@ -121,6 +124,7 @@ void TfrmMain::ApplyLanguage() {
     ApplyAudioLanguage();
 
     FTracks->SetEnglish(FEnglish);
+    FCorrections->SetEnglish(FEnglish);
     {
         // Refilled in the new language; the choice stays and is not stored again.
         const int notationIndex = cbNotation->currentIndex();

@@ -4,9 +4,11 @@
 #include "MainForm.h"
 #include "RecentFiles.h"
 #include "TrackList.h"
+#include "PerformanceCorrections.h"
 #include "Playback.h"
 #include "SettingsIni.h"
 #include <QSignalBlocker>
+#include <stdexcept>
 #include "BusyCursor.h"
 #include "MainFormSupport.h"
 
@@ -101,6 +103,8 @@ void TfrmMain::OpenCommandLineFiles(const QStringList& fileNames) {
 
 void TfrmMain::ShowLoadedMidi() {
     const TTrackList::TCounts counts = FTracks->Fill(*FMidi);
+    // Corrections are made for one performance: a new file starts from what is found.
+    FCorrections->Reset();
     const int parts = counts.Parts;
     const int serviceTracks = counts.ServiceTracks;
 
@@ -209,7 +213,8 @@ QString TfrmMain::ReadableSummary(const korvalin::TConversionReport& report) con
                 ? Localized(QStringLiteral(" · затакт (четвертей): %1"), QStringLiteral(" · pickup (quarters): %1"))
                       .arg(QLocale(Localized(QStringLiteral("ru_RU"), QStringLiteral("en_US")))
                                .toString(report.PickupQuarters))
-                : QString());
+                : QString()) +
+           TPerformanceCorrections::Summary(report.Performance, FEnglish);
 }
 
 korvalin::TNotationMode TfrmMain::SelectedNotation() const {
@@ -220,11 +225,18 @@ korvalin::TExportOptions TfrmMain::ExportOptions() const {
     korvalin::TExportOptions options;
     options.Notation = SelectedNotation();
     options.AutoGrid = options.Notation == korvalin::TNotationMode::nmReadable && cbGrid->currentIndex() == 3;
+    if (options.Notation == korvalin::TNotationMode::nmReadable) {
+        // A correction that does not read is refused, not quietly dropped.
+        if (const QString problem = FCorrections->Problem(); !problem.isEmpty())
+            throw std::runtime_error(problem.toStdString());
+        options.Performance = FCorrections->Options();
+    }
     return options;
 }
 
 void TfrmMain::cbNotationChange() {
     UpdateGridChoices();
+    FCorrections->SetReadable(SelectedNotation() == korvalin::TNotationMode::nmReadable);
     try {
         korvalin::SaveNotationMode(QFile::encodeName(SettingsFileName()).toStdString(),
                                    SelectedNotation() == korvalin::TNotationMode::nmReadable ? "readable" : "literal");
@@ -239,6 +251,7 @@ void TfrmMain::LoadNotationSetting() {
     const std::string mode = korvalin::LoadNotationMode(QFile::encodeName(SettingsFileName()).toStdString());
     cbNotation->setCurrentIndex(mode == "readable" ? 1 : 0);
     UpdateGridChoices();
+    FCorrections->SetReadable(SelectedNotation() == korvalin::TNotationMode::nmReadable);
 }
 
 // ---------------------------------------------------------------------------

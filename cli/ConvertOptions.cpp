@@ -37,38 +37,6 @@ TMidiTrack& TrackByIndex(const TMidiFile& midi, std::int32_t index, std::string_
     throw EUsageError(std::string(option) + ": the file has no track " + std::to_string(index));
 }
 
-// A number of the whole text, or nothing.
-std::optional<double> ParseNumber(std::string_view text) {
-    double value = 0.0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
-// "3/4", "6/8": a meter a score can write.
-void ParseMeter(std::string_view text, TPerformanceOptions& out) {
-    const auto slash = text.find('/');
-    const auto beats = ParseNumber(text.substr(0, slash));
-    const auto type = slash == std::string_view::npos ? std::nullopt : ParseNumber(text.substr(slash + 1));
-    const bool power = type && (*type == 1 || *type == 2 || *type == 4 || *type == 8 || *type == 16 || *type == 32);
-    if (!beats || !power || *beats != std::floor(*beats) || *beats < 1 || *beats > 32)
-        throw EUsageError("--meter must be a time signature such as 3/4 or 6/8");
-    out.MeterBeats = static_cast<std::int32_t>(*beats);
-    out.MeterBeatType = static_cast<std::int32_t>(*type);
-}
-
-// "12.5" or "12.5:96": the first downbeat in seconds and the tempo there.
-void ParseFirstBeat(std::string_view text, TPerformanceOptions& out) {
-    const auto colon = text.find(':');
-    const auto seconds = ParseNumber(text.substr(0, colon));
-    const auto bpm = colon == std::string_view::npos ? std::optional<double>(0.0) : ParseNumber(text.substr(colon + 1));
-    if (!seconds || *seconds < 0 || !bpm || (colon != std::string_view::npos && (*bpm < 20 || *bpm > 400)))
-        throw EUsageError("--first-beat must be SECONDS or SECONDS:BPM (a tempo of 20 to 400)");
-    out.FirstBeatSeconds = *seconds;
-    out.FirstBeatBpm = *bpm;
-}
-
 }  // namespace
 
 std::vector<std::int32_t> ParseTrackList(const std::vector<std::string>& texts, std::string_view option) {
@@ -143,8 +111,10 @@ void TConvertOptions::Resolve() {
     FExport.Performance = {};
     if (FTimingText == "file") FExport.Performance.Timing = TPerformanceTiming::ptFile;
     else if (FTimingText != "auto") throw EUsageError("--timing must be auto or file");
-    if (!FMeterText.empty()) ParseMeter(FMeterText, FExport.Performance);
-    if (!FFirstBeatText.empty()) ParseFirstBeat(FFirstBeatText, FExport.Performance);
+    if (!FMeterText.empty() && !ParseMeterCorrection(FMeterText, FExport.Performance))
+        throw EUsageError("--meter must be a time signature such as 3/4 or 6/8");
+    if (!FFirstBeatText.empty() && !ParseFirstBeatCorrection(FFirstBeatText, FExport.Performance))
+        throw EUsageError("--first-beat must be SECONDS or SECONDS:BPM (a tempo of 20 to 400)");
     const bool corrected = FExport.Performance.HasCorrection();
     if ((corrected || FTimingText != "auto") && FExport.Notation != TNotationMode::nmReadable)
         throw EUsageError("--timing, --meter and --first-beat need --notation readable");

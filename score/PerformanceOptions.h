@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 namespace korvalin {
 
@@ -26,5 +27,19 @@ struct TPerformanceOptions {
     // A correction says the file was played freely: the stage then runs.
     bool HasCorrection() const { return MeterBeats > 0 || FirstBeatSeconds.has_value(); }
 };
+
+// The tempo a first-beat correction may give, in beats per minute.
+inline constexpr double kSlowestGivenBpm = 20.0;
+inline constexpr double kFastestGivenBpm = 400.0;
+
+// "3/4", "6/8": a meter a score can write (1 to 32 beats of a whole to a
+// 32nd). Sets the meter of `out` and returns true, or leaves it as it was.
+bool ParseMeterCorrection(std::string_view text, TPerformanceOptions& out);
+
+// "12.5" or "12.5:96": the first downbeat in seconds from the file's start,
+// and the tempo there. A decimal comma is read as a point, as a musician
+// typing in a Russian locale writes it. Sets `out` and returns true, or
+// leaves it as it was.
+bool ParseFirstBeatCorrection(std::string_view text, TPerformanceOptions& out);
 
 }  // namespace korvalin

@@ -64,6 +64,18 @@ Bytes OnePart() {
     return midi.Bytes();
 }
 
+// A melody played without a click: beats of about 0.5 s that drift off the
+// file's grid, so readable notation reads it for its beat.
+Bytes PlayedFreely() {
+    MidiBuilder midi(1, 480);
+    midi.Track().Tempo(0, 500000).End();
+    auto& piano = midi.Track().Name("Piano");
+    const std::uint32_t gaps[] = {0, 37, 11, 53, 23, 41, 7, 29};
+    for (int i = 0; i < 36; ++i) piano.Note(gaps[i % 8], 400, 0, (i % 3 == 0 ? 60 : 67) + i % 5);
+    piano.End();
+    return midi.Bytes();
+}
+
 }  // namespace
 
 class TMainFormHistoryTest : public QObject {
@@ -216,6 +228,49 @@ private slots:
         QVERIFY(!FForm->ExportOptions().AutoGrid);
         FForm->btnExportClick();
         QVERIFY(!FForm->lblStatus->text().contains(QStringLiteral("Readable")));
+    }
+
+    void theCorrectionsServeReadableNotationOnlyAndReachTheScore() {
+        const QString path = FFiles->filePath(QStringLiteral("played.mid"));
+        {
+            const Bytes bytes = PlayedFreely();
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+        }
+        Open(path);
+        QVERIFY(!FForm->cbMeter->isEnabled());
+        FForm->cbNotation->setCurrentIndex(1);
+        QVERIFY(FForm->cbMeter->isEnabled() && FForm->edtFirstBeat->isEnabled());
+        SetEnglish();
+
+        // A first beat that does not read refuses the export and writes nothing.
+        const QString score = FFiles->filePath(QStringLiteral("played.musicxml"));
+        FForm->SaveAnswer = score;
+        FForm->edtFirstBeat->setText(QStringLiteral("0:5"));
+        FForm->btnExportClick();
+        QCOMPARE(FForm->Shown.size(), 1);
+        QVERIFY2(FForm->Shown.front().contains(QStringLiteral("The first beat")), qPrintable(FForm->Shown.front()));
+        QVERIFY(!QFile::exists(score));
+        FForm->Shown.clear();
+
+        // A meter given: the score is in it, and the status line says what was found.
+        FForm->edtFirstBeat->clear();
+        FForm->cbMeter->setCurrentIndex(FForm->cbMeter->findText(QStringLiteral("3/4")));
+        FForm->btnExportClick();
+        QVERIFY2(FForm->Shown.size() == 1 && FForm->Shown.front().startsWith(QStringLiteral("MusicXML was created")),
+                 qPrintable(FForm->Shown.join(QLatin1Char('|'))));
+        QVERIFY2(FForm->lblStatus->text().contains(QStringLiteral("played freely: 3/4")),
+                 qPrintable(FForm->lblStatus->text()));
+        QFile written(score);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QVERIFY(written.readAll().contains("<beats>3</beats>"));
+
+        // Another file starts from what the stage finds.
+        FForm->Shown.clear();
+        Open(WriteMidi(QStringLiteral("tune.mid")));
+        QCOMPARE(FForm->cbMeter->currentIndex(), 0);
+        QVERIFY(FForm->edtFirstBeat->text().isEmpty());
     }
 
     void withoutAppDataTheConfigFolderIsUsed() {

@@ -337,4 +337,31 @@ TEST(PerformanceStageOnAGrid, AFileOnItsGridKeepsItsOwnTiming) {
 }
 
 }  // namespace
+
+// The corrections as the command line and the window read them: what reads
+// is taken whole, what does not leaves the options as they were.
+TEST(PerformanceCorrectionText, ReadsMetersAndFirstBeatsAndRefusesTheRest) {
+    TPerformanceOptions options;
+    EXPECT_TRUE(ParseMeterCorrection("12/8", options));
+    EXPECT_EQ(options.MeterBeats, 12);
+    EXPECT_EQ(options.MeterBeatType, 8);
+    for (const char* wrong : {"3", "3/5", "0/4", "33/4", "2.5/4", "/4", "3/", "x/4"}) {
+        EXPECT_FALSE(ParseMeterCorrection(wrong, options)) << wrong;
+        EXPECT_EQ(options.MeterBeats, 12) << wrong;
+    }
+
+    EXPECT_TRUE(ParseFirstBeatCorrection("0,75:72", options));
+    EXPECT_DOUBLE_EQ(*options.FirstBeatSeconds, 0.75);
+    EXPECT_DOUBLE_EQ(options.FirstBeatBpm, 72.0);
+    EXPECT_TRUE(ParseFirstBeatCorrection("3", options));
+    EXPECT_DOUBLE_EQ(*options.FirstBeatSeconds, 3.0);
+    EXPECT_DOUBLE_EQ(options.FirstBeatBpm, 0.0);
+    EXPECT_TRUE(ParseFirstBeatCorrection("1:20", options));
+    EXPECT_TRUE(ParseFirstBeatCorrection("1:400", options));
+    for (const char* wrong : {"", "-1", "1:19.9", "1:401", "1:", ":90", "1.5.2", "nan", "inf", "1:90:2"}) {
+        EXPECT_FALSE(ParseFirstBeatCorrection(wrong, options)) << wrong;
+        EXPECT_DOUBLE_EQ(*options.FirstBeatSeconds, 1.0) << wrong;
+    }
+}
+
 }  // namespace korvalin
