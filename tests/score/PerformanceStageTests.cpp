@@ -172,6 +172,31 @@ TEST_F(PerformanceStage, FindsFourBeatsABarAndAFlatKey) {
     EXPECT_EQ(performance->Analysis.Keys.front().Fifths, -1);
 }
 
+// A minor key names its dominant with the leading tone: i V V i in C minor,
+// chord tones only, is C minor and not the G major its dominant chords spell
+// (the listeners' key profiles of Krumhansl and Kessler take it for G).
+TEST_F(PerformanceStage, AMinorKeyWithItsLeadingToneIsMinor) {
+    const int chords[2][3] = {{0, 3, 7}, {7, 11, 14}};  // i and V over C
+    const int progression[] = {0, 1, 1, 0};
+    Written.clear();
+    for (int bar = 0; bar < 16; ++bar) {
+        const int* chord = chords[progression[bar % 4]];
+        const double at = bar * 4.0;
+        Written.push_back({36 + chord[0], at, 4.0});
+        for (int beat = 1; beat < 4; ++beat)
+            for (int k = 1; k < 3; ++k) Written.push_back({48 + chord[k], at + beat, 0.9});
+        for (int e = 0; e < 8; ++e) Written.push_back({72 + chord[e % 3], at + 0.5 * e, 0.45});
+    }
+    Playing = {};
+    Playing.Total = 16 * 4;
+    File = Perform(Written, Playing);
+    Tracks = test::TracksWithNotes(File);
+    const auto performance = Prepare();
+    ASSERT_NE(performance, nullptr);
+    EXPECT_EQ(performance->Analysis.Keys.front().Fifths, -3);
+    EXPECT_TRUE(performance->Analysis.Keys.front().Minor);
+}
+
 TEST_F(PerformanceStage, ReTimesEveryNoteOntoTheBeats) {
     const auto performance = Prepare();
     ASSERT_NE(performance, nullptr);
