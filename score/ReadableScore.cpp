@@ -16,6 +16,7 @@
 #include "LiteralScore.h"
 #include "ReadableSteps.h"
 #include "ScoreQuantize.h"
+#include "StaffGeometry.h"
 
 namespace korvalin {
 namespace {
@@ -78,8 +79,6 @@ std::vector<TPartNote> QuantisedNotes(const TMidiTrack& track, const TUnitScale&
     notes.resize(kept);
     return notes;
 }
-
-int Diatonic(const TSpelledPitch& pitch) { return pitch.Octave * 7 + pitch.Step; }
 
 // The chords of one voice of one staff, in time order.
 struct TLineChord {
@@ -280,7 +279,7 @@ private:
         for (std::int32_t staff = 1; staff <= FPart.Staves; ++staff) {
             const std::string_view clef = FClefs[static_cast<std::size_t>(staff - 1)][m];
             if (m > 0 && clef == FClefs[static_cast<std::size_t>(staff - 1)][m - 1]) continue;
-            const std::int32_t line = clef == "F" ? 4 : 2;
+            const std::int32_t line = ClefSignLine(clef);
             measure.Clefs.push_back({FPart.Staves > 1 ? staff : 0, clef, line});
         }
         if (FTempos != nullptr) AddTempos(slot, measure);
@@ -516,7 +515,7 @@ private:
     // A whole or half rest hangs from or sits on a line, so the upper voice's
     // take the fourth line to stay inside the staff.
     static void PlaceRests(std::span<TScoreEvent> events, std::string_view clef, bool upper) {
-        const int middle = clef == "F" ? 22 : 34;
+        const int middle = StaffLinesOf(clef).Middle;
         for (auto& event : events) {
             if (!event.IsRest() || event.Hidden) continue;
             const bool hangsOrSits = event.MeasureRest || event.Type <= TNoteType::ntHalf;
@@ -529,7 +528,7 @@ private:
     // A single line's stems point away from the note farthest from the middle
     // line; a beamed group takes one direction for all its notes.
     void SetStemsByPosition(std::span<TScoreEvent> events, std::string_view clef) const {
-        const int middle = clef == "F" ? 22 : 34;
+        const int middle = StaffLinesOf(clef).Middle;
         std::size_t i = 0;
         while (i < events.size()) {
             std::size_t j = i + 1;
@@ -539,7 +538,7 @@ private:
             for (std::size_t k = i; k < j; ++k)
                 for (std::uint32_t h = 0; h < events[k].HeadCount; ++h) {
                     const TScoreHead& head = FPart.Heads[events[k].FirstHead + h];
-                    const int d = head.Octave * 7 + head.Step - middle;
+                    const int d = Diatonic(head) - middle;
                     above = std::max(above, d);
                     below = std::max(below, -d);
                 }
