@@ -21,8 +21,6 @@
 namespace korvalin {
 namespace {
 
-constexpr std::int32_t kVoicesPerStaff = 4;
-
 TReadableStaves StavesOf(const TMidiTrack& track) {
     const TReadableStaves staves = ClassifyTrack(track);
     // A clef the user chose keeps a pitched part on one staff in that clef.
@@ -289,7 +287,8 @@ private:
             const std::size_t firstVoice = FPart.Voices.size();
             for (auto& line : FLines)
                 if (line.Staff == staff) FillVoice(line, slot);
-            FinishStaff(staff, m, firstVoice);
+            FinishStaff(FPart, firstVoice, slot, FClefs[static_cast<std::size_t>(staff - 1)][m], FPercussion,
+                        FCarried[static_cast<std::size_t>(staff - 1)]);
         }
         measure.VoiceCount = static_cast<std::uint32_t>(FPart.Voices.size()) - measure.FirstVoice;
     }
@@ -458,94 +457,6 @@ private:
                 head.Instrument = note.Instrument;
                 head.Notehead = note.Notehead;
             }
-        }
-    }
-
-    // Beams, stems and accidentals once every voice of a staff is in the measure.
-    void FinishStaff(std::int32_t staff, std::size_t m, std::size_t firstVoice) {
-        const TMeasureSlot& slot = FMap.Measures[m];
-        std::size_t sounding = 0;
-        for (std::size_t v = firstVoice; v < FPart.Voices.size(); ++v) {
-            const TScoreVoice& voice = FPart.Voices[v];
-            std::span<TScoreEvent> events(FPart.Events.data() + voice.FirstEvent, voice.EventCount);
-            SetBeams(slot.Meter, events);
-            MarkTupletBrackets(events);
-            if (std::any_of(events.begin(), events.end(), [](const TScoreEvent& e) { return !e.IsRest(); })) ++sounding;
-        }
-        const std::string_view clef = FClefs[static_cast<std::size_t>(staff - 1)][m];
-        for (std::size_t v = firstVoice; v < FPart.Voices.size(); ++v) {
-            const TScoreVoice& voice = FPart.Voices[v];
-            std::span<TScoreEvent> events(FPart.Events.data() + voice.FirstEvent, voice.EventCount);
-            const std::int32_t index = (voice.Number - 1) % kVoicesPerStaff;
-            if (FPercussion || sounding > 1) {
-                // With two voices on a staff the upper one's stems go up, the lower one's down.
-                for (auto& event : events)
-                    if (!event.IsRest()) event.Stem = index % 2 == 0 ? TStem::stUp : TStem::stDown;
-            } else {
-                SetStemsByPosition(events, clef);
-            }
-            for (auto& event : events)
-                if (event.Type <= TNoteType::ntWhole) event.Stem = TStem::stNone;
-            if (FPart.Voices.size() - firstVoice > 1) PlaceRests(events, clef, index % 2 == 0);
-        }
-        if (!FPercussion)
-            SetAccidentals(
-                FPart, std::span<const TScoreVoice>(FPart.Voices.data() + firstVoice, FPart.Voices.size() - firstVoice),
-                slot.Key, FCarried[static_cast<std::size_t>(staff - 1)]);
-    }
-
-    // A tuplet shows its bracket when a rest or an unbeamed note is inside:
-    // otherwise the beam already shows what the number belongs to.
-    static void MarkTupletBrackets(std::span<TScoreEvent> events) {
-        for (std::size_t i = 0; i < events.size(); ++i) {
-            if (!events[i].Tuplet.Start) continue;
-            bool bracket = false;
-            std::size_t j = i;
-            for (; j < events.size(); ++j) {
-                bracket = bracket || events[j].IsRest() || events[j].Beams[0] == TBeam::bmNone;
-                if (events[j].Tuplet.Stop) break;
-            }
-            events[i].Tuplet.Bracket = bracket;
-            i = j;
-        }
-    }
-
-    // With two voices on a staff the rests of each stand clear of the other
-    // voice: the upper voice's by the top line, the lower's by the bottom one.
-    // A whole or half rest hangs from or sits on a line, so the upper voice's
-    // take the fourth line to stay inside the staff.
-    static void PlaceRests(std::span<TScoreEvent> events, std::string_view clef, bool upper) {
-        const int middle = StaffLinesOf(clef).Middle;
-        for (auto& event : events) {
-            if (!event.IsRest() || event.Hidden) continue;
-            const bool hangsOrSits = event.MeasureRest || event.Type <= TNoteType::ntHalf;
-            const int place = middle + (upper ? (hangsOrSits ? 2 : 4) : -4);
-            event.RestStep = static_cast<std::int8_t>(place % 7);
-            event.RestOctave = static_cast<std::int8_t>(place / 7);
-        }
-    }
-
-    // A single line's stems point away from the note farthest from the middle
-    // line; a beamed group takes one direction for all its notes.
-    void SetStemsByPosition(std::span<TScoreEvent> events, std::string_view clef) const {
-        const int middle = StaffLinesOf(clef).Middle;
-        std::size_t i = 0;
-        while (i < events.size()) {
-            std::size_t j = i + 1;
-            if (events[i].Beams[0] == TBeam::bmBegin)
-                while (j < events.size() && events[j - 1].Beams[0] != TBeam::bmEnd) ++j;
-            int above = 0, below = 0;
-            for (std::size_t k = i; k < j; ++k)
-                for (std::uint32_t h = 0; h < events[k].HeadCount; ++h) {
-                    const TScoreHead& head = FPart.Heads[events[k].FirstHead + h];
-                    const int d = Diatonic(head) - middle;
-                    above = std::max(above, d);
-                    below = std::max(below, -d);
-                }
-            const TStem stem = above >= below ? TStem::stDown : TStem::stUp;
-            for (std::size_t k = i; k < j; ++k)
-                if (!events[k].IsRest()) events[k].Stem = stem;
-            i = j;
         }
     }
 

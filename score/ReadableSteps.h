@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "MidiParser.h"
@@ -22,6 +23,9 @@ constexpr T FloorDiv(T a, T b) {
 }
 
 enum class TReadableStaves { rsSingle, rsGrand, rsPercussion };
+
+// Voices written on one staff at most; further ones share the last.
+constexpr std::int32_t kVoicesPerStaff = 4;
 
 // One note of a part after quantisation, in score units.
 struct TPartNote {
@@ -218,6 +222,29 @@ std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, 
 // hardly more onsets noticeably than the finest; for a part played freely
 // (the finest moves many), 1/16.
 std::int32_t ChooseGrid(const TMidiTrack& track, const TMeasureMap& map, std::int64_t ppqn);
+
+// Engraving (ReadableEngraving.cpp), on the events of one voice in one measure
+// unless said otherwise. With two voices on a staff the rests of each stand
+// clear of the other: the upper voice's by the top line, the lower's by the
+// bottom one. A whole or half rest hangs from or sits on a line, so the upper
+// voice's take the fourth line to stay inside the staff.
+constexpr int kUpperRestAboveMiddle = 4, kUpperLongRestAboveMiddle = 2, kLowerRestBelowMiddle = 4;
+// A voice alone on its staff points its stems away from the note farthest from
+// the middle line; a beamed group takes one direction for all its notes.
+void SetStemsByPosition(std::span<TScoreEvent> events, std::span<const TScoreHead> heads, std::string_view clef);
+// With two voices sounding on a staff the upper one's stems go up, the lower one's down.
+void SetStemsOfVoice(std::span<TScoreEvent> events, bool upper);
+// Places the shown rests of one of several voices on a staff (`upper`: voice 1 or 3).
+void PlaceRests(std::span<TScoreEvent> events, std::string_view clef, bool upper);
+// A tuplet shows its bracket when a rest or an unbeamed note is inside:
+// otherwise the beam already shows what the number belongs to.
+void MarkTupletBrackets(std::span<TScoreEvent> events);
+// Beams, brackets, stems, rests and accidentals of one staff in one measure,
+// once every voice of it is in: the part's voices from `firstVoice` on. A
+// percussion staff (`percussion`) always stems by voice and takes no
+// accidentals; `carried` as for SetAccidentals.
+void FinishStaff(TScorePart& part, std::size_t firstVoice, const TMeasureSlot& slot, std::string_view clef,
+                 bool percussion, std::vector<std::int8_t>& carried);
 
 // Names (ReadableNames.cpp)
 std::string ReadablePartName(const TMidiTrack& track);
