@@ -39,7 +39,11 @@ std::vector<TPartNote> QuantisedNotes(const TMidiTrack& track, const TUnitScale&
     notes.reserve(track.Notes().size());
     for (const auto& note : track.Notes()) {
         TPartNote& part = notes.emplace_back();
-        PlaceProvisionally(note, scale, part);
+        const TPlacedSpan placed = PlaceProvisionally(note.StartTick, note.EndTick, scale);
+        part.Start = placed.Start;
+        part.End = placed.End;
+        part.RawStart = note.StartTick;
+        part.RawEnd = note.EndTick;
         part.Pitch = note.Pitch & 127;
     }
     SortNearlySorted(notes, [](const TPartNote& a, const TPartNote& b) {

@@ -39,7 +39,6 @@ struct TPartNote {
     TNotehead Notehead = TNotehead::nhNormal;
     std::int64_t RawStart = 0;  // as played, in ticks
     std::int64_t RawEnd = 0;
-    TScoreTime PlacedEnd = 0;  // the end before the voices moved it
 };
 
 // A tuplet of one voice of one staff over [Start, End): `Actual` notes in the
@@ -191,8 +190,13 @@ void SetDrumDurations(std::vector<TPartNote>& notes, const TMeasureMap& map);
 // Tuplets (ReadableTuplets.cpp)
 // Places a played note before its voice's tuplets are known: start and end on
 // the nearest point of the grid or of the triplets it allows, so that voices
-// are told apart as they were played.
-void PlaceProvisionally(const TMidiNote& note, const TUnitScale& scale, TPartNote& out);
+// are told apart as they were played. The tuplets take the same place again
+// to see which ends a later step moved.
+struct TPlacedSpan {
+    TScoreTime Start = 0;
+    TScoreTime End = 0;
+};
+TPlacedSpan PlaceProvisionally(std::int64_t startTick, std::int64_t endTick, const TUnitScale& scale);
 // Moves the notes of every voice, beat by beat, from the binary grid onto a
 // tuplet grid where that explains the played onsets and ends clearly better;
 // returns the tuplets, by staff, voice and time. Keeps the notes' order. A
