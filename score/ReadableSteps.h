@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "MidiParser.h"
@@ -249,6 +250,21 @@ void MarkTupletBrackets(std::span<TScoreEvent> events);
 // accidentals; `carried` as for SetAccidentals.
 void FinishStaff(TScorePart& part, std::size_t firstVoice, const TMeasureSlot& slot, std::string_view clef,
                  bool percussion, std::vector<std::int8_t>& carried);
+
+// Measures (ReadableMeasures.cpp). What the steps above hand to the measures:
+// the part's notes with their staff, voice, spelling and place, its tuplets by
+// staff, voice and time, and the clef of every staff (outer) in every measure.
+struct TPartStages {
+    const std::vector<TPartNote>& Notes;
+    const std::vector<TTupletSpan>& Tuplets;
+    const std::vector<std::vector<std::string_view>>& Clefs;
+    bool Percussion = false;
+};
+class TNoteElementBudget;
+// Fills every measure of the part, and the tempo marks of `tempos` (the file's
+// tempo and each change, by place; only the first part's).
+void WriteMeasures(TScorePart& part, const TMeasureMap& map, const TPartStages& stages,
+                   const std::vector<std::pair<TScoreTime, double>>* tempos, TNoteElementBudget& budget);
 
 // Names (ReadableNames.cpp)
 std::string ReadablePartName(const TMidiTrack& track);
