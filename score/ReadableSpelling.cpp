@@ -14,6 +14,7 @@
 #include <limits>
 
 #include "ReadableSteps.h"
+#include "StaffGeometry.h"
 
 namespace korvalin {
 namespace {
@@ -313,7 +314,7 @@ void SetAccidentals(TScorePart& part, std::span<const TScoreVoice> voices, const
     std::array<std::int8_t, kPlaces> state;
     state.fill(kNone);
     std::array<bool, kPlaces> seen{};
-    const auto place = [](const TScoreHead& head) { return static_cast<std::size_t>(head.Octave * 7 + head.Step); };
+    const auto place = [](const TScoreHead& head) { return static_cast<std::size_t>(Diatonic(head)); };
     for (std::size_t i = 0; i < heads.size(); ++i) {
         TScoreHead& head = part.Heads[heads[i].Head];
         const std::size_t p = place(head);

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "ReadableSteps.h"
+#include "StaffGeometry.h"
 
 namespace korvalin {
 namespace {
@@ -69,18 +70,6 @@ double ShareOfWideMoments(const std::vector<TMidiNote>& notes) {
         if (high - low >= 24) ++wide;
     }
     return notes.empty() ? 0.0 : static_cast<double>(wide) / static_cast<double>(notes.size());
-}
-
-// Staff positions as diatonic steps from C0; lines of the treble staff run
-// from E4 (30) to F5 (38), of the bass staff from G2 (18) to A3 (26).
-int Diatonic(const TSpelledPitch& pitch) { return pitch.Octave * 7 + pitch.Step; }
-
-int LedgerLines(int diatonic, std::string_view clef) {
-    const int top = clef == "F" ? 26 : 38;
-    const int bottom = clef == "F" ? 18 : 30;
-    if (diatonic >= top + 2) return (diatonic - top) / 2;
-    if (diatonic <= bottom - 2) return (bottom - diatonic) / 2;
-    return 0;
 }
 
 // What a note costs to read in a clef: its ledger lines, more steeply past two.

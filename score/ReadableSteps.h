@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "MidiParser.h"
@@ -23,6 +25,9 @@ constexpr T FloorDiv(T a, T b) {
 
 enum class TReadableStaves { rsSingle, rsGrand, rsPercussion };
 
+// Voices written on one staff at most; further ones share the last.
+constexpr std::int32_t kVoicesPerStaff = 4;
+
 // One note of a part after quantisation, in score units.
 struct TPartNote {
     TScoreTime Start = 0;
@@ -35,7 +40,6 @@ struct TPartNote {
     TNotehead Notehead = TNotehead::nhNormal;
     std::int64_t RawStart = 0;  // as played, in ticks
     std::int64_t RawEnd = 0;
-    TScoreTime PlacedEnd = 0;  // the end before the voices moved it
 };
 
 // A tuplet of one voice of one staff over [Start, End): `Actual` notes in the
@@ -187,8 +191,13 @@ void SetDrumDurations(std::vector<TPartNote>& notes, const TMeasureMap& map);
 // Tuplets (ReadableTuplets.cpp)
 // Places a played note before its voice's tuplets are known: start and end on
 // the nearest point of the grid or of the triplets it allows, so that voices
-// are told apart as they were played.
-void PlaceProvisionally(const TMidiNote& note, const TUnitScale& scale, TPartNote& out);
+// are told apart as they were played. The tuplets take the same place again
+// to see which ends a later step moved.
+struct TPlacedSpan {
+    TScoreTime Start = 0;
+    TScoreTime End = 0;
+};
+TPlacedSpan PlaceProvisionally(std::int64_t startTick, std::int64_t endTick, const TUnitScale& scale);
 // Moves the notes of every voice, beat by beat, from the binary grid onto a
 // tuplet grid where that explains the played onsets and ends clearly better;
 // returns the tuplets, by staff, voice and time. Keeps the notes' order. A
@@ -218,6 +227,44 @@ std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, 
 // hardly more onsets noticeably than the finest; for a part played freely
 // (the finest moves many), 1/16.
 std::int32_t ChooseGrid(const TMidiTrack& track, const TMeasureMap& map, std::int64_t ppqn);
+
+// Engraving (ReadableEngraving.cpp), on the events of one voice in one measure
+// unless said otherwise. With two voices on a staff the rests of each stand
+// clear of the other: the upper voice's by the top line, the lower's by the
+// bottom one. A whole or half rest hangs from or sits on a line, so the upper
+// voice's take the fourth line to stay inside the staff.
+constexpr int kUpperRestAboveMiddle = 4, kUpperLongRestAboveMiddle = 2, kLowerRestBelowMiddle = 4;
+// A voice alone on its staff points its stems away from the note farthest from
+// the middle line; a beamed group takes one direction for all its notes.
+void SetStemsByPosition(std::span<TScoreEvent> events, std::span<const TScoreHead> heads, std::string_view clef);
+// With two voices sounding on a staff the upper one's stems go up, the lower one's down.
+void SetStemsOfVoice(std::span<TScoreEvent> events, bool upper);
+// Places the shown rests of one of several voices on a staff (`upper`: voice 1 or 3).
+void PlaceRests(std::span<TScoreEvent> events, std::string_view clef, bool upper);
+// A tuplet shows its bracket when a rest or an unbeamed note is inside:
+// otherwise the beam already shows what the number belongs to.
+void MarkTupletBrackets(std::span<TScoreEvent> events);
+// Beams, brackets, stems, rests and accidentals of one staff in one measure,
+// once every voice of it is in: the part's voices from `firstVoice` on. A
+// percussion staff (`percussion`) always stems by voice and takes no
+// accidentals; `carried` as for SetAccidentals.
+void FinishStaff(TScorePart& part, std::size_t firstVoice, const TMeasureSlot& slot, std::string_view clef,
+                 bool percussion, std::vector<std::int8_t>& carried);
+
+// Measures (ReadableMeasures.cpp). What the steps above hand to the measures:
+// the part's notes with their staff, voice, spelling and place, its tuplets by
+// staff, voice and time, and the clef of every staff (outer) in every measure.
+struct TPartStages {
+    const std::vector<TPartNote>& Notes;
+    const std::vector<TTupletSpan>& Tuplets;
+    const std::vector<std::vector<std::string_view>>& Clefs;
+    bool Percussion = false;
+};
+class TNoteElementBudget;
+// Fills every measure of the part, and the tempo marks of `tempos` (the file's
+// tempo and each change, by place; only the first part's).
+void WriteMeasures(TScorePart& part, const TMeasureMap& map, const TPartStages& stages,
+                   const std::vector<std::pair<TScoreTime, double>>* tempos, TNoteElementBudget& budget);
 
 // Names (ReadableNames.cpp)
 std::string ReadablePartName(const TMidiTrack& track);

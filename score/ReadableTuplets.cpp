@@ -276,7 +276,9 @@ private:
             binary[k] = {FScale.FromTick(played.Start),
                          FScale.FromTick(QuantizeTick(note.RawEnd, FScale.TicksPerStep))};
             ends[k] = Units(note.RawEnd);
-            if (note.End == note.PlacedEnd) continue;
+            // An end other than the one placed from the played times was moved
+            // since, by a new strike of its key or by the voices.
+            if (note.End == PlaceProvisionally(note.RawStart, note.RawEnd, FScale).End) continue;
             moved[k] = true;
             ends[k] = static_cast<double>(note.End);
             const auto it =
@@ -432,8 +434,8 @@ private:
 
 }  // namespace
 
-void PlaceProvisionally(const TMidiNote& note, const TUnitScale& scale, TPartNote& out) {
-    const TQuantSpan span = QuantizeNote(note, scale.TicksPerStep);
+TPlacedSpan PlaceProvisionally(std::int64_t startTick, std::int64_t endTick, const TUnitScale& scale) {
+    const TQuantSpan span = QuantizeNote(TMidiNote{startTick, endTick, 0, 0, 0}, scale.TicksPerStep);
     const TScoreTime step = scale.UnitsPerStep;
     const TScoreTime quarter = scale.UnitsPerWhole / 4;
     // The finest triplet the grid allows: of sixteenths, of eighths, or of quarters.
@@ -447,12 +449,11 @@ void PlaceProvisionally(const TMidiNote& note, const TUnitScale& scale, TPartNot
         return std::abs(at - static_cast<double>(triplet)) < std::abs(at - static_cast<double>(onGrid)) ? triplet
                                                                                                         : onGrid;
     };
-    out.Start = nearest(note.StartTick, scale.FromTick(span.Start));
-    out.End = nearest(note.EndTick, scale.FromTick(span.End));
+    TPlacedSpan out;
+    out.Start = nearest(startTick, scale.FromTick(span.Start));
+    out.End = nearest(endTick, scale.FromTick(span.End));
     if (out.End <= out.Start) out.End = out.Start + std::min(step, third);
-    out.PlacedEnd = out.End;
-    out.RawStart = note.StartTick;
-    out.RawEnd = note.EndTick;
+    return out;
 }
 
 void FitEndsToTuplets(std::vector<TPartNote>& notes, std::span<const TTupletSpan> spans) {
