@@ -1,3 +1,7 @@
+// The corrections box pair and the status line's words for what the
+// performance stage found. The texts in both languages live here, beside
+// the controls they belong to.
+
 #include "PerformanceCorrections.h"
 
 #include <QComboBox>
