@@ -296,16 +296,21 @@ private:
         SplitValues(line, slot, from, to, true);
         for (const auto& value : FValues) {
             FBudget.Take(1);
-            TScoreEvent& rest = FPart.Events.emplace_back();
-            rest.Offset = value.Offset;
-            rest.Duration = value.Duration;
-            rest.Type = value.Type;
-            rest.Dots = value.Dots;
-            rest.Tuplet = value.Tuplet;
             // A rest inside a tuplet is part of its count and always shown.
-            rest.Hidden = false;
-            rest.FirstHead = static_cast<std::uint32_t>(FPart.Heads.size());
+            AddWrittenValue(value).Hidden = false;
         }
+    }
+
+    // An event of one written value, its heads (if any) to follow.
+    TScoreEvent& AddWrittenValue(const TWrittenValue& value) {
+        TScoreEvent& event = FPart.Events.emplace_back();
+        event.Offset = value.Offset;
+        event.Duration = value.Duration;
+        event.Type = value.Type;
+        event.Dots = value.Dots;
+        event.Tuplet = value.Tuplet;
+        event.FirstHead = static_cast<std::uint32_t>(FPart.Heads.size());
+        return event;
     }
 
     void AddChord(TLine& line, const TMeasureSlot& slot, const TLineChord& chord, TScoreTime from, TScoreTime to) {
@@ -314,13 +319,7 @@ private:
             FBudget.Take(chord.Count);
             const TScoreTime pieceStart = slot.Start + value.Offset;
             const TScoreTime pieceEnd = pieceStart + value.Duration;
-            TScoreEvent& event = FPart.Events.emplace_back();
-            event.Offset = value.Offset;
-            event.Duration = value.Duration;
-            event.Type = value.Type;
-            event.Dots = value.Dots;
-            event.Tuplet = value.Tuplet;
-            event.FirstHead = static_cast<std::uint32_t>(FPart.Heads.size());
+            TScoreEvent& event = AddWrittenValue(value);
             event.HeadCount = chord.Count;
             for (std::uint32_t k = 0; k < chord.Count; ++k) {
                 const TPartNote& note = FNotes[FOrder[chord.First + k]];

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "MidiBuilder.h"
@@ -120,6 +121,14 @@ protected:
     std::unique_ptr<TRetimedPerformance> Prepare(const TPerformanceOptions& options = {}) {
         return PreparePerformance(File, Tracks, options);
     }
+    // Another piece of `beats` beats, played evenly apart from the usual rubato.
+    void PlayInstead(std::vector<TWritten> written, double beats) {
+        Written = std::move(written);
+        Playing = {};
+        Playing.Total = beats;
+        File = Perform(Written, Playing);
+        Tracks = test::TracksWithNotes(File);
+    }
     // The share of the true beats from `first` on, every `every`, that a found beat of `found` matches.
     double Matched(const std::vector<double>& found, double first, double every) const {
         std::size_t hit = 0, count = 0;
@@ -160,11 +169,7 @@ TEST_F(PerformanceStage, FindsTheBeatsTheMeterTheBarLinesAndTheKeyOfAFreePerform
 }
 
 TEST_F(PerformanceStage, FindsFourBeatsABarAndAFlatKey) {
-    Written = Piece(4, 16, 5, 0);  // F major
-    Playing = {};
-    Playing.Total = 16 * 4;
-    File = Perform(Written, Playing);
-    Tracks = test::TracksWithNotes(File);
+    PlayInstead(Piece(4, 16, 5, 0), 16 * 4);  // F major
     const auto performance = Prepare();
     ASSERT_NE(performance, nullptr);
     EXPECT_EQ(performance->Analysis.Meter.Beats, 4);
@@ -178,19 +183,16 @@ TEST_F(PerformanceStage, FindsFourBeatsABarAndAFlatKey) {
 TEST_F(PerformanceStage, AMinorKeyWithItsLeadingToneIsMinor) {
     const int chords[2][3] = {{0, 3, 7}, {7, 11, 14}};  // i and V over C
     const int progression[] = {0, 1, 1, 0};
-    Written.clear();
+    std::vector<TWritten> written;
     for (int bar = 0; bar < 16; ++bar) {
         const int* chord = chords[progression[bar % 4]];
         const double at = bar * 4.0;
-        Written.push_back({36 + chord[0], at, 4.0});
+        written.push_back({36 + chord[0], at, 4.0});
         for (int beat = 1; beat < 4; ++beat)
-            for (int k = 1; k < 3; ++k) Written.push_back({48 + chord[k], at + beat, 0.9});
-        for (int e = 0; e < 8; ++e) Written.push_back({72 + chord[e % 3], at + 0.5 * e, 0.45});
+            for (int k = 1; k < 3; ++k) written.push_back({48 + chord[k], at + beat, 0.9});
+        for (int e = 0; e < 8; ++e) written.push_back({72 + chord[e % 3], at + 0.5 * e, 0.45});
     }
-    Playing = {};
-    Playing.Total = 16 * 4;
-    File = Perform(Written, Playing);
-    Tracks = test::TracksWithNotes(File);
+    PlayInstead(std::move(written), 16 * 4);
     const auto performance = Prepare();
     ASSERT_NE(performance, nullptr);
     EXPECT_EQ(performance->Analysis.Keys.front().Fifths, -3);
