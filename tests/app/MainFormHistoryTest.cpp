@@ -90,10 +90,9 @@ private:
     std::unique_ptr<THistoryForm> FForm;
 
     // A small MIDI file below the test's file folder (sub-folders are created).
-    QString WriteMidi(const QString& relative) {
+    QString WriteMidi(const QString& relative, const Bytes& bytes = OnePart()) {
         const QString path = FFiles->filePath(relative);
         QDir().mkpath(QFileInfo(path).path());
-        const Bytes bytes = OnePart();
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly)) qFatal("cannot write test file");
         file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
@@ -231,14 +230,7 @@ private slots:
     }
 
     void theCorrectionsServeReadableNotationOnlyAndReachTheScore() {
-        const QString path = FFiles->filePath(QStringLiteral("played.mid"));
-        {
-            const Bytes bytes = PlayedFreely();
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
-        }
-        Open(path);
+        Open(WriteMidi(QStringLiteral("played.mid"), PlayedFreely()));
         QVERIFY(!FForm->cbMeter->isEnabled());
         FForm->cbNotation->setCurrentIndex(1);
         QVERIFY(FForm->cbMeter->isEnabled() && FForm->edtFirstBeat->isEnabled());
