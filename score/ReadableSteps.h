@@ -168,7 +168,9 @@ std::vector<std::string_view> ChooseClefs(const std::vector<TPartNote>& notes, s
 // Voices (ReadableVoices.cpp): gives every note of one staff its voice, and may
 // shorten a note whose end only overlaps the next one as played. The notes of
 // a part `asPerformed` (its times off the grid) also reach to the next note of
-// their voice over a short silence, which was the player's, not the music's.
+// their voice over a short silence, which was the player's, not the music's;
+// those of a part on the grid take back the value a detached note was played
+// at half of.
 void AssignVoices(std::vector<TPartNote>& notes, std::int32_t staff, const TMeasureMap& map, TScoreTime step,
                   TScoreTime unitsPerQuarter, bool asPerformed);
 // Whether the track was played rather than entered: most of its notes start

@@ -197,6 +197,43 @@ void CloseArticulationGaps(std::vector<TChord>& chords, TScoreTime step, TScoreT
     }
 }
 
+// A note played detached (staccato) sounds about half its written value and
+// leaves the rest of it silent: written, it takes that value back when the
+// silence after it is at least as long as the note. Only values up to a
+// quarter as played: a half note played as a quarter is far more often meant.
+// The written value starts on a multiple of itself in the measure, and off the
+// beat it stays inside its beat; a value that neither divides the beat nor
+// spans whole beats (a quarter in 6/8) is not one a copyist writes there.
+void RestoreDetachedValues(std::vector<TChord>& chords, const TMeasureMap& map, TScoreTime unitsPerQuarter) {
+    const TScoreTime longestPlayed = unitsPerQuarter;
+    std::vector<std::int32_t> next(chords.size(), -1);
+    std::vector<std::int32_t> last(kMostVoices, -1);
+    for (std::size_t c = 0; c < chords.size(); ++c) {
+        const TChord& chord = chords[c];
+        if (chord.Voice < 0 || chord.Notes.empty()) continue;
+        auto& before = last[static_cast<std::size_t>(chord.Voice)];
+        if (before >= 0) next[static_cast<std::size_t>(before)] = static_cast<std::int32_t>(c);
+        before = static_cast<std::int32_t>(c);
+    }
+    std::size_t hint = 0;
+    for (std::size_t c = 0; c < chords.size(); ++c) {
+        TChord& chord = chords[c];
+        if (chord.Voice < 0 || chord.Notes.empty() || chord.Trimmed) continue;
+        const TScoreTime played = chord.End - chord.Start;
+        const TScoreTime written = 2 * played;
+        if (played <= 0 || played > longestPlayed) continue;
+        if (next[c] >= 0 && chords[static_cast<std::size_t>(next[c])].Start < chord.Start + written) continue;
+        const TMeasureSlot& slot = map.Measures[map.IndexAt(chord.Start, hint)];
+        const TScoreTime offset = chord.Start - slot.Start;
+        if (offset % written != 0 || offset + written > slot.Length) continue;
+        const TScoreTime beat = slot.Meter.BeatAt(offset);
+        const TScoreTime beatLength = slot.Meter.BeatLengthAt(offset);
+        if (beatLength % written != 0 && written % beatLength != 0) continue;
+        if (beat != offset && offset + written > beat + beatLength) continue;
+        chord.End = chord.Start + written;
+    }
+}
+
 class TVoiceLayer {
 public:
     TVoiceLayer(std::vector<TChord>& chords, const TMeasureMap& map, const TStaffOnsets& onsets)
@@ -353,6 +390,7 @@ void AssignVoices(std::vector<TPartNote>& notes, std::int32_t staff, const TMeas
     TVoiceLayer layer(chords, map, onsets);
     for (std::size_t c = 0; c < chords.size(); ++c) layer.Place(c);
     if (asPerformed) CloseArticulationGaps(chords, step, unitsPerQuarter);
+    else RestoreDetachedValues(chords, map, unitsPerQuarter);
     for (const TChord& chord : chords)
         for (const std::size_t n : chord.Notes) {
             notes[n].Voice = chord.Voice;

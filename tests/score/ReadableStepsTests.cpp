@@ -144,6 +144,45 @@ TEST(ReadableVoices, AKeyStruckByTwoVoicesAtOnceIsWrittenTwice) {
     EXPECT_EQ(g4AtTheStart, 2);
 }
 
+// The written values of the first measure's upper voice: "quarter", "r-eighth", "quarter." and so on.
+std::string FirstMeasureRhythm(const std::string& doc) {
+    const std::string measure = doc.substr(doc.find("<measure "), doc.find("</measure>") - doc.find("<measure "));
+    std::string rhythm;
+    for (std::size_t at = measure.find("<note"); at != std::string::npos; at = measure.find("<note", at + 1)) {
+        const std::string note = measure.substr(at, measure.find("</note>", at) - at);
+        if (note.find("<chord/>") != std::string::npos || note.find("<voice>1</voice>") == std::string::npos) continue;
+        const auto type = note.find("<type>") + 6;
+        if (!rhythm.empty()) rhythm += ' ';
+        if (note.find("<rest") != std::string::npos) rhythm += "r-";
+        rhythm += note.substr(type, note.find("</type>") - type);
+        if (note.find("<dot/>") != std::string::npos) rhythm += '.';
+    }
+    return rhythm;
+}
+
+std::string RhythmOf(const std::vector<test::TNote>& notes, int beats = 4, int beatPower = 2) {
+    test::MidiBuilder midi(1, 480);
+    test::Conductor(midi, "Detached", 500000, beats, beatPower);
+    test::NoteTrack(midi, "Oboe", notes);
+    return FirstMeasureRhythm(test::Readable(midi));
+}
+
+TEST(ReadableVoices, ANoteHeldForHalfItsValueIsWrittenAtItsValueWhenTheSilenceAfterItAllowsIt) {
+    // Staccato quarters and eighths, sounding half their value less a tick.
+    EXPECT_EQ(RhythmOf({{67, 0, 239}, {69, 480, 719}, {71, 960, 1199}, {72, 1440, 1679}}),
+              "quarter quarter quarter quarter");
+    EXPECT_EQ(RhythmOf({{67, 0, 120}, {69, 240, 360}, {71, 480, 600}, {72, 720, 840}}, 2),
+              "eighth eighth eighth eighth");
+    // A silence shorter than the note, and a note off a multiple of its written value, stay as played.
+    EXPECT_EQ(RhythmOf({{67, 0, 240}, {69, 360, 480}, {71, 480, 960}, {72, 960, 1920}}),
+              "eighth r-16th 16th quarter half");
+    // The written value does not pass the bar line.
+    EXPECT_EQ(RhythmOf({{67, 0, 240}, {69, 480, 960}, {71, 960, 1440}, {72, 1920, 2400}}, 3),
+              "quarter quarter quarter");
+    // In 6/8 a quarter does not divide the beat: an eighth and its rest are as likely meant.
+    EXPECT_EQ(RhythmOf({{67, 0, 239}, {69, 480, 720}, {71, 720, 1440}}, 6, 3), "eighth r-eighth eighth quarter.");
+}
+
 TEST(ReadableParts, TheTwoHandsOfOnePianoAreFoundByTheirNames) {
     EXPECT_TRUE(AreTwoHands("Piano right", "Piano left"));
     EXPECT_TRUE(AreTwoHands("Piano RH", "Piano LH"));
