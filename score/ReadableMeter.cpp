@@ -266,6 +266,7 @@ TUnitScale MakeUnitScale(const TMidiFile& midi, std::int32_t grid) {
     scale.UnitsPerWhole = units;
     scale.TicksPerStep = std::int64_t{midi.PPQN} * 4 / grid;
     scale.UnitsPerStep = units / grid;
+    scale.TicksPerQuarter = midi.PPQN;
     return scale;
 }
 

@@ -52,7 +52,8 @@ std::vector<double> AccentWeights(const TMeter& meter, TScoreTime step) {
     return weights;
 }
 
-// Whether a played tick is near a point of the binary grid or of its triplets.
+}  // namespace
+
 bool OnSomeGrid(std::int64_t tick, std::int64_t ppqn, std::int64_t ticksPerStep) {
     const std::int64_t tolerance = std::max<std::int64_t>(1, ticksPerStep / 10);
     const auto near = [&](std::int64_t step) {
@@ -62,8 +63,6 @@ bool OnSomeGrid(std::int64_t tick, std::int64_t ppqn, std::int64_t ticksPerStep)
     };
     return near(ticksPerStep) || (ppqn % 3 == 0 && near(ppqn / 3)) || (ppqn % 6 == 0 && near(ppqn / 6));
 }
-
-}  // namespace
 
 TMeasureStart FindMeasureStart(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
                                const TUnitScale& scale) {

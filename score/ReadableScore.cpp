@@ -104,7 +104,7 @@ public:
             FitEndsToTuplets(FNotes, FTuplets);
         } else {
             if (FPart.Staves == 2) SplitHands(FNotes, quarter);
-            const bool performed = PlayedOffTheGrid(track, scale.TicksPerStep);
+            const bool performed = PlayedOffTheGrid(track, scale);
             for (std::int32_t staff = 1; staff <= FPart.Staves; ++staff)
                 AssignVoices(FNotes, staff, FMap, scale.UnitsPerStep, quarter, performed);
             FTuplets = PlaceTuplets(FNotes, FMap, scale, true, performed);

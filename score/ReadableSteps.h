@@ -99,6 +99,7 @@ struct TUnitScale {
     TScoreTime UnitsPerWhole = 0;
     std::int64_t TicksPerStep = 1;  // the grid step in ticks
     TScoreTime UnitsPerStep = 1;
+    std::int64_t TicksPerQuarter = 1;  // the file's
 
     TScoreTime FromTick(std::int64_t quantisedTick) const { return quantisedTick / TicksPerStep * UnitsPerStep; }
 };
@@ -143,6 +144,8 @@ TMeter PickupMeter(const TMeter& full, TScoreTime length);
 // the music clearly starts with an incomplete bar: then the first measure is a
 // pickup and the bar lines fall where the music's accents are. Music played
 // freely, off the grid, keeps the file's bar lines.
+// Whether a played tick is near a point of the binary grid or of its triplets.
+bool OnSomeGrid(std::int64_t tick, std::int64_t ppqn, std::int64_t ticksPerStep);
 TMeasureStart FindMeasureStart(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
                                const TUnitScale& scale);
 // Cuts [start, end) of one measure into values that show the beat.
@@ -174,8 +177,8 @@ std::vector<std::string_view> ChooseClefs(const std::vector<TPartNote>& notes, s
 void AssignVoices(std::vector<TPartNote>& notes, std::int32_t staff, const TMeasureMap& map, TScoreTime step,
                   TScoreTime unitsPerQuarter, bool asPerformed);
 // Whether the track was played rather than entered: most of its notes start
-// or end away from the grid.
-bool PlayedOffTheGrid(const TMidiTrack& track, std::int64_t ticksPerStep);
+// or end away from the grid and from its triplets.
+bool PlayedOffTheGrid(const TMidiTrack& track, const TUnitScale& scale);
 
 // Spelling (ReadableSpelling.cpp)
 void SpellNotes(std::vector<TPartNote>& notes, const TMeasureMap& map);

@@ -360,14 +360,14 @@ private:
 
 }  // namespace
 
-bool PlayedOffTheGrid(const TMidiTrack& track, std::int64_t ticksPerStep) {
-    const std::int64_t tolerance = std::max<std::int64_t>(1, ticksPerStep / 10);
-    const auto offGrid = [&](std::int64_t tick) {
-        const std::int64_t remainder = tick % ticksPerStep;
-        return std::min(remainder, ticksPerStep - remainder) > tolerance;
-    };
+bool PlayedOffTheGrid(const TMidiTrack& track, const TUnitScale& scale) {
+    // Triplets entered on their own grid are as exact as the straight notes.
     std::size_t off = 0;
-    for (const auto& note : track.Notes()) off += offGrid(note.StartTick) || offGrid(note.EndTick) ? 1u : 0u;
+    for (const auto& note : track.Notes())
+        off += OnSomeGrid(note.StartTick, scale.TicksPerQuarter, scale.TicksPerStep) &&
+                       OnSomeGrid(note.EndTick, scale.TicksPerQuarter, scale.TicksPerStep)
+                   ? 0u
+                   : 1u;
     return off * 5 > track.Notes().size();
 }
 

@@ -183,6 +183,33 @@ TEST(ReadableVoices, ANoteHeldForHalfItsValueIsWrittenAtItsValueWhenTheSilenceAf
     EXPECT_EQ(RhythmOf({{67, 0, 239}, {69, 480, 720}, {71, 720, 1440}}, 6, 3), "eighth r-eighth eighth quarter.");
 }
 
+TEST(ReadableVoices, ATrackEnteredInTripletsIsOnItsGridButAPlayedOneIsNot) {
+    // Eighth triplets against straight eighths, each ending a tick early as
+    // notation programs export them; then the same played with a loose hand.
+    const auto track = [](int jitter) {
+        std::vector<test::TNote> notes;
+        std::uint32_t at = 960;
+        for (int beat = 0; beat < 16; ++beat) {
+            const bool triplets = beat % 2 == 0;
+            for (int i = 0; i < (triplets ? 3 : 2); ++i) {
+                const std::uint32_t length = triplets ? 160 : 240;
+                const int shift = jitter * ((beat * 7 + i * 3) % 5 - 2);
+                notes.push_back({60 + i, static_cast<std::uint32_t>(static_cast<int>(at) + shift),
+                                 static_cast<std::uint32_t>(static_cast<int>(at + length) - 1 + shift)});
+                at += length;
+            }
+        }
+        test::MidiBuilder midi(1, 480);
+        test::Conductor(midi, "Triplets");
+        test::NoteTrack(midi, "Flute", notes);
+        return test::LoadBytes(midi.Bytes());
+    };
+    const TMidiFile entered = track(0), played = track(13);
+    EXPECT_FALSE(PlayedOffTheGrid(*entered.Tracks()[1], MakeUnitScale(entered, 32)));
+    EXPECT_FALSE(PlayedOffTheGrid(*entered.Tracks()[1], MakeUnitScale(entered, 16)));
+    EXPECT_TRUE(PlayedOffTheGrid(*played.Tracks()[1], MakeUnitScale(played, 32)));
+}
+
 TEST(ReadableParts, TheTwoHandsOfOnePianoAreFoundByTheirNames) {
     EXPECT_TRUE(AreTwoHands("Piano right", "Piano left"));
     EXPECT_TRUE(AreTwoHands("Piano RH", "Piano LH"));
