@@ -16,211 +16,13 @@
 #include <span>
 
 #include "ReadableSteps.h"
+#include "ReadableTupletReadings.h"
 #include "ScoreQuantize.h"
 #include "ScoreReport.h"
 
 namespace korvalin {
+
 namespace {
-
-// One way to read a window of one or two beats: `Divisions` equal parts of it.
-struct TReading {
-    std::int32_t Divisions = 0;  // 0: the binary grid
-    std::int32_t Beats = 1;
-    std::uint8_t Actual = 0;
-    std::uint8_t Normal = 0;
-    std::int32_t NormalHalvings = 0;  // the written value: the beat halved this many times
-    double Penalty = 0.0;             // in beats of error a reading must save to be chosen
-};
-
-constexpr std::array<TReading, 6> kReadings = {{
-    {0, 1, 0, 0, 0, 0.0},   // binary
-    {3, 1, 3, 2, 1, 0.06},  // eighth triplet
-    {6, 1, 6, 4, 2, 0.10},  // sextuplet of sixteenths
-    {5, 1, 5, 4, 2, 0.14},  // quintuplet
-    {7, 1, 7, 4, 2, 0.16},  // septuplet
-    {3, 2, 3, 2, 0, 0.06},  // quarter triplet over two beats
-}};
-constexpr std::size_t kPairReading = 5;
-
-// Merging two onsets that were played apart loses a note's own place.
-constexpr double kMergePenalty = 0.3;
-// An end tells less than an onset: players release notes loosely.
-constexpr double kEndWeight = 0.5;
-// A 32nd on the binary grid is itself unusual.
-constexpr double kFineBinaryPenalty = 0.03;
-// How far from its points (in its own parts) a tuplet may find an onset.
-constexpr double kTupletReach = 0.25;
-constexpr double kRejected = 1e300;
-
-bool IsPowerOfTwo(TScoreTime value) { return value > 0 && (value & (value - 1)) == 0; }
-
-// The written value `halvings` below a plain beat of `beat` units.
-bool PlainType(TScoreTime unitsPerWhole, TScoreTime value, TNoteType& type) {
-    if (value <= 0 || unitsPerWhole % value != 0 || !IsPowerOfTwo(unitsPerWhole / value)) return false;
-    int k = 0;
-    for (TScoreTime q = unitsPerWhole / value; q > 1; q /= 2) ++k;
-    if (k > 8) return false;
-    type = static_cast<TNoteType>(static_cast<int>(TNoteType::ntWhole) + k);
-    return true;
-}
-
-// The onsets (played close together: one chord) and the ends of a window, in
-// units from its start.
-struct TPoints {
-    std::vector<double> Onsets;  // ascending
-    std::vector<double> Ends;
-};
-
-// The point of the window `reading` puts a place on: the nearest, the
-// window's end (the next beat) included.
-std::int64_t Snap(double at, double part, std::int32_t parts) {
-    const auto k = static_cast<std::int64_t>(std::llround(at / part));
-    return std::clamp<std::int64_t>(k, 0, parts);
-}
-
-struct TWindow {
-    TScoreTime Length = 0;
-    TScoreTime Beat = 0;
-    std::int32_t Parts = 0;
-};
-
-// Onsets the binary grid places within this much (in beats, all together)
-// are plain, whatever the ends say.
-constexpr double kPlainOnsets = 0.04;
-
-// A free performance is uneven by rubato far more often than by tuplets: a
-// tuplet must explain its beat this many times more clearly there.
-constexpr double kPerformedPenaltyScale = 2.0;
-
-// `penaltyScale` weighs the readings' own penalties.
-double Cost(const TPoints& points, const TWindow& window, const TReading& reading, double penaltyScale,
-            bool onsetsOnly = false) {
-    const double part = static_cast<double>(window.Length) / window.Parts;
-    const auto beat = static_cast<double>(window.Beat);
-    double cost = reading.Penalty * penaltyScale;
-    std::int64_t previous = -1;
-    for (const double at : points.Onsets) {
-        const std::int64_t k = Snap(at, part, window.Parts);
-        const double error = std::abs(at - static_cast<double>(k) * part);
-        // A tuplet must place every onset close to its own points: a free
-        // performance near no grid is not read as one.
-        if (reading.Divisions > 0 && error > part * kTupletReach) return kRejected;
-        cost += error / beat;
-        if (k == previous) cost += kMergePenalty;
-        if (reading.Divisions == 0 && window.Parts >= 8 && k % 2 != 0) cost += kFineBinaryPenalty;
-        previous = k;
-    }
-    if (onsetsOnly) return cost;
-    for (const double at : points.Ends)
-        cost += kEndWeight * std::abs(at - static_cast<double>(Snap(at, part, window.Parts)) * part) / beat;
-    return cost;
-}
-
-// The window of `reading` over beats of `beat` units on a grid of `step`; false
-// when the reading does not apply (finer than the grid, or not whole units).
-bool WindowOf(const TReading& reading, TScoreTime beat, TScoreTime step, TScoreTime unitsPerWhole, TWindow& window) {
-    TNoteType type{};
-    if (!PlainType(unitsPerWhole, beat, type) || beat < step) return false;
-    window.Beat = beat;
-    window.Length = beat * reading.Beats;
-    if (reading.Divisions == 0) {
-        if (beat % step != 0) return false;
-        window.Parts = static_cast<std::int32_t>(beat / step);
-        return true;
-    }
-    const TScoreTime written = beat >> reading.NormalHalvings;
-    if (written < step || written << reading.NormalHalvings != beat || window.Length % reading.Divisions != 0)
-        return false;
-    window.Parts = reading.Divisions;
-    return true;
-}
-
-// The chosen reading of each beat of a measure; a two-beat reading is held by
-// its first beat, and its second beat holds -1.
-struct TBeatInput {
-    TScoreTime Start = 0;  // from the measure start
-    TScoreTime Length = 0;
-    TPoints Points;
-};
-
-std::vector<std::int32_t> ChooseReadings(const std::vector<TBeatInput>& beats, TScoreTime step,
-                                         TScoreTime unitsPerWhole, bool compound, double penaltyScale) {
-    const std::size_t n = beats.size();
-    std::vector<double> single(n, 0.0);
-    std::vector<std::int32_t> singleChoice(n, 0);
-    std::vector<double> pair(n, 1e300);
-    for (std::size_t b = 0; b < n; ++b) {
-        const TBeatInput& beat = beats[b];
-        TWindow window;
-        const bool plain = !compound && WindowOf(kReadings[0], beat.Length, step, unitsPerWhole, window);
-        if (!plain || beat.Points.Onsets.empty()) continue;  // nothing to decide
-        single[b] = Cost(beat.Points, window, kReadings[0], penaltyScale);
-        if (Cost(beat.Points, window, kReadings[0], penaltyScale, true) <= kPlainOnsets) continue;
-        for (std::size_t r = 1; r < kReadings.size(); ++r) {
-            if (r == kPairReading || !WindowOf(kReadings[r], beat.Length, step, unitsPerWhole, window)) continue;
-            const double cost = Cost(beat.Points, window, kReadings[r], penaltyScale);
-            if (cost < single[b]) {
-                single[b] = cost;
-                singleChoice[b] = static_cast<std::int32_t>(r);
-            }
-        }
-        if (b + 1 < n && beats[b + 1].Length == beat.Length && beats[b + 1].Start == beat.Start + beat.Length &&
-            WindowOf(kReadings[kPairReading], beat.Length, step, unitsPerWhole, window)) {
-            TPoints both = beat.Points;
-            for (const double at : beats[b + 1].Points.Onsets)
-                both.Onsets.push_back(at + static_cast<double>(beat.Length));
-            for (const double at : beats[b + 1].Points.Ends) both.Ends.push_back(at + static_cast<double>(beat.Length));
-            pair[b] = Cost(both, window, kReadings[kPairReading], penaltyScale);
-        }
-    }
-    // The cheapest way through the measure, by single beats and pairs.
-    std::vector<double> best(n + 1, 0.0);
-    std::vector<bool> tookPair(n + 1, false);
-    for (std::size_t b = 1; b <= n; ++b) {
-        best[b] = best[b - 1] + single[b - 1];
-        if (b >= 2 && best[b - 2] + pair[b - 2] < best[b]) {
-            best[b] = best[b - 2] + pair[b - 2];
-            tookPair[b] = true;
-        }
-    }
-    std::vector<std::int32_t> chosen(n, 0);
-    for (std::size_t b = n; b > 0;) {
-        if (tookPair[b]) {
-            chosen[b - 2] = static_cast<std::int32_t>(kPairReading);
-            chosen[b - 1] = -1;
-            b -= 2;
-        } else {
-            chosen[b - 1] = singleChoice[b - 1];
-            b -= 1;
-        }
-    }
-    return chosen;
-}
-
-// Onsets closer than this part of a beat were meant together (a chord played
-// a little spread).
-constexpr double kSameOnset = 1.0 / 16.0;
-
-// The onsets of notes `order` (sorted by time as played), gathered into chords:
-// each note's chord number, and the chords' mean places.
-void Cluster(const std::vector<double>& sorted, double beat, std::vector<double>& means, std::vector<std::size_t>& of) {
-    means.clear();
-    of.assign(sorted.size(), 0);
-    std::size_t first = 0;
-    double sum = 0.0;
-    for (std::size_t i = 0; i <= sorted.size(); ++i) {
-        if (i < sorted.size() && i > first && sorted[i] - sorted[first] <= kSameOnset * beat) {
-            sum += sorted[i];
-            of[i] = means.size();
-            continue;
-        }
-        if (i > first) means.push_back(sum / static_cast<double>(i - first));
-        if (i == sorted.size()) break;
-        first = i;
-        sum = sorted[i];
-        of[i] = means.size();
-    }
-}
 
 class TTupletPlacer {
 public:
@@ -313,7 +115,7 @@ private:
             } else if (const TTupletSpan* span = SpanHolding(spans, target); span != nullptr) {
                 const TScoreTime part = (span->End - span->Start) / span->Actual;
                 const double at = ends[k] - static_cast<double>(span->Start);
-                note.End = span->Start + Snap(at, static_cast<double>(part), span->Actual) * part;
+                note.End = span->Start + SnapToPoint(at, static_cast<double>(part), span->Actual) * part;
             } else if (moved[k]) {
                 const TScoreTime step = FScale.UnitsPerStep;
                 note.End = (note.End + step / 2) / step * step;
@@ -378,7 +180,7 @@ private:
             std::vector<double> places;
             for (const std::size_t k : members)
                 places.push_back(Units(FNotes[line[k]].RawStart) - static_cast<double>(slot.Start + FBeats[b].Start));
-            Cluster(places, static_cast<double>(FBeats[b].Length), FBeats[b].Points.Onsets, chordOf[b]);
+            ClusterOnsets(places, static_cast<double>(FBeats[b].Length), FBeats[b].Points.Onsets, chordOf[b]);
         }
         for (auto& beat : FBeats) {
             auto& beatEnds = beat.Points.Ends;
@@ -404,7 +206,7 @@ private:
                 for (std::size_t i = 0; i < byBeat[w].size(); ++i) {
                     const double at = FBeats[w].Points.Onsets[chordOf[w][i]] + shift;
                     placed.emplace_back(line[byBeat[w][i]],
-                                        start + Snap(at, static_cast<double>(part), window.Parts) * part);
+                                        start + SnapToPoint(at, static_cast<double>(part), window.Parts) * part);
                 }
             }
             // At the very end of the score there is no next beat to move to: plain it stays.
@@ -509,120 +311,6 @@ bool SplitTupletValues(const TTupletSpan& span, TScoreTime measureStart, TScoreT
         }
     }
     return true;
-}
-
-// A part longer than this many measures is judged on a sample of them.
-constexpr std::size_t kMostMeasuresWeighed = 2048;
-
-std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, std::int64_t ppqn,
-                               std::int64_t tolerance) {
-    std::vector<std::int64_t> onsets;
-    onsets.reserve(track.Notes().size());
-    for (const auto& note : track.Notes()) onsets.push_back(note.StartTick);
-    SortNearlySorted(onsets, std::less<>());
-    // A long part is judged on measures spread evenly over it: how it was
-    // played shows as well in every few of its measures as in all of them.
-    const std::size_t stride = map.Measures.size() / kMostMeasuresWeighed + 1;
-    const double unitsPerTick = static_cast<double>(map.UnitsPerWhole) / (4.0 * static_cast<double>(ppqn));
-    const double tolerated = static_cast<double>(tolerance) * unitsPerTick;
-    std::vector<TGridFit> fits;
-    std::vector<TBeatInput> beats;
-    std::vector<double> places;
-    std::vector<std::size_t> chordOf;
-    for (const std::int32_t grid : {8, 16, 32}) {
-        if (4 * ppqn % grid != 0 || map.UnitsPerWhole % grid != 0) continue;
-        const TScoreTime step = map.UnitsPerWhole / grid;
-        TGridFit& fit = fits.emplace_back();
-        fit.Grid = grid;
-        // Where the binary grid places an onset.
-        const auto placed = [&](std::int64_t tick) {
-            return static_cast<TScoreTime>(
-                       std::llround(static_cast<double>(tick) * unitsPerTick / static_cast<double>(step))) *
-                   step;
-        };
-        std::size_t hint = 0;
-        for (std::size_t i = 0; i < onsets.size();) {
-            const std::size_t measure = map.IndexAt(placed(onsets[i]), hint);
-            const TMeasureSlot& slot = map.Measures[measure];
-            if (measure % stride != 0) {
-                do ++i;
-                while (i < onsets.size() && placed(onsets[i]) < slot.Start + slot.Length);
-                continue;
-            }
-            const TMeter& meter = slot.Meter;
-            beats.resize(meter.BeatStarts.size());
-            for (std::size_t b = 0; b < beats.size(); ++b) {
-                beats[b].Start = meter.BeatStarts[b];
-                beats[b].Length = meter.BeatLengthAt(beats[b].Start);
-                beats[b].Points.Onsets.clear();
-                beats[b].Points.Ends.clear();
-            }
-            std::size_t j = i;
-            for (; j < onsets.size(); ++j) {
-                const double at = static_cast<double>(onsets[j]) * unitsPerTick;
-                const TScoreTime binary = placed(onsets[j]);
-                if (binary >= slot.Start + slot.Length) break;
-                const TScoreTime offset = std::max<TScoreTime>(0, binary - slot.Start);
-                const auto b = static_cast<std::size_t>(
-                    std::upper_bound(meter.BeatStarts.begin(), meter.BeatStarts.end(), offset) -
-                    meter.BeatStarts.begin() - 1);
-                beats[b].Points.Onsets.push_back(at - static_cast<double>(slot.Start + beats[b].Start));
-            }
-            if (j == i) ++j;  // an onset the grid puts outside the score's measures
-            for (auto& beat : beats) {
-                places = beat.Points.Onsets;
-                Cluster(places, static_cast<double>(beat.Length), beat.Points.Onsets, chordOf);
-                fit.Onsets += beat.Points.Onsets.size();
-            }
-            const std::vector<std::int32_t> chosen =
-                ChooseReadings(beats, step, map.UnitsPerWhole, meter.Compound, 1.0);
-            for (std::size_t b = 0; b < beats.size(); ++b) {
-                if (chosen[b] < 0) continue;
-                const TReading& reading = kReadings[static_cast<std::size_t>(chosen[b])];
-                TWindow window;
-                if (!WindowOf(reading, beats[b].Length, step, map.UnitsPerWhole, window)) {
-                    // Beats the grid does not divide (a compound beat): the binary grid alone.
-                    window.Length = beats[b].Length;
-                    window.Parts = static_cast<std::int32_t>(std::max<TScoreTime>(1, beats[b].Length / step));
-                }
-                const double part = static_cast<double>(window.Length) / window.Parts;
-                for (std::size_t w = b; w < std::min(beats.size(), b + static_cast<std::size_t>(reading.Beats)); ++w) {
-                    const double shift = static_cast<double>(beats[w].Start - beats[b].Start);
-                    for (const double onset : beats[w].Points.Onsets) {
-                        const double at = onset + shift;
-                        const double moved = std::abs(at - static_cast<double>(Snap(at, part, window.Parts)) * part);
-                        if (moved > tolerated) ++fit.Moved;
-                        if (moved * 2 > tolerated) ++fit.Near;
-                    }
-                }
-            }
-            i = j;
-        }
-    }
-    return fits;
-}
-
-}  // namespace korvalin
-
-namespace korvalin {
-
-std::int32_t ChooseGrid(const TMidiTrack& track, const TMeasureMap& map, std::int64_t ppqn) {
-    // Noticeably: by more than a 64th, what no grid up to 1/32 moves a note
-    // written on it.
-    const std::vector<TGridFit> fits = FitGrids(track, map, ppqn, std::max<std::int64_t>(1, ppqn / 16));
-    if (fits.empty()) return 16;
-    const TGridFit& finest = fits.back();
-    // Even the finest grid moves a good part of the onsets a little: played
-    // freely, where a finer grid only writes the player's unevenness.
-    if (finest.Near * 5 > finest.Onsets) {
-        for (const auto& fit : fits)
-            if (fit.Grid == 16) return 16;
-        return finest.Grid;
-    }
-    const std::size_t slack = finest.Onsets / 100;
-    for (const auto& fit : fits)
-        if (fit.Moved <= finest.Moved + slack) return fit.Grid;
-    return finest.Grid;
 }
 
 std::string TupletKindName(std::int32_t actual, std::int32_t normal, std::string_view normalType) {
