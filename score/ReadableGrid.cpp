@@ -53,23 +53,13 @@ std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, 
                 while (i < onsets.size() && placed(onsets[i]) < slot.Start + slot.Length);
                 continue;
             }
-            const TMeter& meter = slot.Meter;
-            beats.resize(meter.BeatStarts.size());
-            for (std::size_t b = 0; b < beats.size(); ++b) {
-                beats[b].Start = meter.BeatStarts[b];
-                beats[b].Length = meter.BeatLengthAt(beats[b].Start);
-                beats[b].Points.Onsets.clear();
-                beats[b].Points.Ends.clear();
-            }
+            ReadingBeats(slot.Meter, map.UnitsPerWhole, beats);
             std::size_t j = i;
             for (; j < onsets.size(); ++j) {
                 const double at = static_cast<double>(onsets[j]) * unitsPerTick;
                 const TScoreTime binary = placed(onsets[j]);
                 if (binary >= slot.Start + slot.Length) break;
-                const TScoreTime offset = std::max<TScoreTime>(0, binary - slot.Start);
-                const auto b = static_cast<std::size_t>(
-                    std::upper_bound(meter.BeatStarts.begin(), meter.BeatStarts.end(), offset) -
-                    meter.BeatStarts.begin() - 1);
+                const std::size_t b = BeatHolding(beats, std::max<TScoreTime>(0, binary - slot.Start));
                 beats[b].Points.Onsets.push_back(at - static_cast<double>(slot.Start + beats[b].Start));
             }
             if (j == i) ++j;  // an onset the grid puts outside the score's measures
@@ -78,14 +68,13 @@ std::vector<TGridFit> FitGrids(const TMidiTrack& track, const TMeasureMap& map, 
                 ClusterOnsets(places, static_cast<double>(beat.Length), beat.Points.Onsets, chordOf);
                 fit.Onsets += beat.Points.Onsets.size();
             }
-            const std::vector<std::int32_t> chosen =
-                ChooseReadings(beats, step, map.UnitsPerWhole, meter.Compound, 1.0);
+            const std::vector<std::int32_t> chosen = ChooseReadings(beats, step, map.UnitsPerWhole, 1.0);
             for (std::size_t b = 0; b < beats.size(); ++b) {
                 if (chosen[b] < 0) continue;
                 const TReading& reading = kReadings[static_cast<std::size_t>(chosen[b])];
                 TWindow window;
                 if (!WindowOf(reading, beats[b].Length, step, map.UnitsPerWhole, window)) {
-                    // Beats the grid does not divide (a compound beat): the binary grid alone.
+                    // Beats the grid does not divide: the binary grid alone.
                     window.Length = beats[b].Length;
                     window.Parts = static_cast<std::int32_t>(std::max<TScoreTime>(1, beats[b].Length / step));
                 }

@@ -61,7 +61,8 @@ bool OnSomeGrid(std::int64_t tick, std::int64_t ppqn, std::int64_t ticksPerStep)
         const std::int64_t remainder = tick % step;
         return std::min(remainder, step - remainder) <= tolerance;
     };
-    return near(ticksPerStep) || (ppqn % 3 == 0 && near(ppqn / 3)) || (ppqn % 6 == 0 && near(ppqn / 6));
+    return near(ticksPerStep) || (ticksPerStep % 3 == 0 && near(ticksPerStep * 2 / 3)) ||
+           (ppqn % 3 == 0 && near(ppqn / 3)) || (ppqn % 6 == 0 && near(ppqn / 6));
 }
 
 TMeasureStart FindMeasureStart(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,

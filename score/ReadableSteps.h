@@ -144,10 +144,11 @@ TMeter PickupMeter(const TMeter& full, TScoreTime length);
 // the music clearly starts with an incomplete bar: then the first measure is a
 // pickup and the bar lines fall where the music's accents are. Music played
 // freely, off the grid, keeps the file's bar lines.
-// Whether a played tick is near a point of the binary grid or of its triplets.
-bool OnSomeGrid(std::int64_t tick, std::int64_t ppqn, std::int64_t ticksPerStep);
 TMeasureStart FindMeasureStart(const TMidiFile& midi, std::span<const TMidiTrack* const> tracks,
                                const TUnitScale& scale);
+// Whether a played tick is near a point of the binary grid or of a triplet
+// grid: of the grid's own step, of eighths or of sixteenths.
+bool OnSomeGrid(std::int64_t tick, std::int64_t ppqn, std::int64_t ticksPerStep);
 // Cuts [start, end) of one measure into values that show the beat.
 void SplitIntoValues(const TMeter& meter, TScoreTime start, TScoreTime end, bool rest, std::vector<TWrittenValue>& out);
 // Beams for the events of one voice in one measure, in time order.

@@ -80,8 +80,31 @@ bool WindowOf(const TReading& reading, TScoreTime beat, TScoreTime step, TScoreT
     return true;
 }
 
+void ReadingBeats(const TMeter& meter, TScoreTime unitsPerWhole, std::vector<TBeatInput>& beats) {
+    beats.clear();
+    TNoteType type{};
+    for (const TScoreTime start : meter.BeatStarts) {
+        const TScoreTime length = meter.BeatLengthAt(start);
+        const bool compound =
+            !PlainType(unitsPerWhole, length, type) && length % 3 == 0 && PlainType(unitsPerWhole, length / 3, type);
+        const int parts = compound ? 3 : 1;
+        for (int k = 0; k < parts; ++k) {
+            TBeatInput& beat = beats.emplace_back();
+            beat.Length = length / parts;
+            beat.Start = start + k * beat.Length;
+            beat.Third = compound;
+        }
+    }
+}
+
+std::size_t BeatHolding(const std::vector<TBeatInput>& beats, TScoreTime offset) {
+    const auto after = std::upper_bound(beats.begin(), beats.end(), offset,
+                                        [](TScoreTime at, const TBeatInput& beat) { return at < beat.Start; });
+    return after == beats.begin() ? 0 : static_cast<std::size_t>(after - beats.begin() - 1);
+}
+
 std::vector<std::int32_t> ChooseReadings(const std::vector<TBeatInput>& beats, TScoreTime step,
-                                         TScoreTime unitsPerWhole, bool compound, double penaltyScale) {
+                                         TScoreTime unitsPerWhole, double penaltyScale) {
     const std::size_t n = beats.size();
     std::vector<double> single(n, 0.0);
     std::vector<std::int32_t> singleChoice(n, 0);
@@ -89,7 +112,7 @@ std::vector<std::int32_t> ChooseReadings(const std::vector<TBeatInput>& beats, T
     for (std::size_t b = 0; b < n; ++b) {
         const TBeatInput& beat = beats[b];
         TWindow window;
-        const bool plain = !compound && WindowOf(kReadings[0], beat.Length, step, unitsPerWhole, window);
+        const bool plain = WindowOf(kReadings[0], beat.Length, step, unitsPerWhole, window);
         if (!plain || beat.Points.Onsets.empty()) continue;  // nothing to decide
         single[b] = ReadingCost(beat.Points, window, kReadings[0], penaltyScale);
         if (ReadingCost(beat.Points, window, kReadings[0], penaltyScale, true) <= kPlainOnsets) continue;
@@ -101,7 +124,9 @@ std::vector<std::int32_t> ChooseReadings(const std::vector<TBeatInput>& beats, T
                 singleChoice[b] = static_cast<std::int32_t>(r);
             }
         }
-        if (b + 1 < n && beats[b + 1].Length == beat.Length && beats[b + 1].Start == beat.Start + beat.Length &&
+        // Three eighths in the time of two cross the compound beat's own parts.
+        if (!beat.Third && b + 1 < n && beats[b + 1].Length == beat.Length &&
+            beats[b + 1].Start == beat.Start + beat.Length &&
             WindowOf(kReadings[kPairReading], beat.Length, step, unitsPerWhole, window)) {
             TPoints both = beat.Points;
             for (const double at : beats[b + 1].Points.Onsets)

@@ -47,10 +47,13 @@ struct TWindow {
     std::int32_t Parts = 0;
 };
 
-// One beat of a measure and the points played in it.
+// One beat of a measure and the points played in it. A compound beat (a
+// dotted value) is read as its three parts: a triplet in 6/8 divides an
+// eighth, as a triplet in 2/4 divides a quarter.
 struct TBeatInput {
     TScoreTime Start = 0;  // from the measure start
     TScoreTime Length = 0;
+    bool Third = false;  // a third of a compound beat
     TPoints Points;
 };
 
@@ -77,10 +80,14 @@ double ReadingCost(const TPoints& points, const TWindow& window, const TReading&
 // The window of `reading` over beats of `beat` units on a grid of `step`; false
 // when the reading does not apply (finer than the grid, or not whole units).
 bool WindowOf(const TReading& reading, TScoreTime beat, TScoreTime step, TScoreTime unitsPerWhole, TWindow& window);
+// The beats of `meter` as the readings take them, without points.
+void ReadingBeats(const TMeter& meter, TScoreTime unitsPerWhole, std::vector<TBeatInput>& beats);
+// The beat of `beats` that holds `offset` from the measure start.
+std::size_t BeatHolding(const std::vector<TBeatInput>& beats, TScoreTime offset);
 // The chosen reading of each beat of a measure; a two-beat reading is held by
 // its first beat, and its second beat holds -1.
 std::vector<std::int32_t> ChooseReadings(const std::vector<TBeatInput>& beats, TScoreTime step,
-                                         TScoreTime unitsPerWhole, bool compound, double penaltyScale);
+                                         TScoreTime unitsPerWhole, double penaltyScale);
 // The onsets of notes `order` (sorted by time as played), gathered into chords:
 // each note's chord number, and the chords' mean places.
 void ClusterOnsets(const std::vector<double>& sorted, double beat, std::vector<double>& means,

@@ -28,7 +28,7 @@ class TTupletPlacer {
 public:
     TTupletPlacer(std::vector<TPartNote>& notes, const TMeasureMap& map, const TUnitScale& scale, bool withEnds,
                   bool asPerformed)
-        : FNotes(notes), FMap(map), FScale(scale), FWithEnds(withEnds),
+        : FNotes(notes), FMap(map), FScale(scale), FWithEnds(withEnds), FPerformed(asPerformed),
           FPenaltyScale(asPerformed ? kPerformedPenaltyScale : 1.0),
           FUnitsPerTick(static_cast<double>(scale.UnitsPerStep) / static_cast<double>(scale.TicksPerStep)) {}
 
@@ -143,26 +143,16 @@ private:
     void PlaceMeasure(const TMeasureSlot& slot, std::int32_t staff, std::int32_t voice,
                       const std::vector<std::size_t>& line, const std::vector<TScoreTime>& oldStarts,
                       const std::vector<double>& ends, std::size_t first, std::size_t last) {
-        const TMeter& meter = slot.Meter;
-        if (meter.Compound) return;
+        // Played freely, the uneven thirds of a compound beat are rubato far
+        // more often than triplets of their own.
+        if (FPerformed && slot.Meter.Compound) return;
         const TScoreTime scoreEnd = FMap.Measures.back().Start + FMap.Measures.back().Length;
-        FBeats.resize(meter.BeatStarts.size());
-        for (std::size_t b = 0; b < FBeats.size(); ++b) {
-            TBeatInput& beat = FBeats[b];
-            beat.Start = meter.BeatStarts[b];
-            beat.Length = meter.BeatLengthAt(beat.Start);
-            beat.Points.Onsets.clear();
-            beat.Points.Ends.clear();
-        }
+        ReadingBeats(slot.Meter, FMap.UnitsPerWhole, FBeats);
         // Onsets by the beat their binary place falls in; ends of the notes
         // around, where they fall inside a beat.
         std::vector<std::vector<std::size_t>> byBeat(FBeats.size());
         for (std::size_t k = first; k < last; ++k) {
-            const TScoreTime offset = oldStarts[k] - slot.Start;
-            const auto b =
-                static_cast<std::size_t>(std::upper_bound(meter.BeatStarts.begin(), meter.BeatStarts.end(), offset) -
-                                         meter.BeatStarts.begin() - 1);
-            byBeat[b].push_back(k);
+            byBeat[BeatHolding(FBeats, oldStarts[k] - slot.Start)].push_back(k);
         }
         const std::size_t from = first >= 8 ? first - 8 : 0;
         for (std::size_t k = from; k < last; ++k) {
@@ -192,7 +182,7 @@ private:
             if (!FWithEnds) beatEnds.clear();
         }
         const std::vector<std::int32_t> chosen =
-            ChooseReadings(FBeats, FScale.UnitsPerStep, FMap.UnitsPerWhole, false, FPenaltyScale);
+            ChooseReadings(FBeats, FScale.UnitsPerStep, FMap.UnitsPerWhole, FPenaltyScale);
         for (std::size_t b = 0; b < FBeats.size(); ++b) {
             if (chosen[b] <= 0) continue;
             const TReading& reading = kReadings[static_cast<std::size_t>(chosen[b])];
@@ -228,6 +218,7 @@ private:
     const TMeasureMap& FMap;
     const TUnitScale& FScale;
     bool FWithEnds;
+    bool FPerformed;
     double FPenaltyScale;
     double FUnitsPerTick;
     std::vector<TBeatInput> FBeats;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,54 @@ TEST(ReadableTuplets, TripletsInOneVoiceAgainstStraightEighthsOnOneStaff) {
     }
     NoteTrack(played, "Violin", uneven);
     test::ExpectGolden("readable_triplets_one_staff", Readable(played));
+}
+
+// How many notes of `doc` have the written `type` inside a tuplet of `actual`
+// in the time of `normal`, and how many are plain.
+std::pair<int, int> TupletNotes(const std::string& doc, const std::string& type, int actual, int normal) {
+    std::pair<int, int> counts{0, 0};
+    const std::string ratio =
+        "<actual-notes>" + std::to_string(actual) + "</actual-notes><normal-notes>" + std::to_string(normal);
+    for (std::size_t at = doc.find("<note"); at != std::string::npos; at = doc.find("<note", at + 1)) {
+        std::string note = doc.substr(at, doc.find("</note>", at) - at);
+        note.erase(std::remove_if(note.begin(), note.end(), [](char c) { return c == ' ' || c == '\r' || c == '\n'; }),
+                   note.end());
+        if (note.find("<rest") != std::string::npos) continue;
+        if (note.find("<time-modification>") == std::string::npos) ++counts.second;
+        else if (note.find("<type>" + type + "</type>") != std::string::npos && note.find(ratio) != std::string::npos)
+            ++counts.first;
+    }
+    return counts;
+}
+
+TEST(ReadableTuplets, TripletsDivideTheEighthsOfACompoundBeatUnlessPlayedFreely) {
+    // 6/8: sixteenth triplets over the first beat's three eighths, then three plain eighths.
+    const auto sixEight = [](int jitter) {
+        MidiBuilder midi(1, kQ);
+        Conductor(midi, "Barcarolle", 500000, 6, 3);
+        std::vector<TNote> notes;
+        for (std::uint32_t bar = 0; bar < 4; ++bar) {
+            const std::uint32_t start = bar * 3 * kQ;
+            for (std::uint32_t eighth = 0; eighth < 3; ++eighth)
+                for (const TNote& note : Even(start + eighth * kQ / 2, kQ / 2, {72, 76, 79})) notes.push_back(note);
+            for (const TNote& note : Even(start + 3 * kQ / 2, 3 * kQ / 2, {77, 74, 71})) notes.push_back(note);
+        }
+        for (std::size_t i = 0; i < notes.size(); ++i) {
+            const int shift = jitter * (static_cast<int>(i * 7 % 5) - 2);
+            notes[i].Start = static_cast<std::uint32_t>(static_cast<int>(notes[i].Start + 3 * kQ) + shift);
+            notes[i].End = static_cast<std::uint32_t>(static_cast<int>(notes[i].End + 3 * kQ) + shift - 1);
+        }
+        NoteTrack(midi, "Piano", notes);
+        return midi;
+    };
+    const MidiBuilder entered = sixEight(0);
+    for (const std::int32_t grid : {16, 32}) {
+        const auto [triplets, plain] = TupletNotes(Readable(entered, grid), "16th", 3, 2);
+        EXPECT_EQ(triplets, 36) << "grid 1/" << grid;
+        EXPECT_EQ(plain, 12) << "grid 1/" << grid;
+    }
+    // Played by hand, uneven thirds of the beat are the player's.
+    EXPECT_EQ(TupletNotes(Readable(sixEight(9), 32), "16th", 3, 2).first, 0);
 }
 
 TEST(ReadableTuplets, StraightAndSlightlyUnevenPlayingStaysPlain) {
