@@ -234,6 +234,40 @@ void RestoreDetachedValues(std::vector<TChord>& chords, const TMeasureMap& map, 
     }
 }
 
+// Two lines that both run on without a break and then move together are
+// still two voices: a chord of two notes that follows both without a rest
+// gives its lower note to the lower line, as a fugue's voices are written.
+// An octave is one line doubled, and a fuller chord is harmony, not lines.
+void KeepLinesApart(std::vector<TChord>& chords, const std::vector<TPartNote>& notes) {
+    std::vector<TScoreTime> lastEnd(kMostVoices, -1);
+    std::vector<std::size_t> lastSize(kMostVoices, 0);
+    std::vector<TChord> added;
+    for (TChord& chord : chords) {
+        if (chord.Voice < 0 || chord.Notes.empty()) continue;
+        if (chord.Voice == 0 && chord.Notes.size() == 2 && lastEnd[0] == chord.Start && lastEnd[1] == chord.Start &&
+            lastSize[1] == 1) {
+            const bool firstLower = notes[chord.Notes[0]].Pitch < notes[chord.Notes[1]].Pitch;
+            const std::size_t low = chord.Notes[firstLower ? 0 : 1], high = chord.Notes[firstLower ? 1 : 0];
+            if ((notes[high].Pitch - notes[low].Pitch) % 12 != 0) {
+                TChord& lower = added.emplace_back(chord);
+                lower.Notes = {low};
+                lower.Voice = 1;
+                lower.Top = lower.Bottom = notes[low].Pitch;
+                chord.Notes = {high};
+                chord.Top = chord.Bottom = notes[high].Pitch;
+                lastEnd[1] = lower.End;
+            }
+        }
+        lastEnd[static_cast<std::size_t>(chord.Voice)] = chord.End;
+        lastSize[static_cast<std::size_t>(chord.Voice)] = chord.Notes.size();
+    }
+    if (added.empty()) return;
+    chords.insert(chords.end(), std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+    std::stable_sort(chords.begin(), chords.end(), [](const TChord& x, const TChord& y) {
+        return x.Start != y.Start ? x.Start < y.Start : x.Top > y.Top;
+    });
+}
+
 class TVoiceLayer {
 public:
     TVoiceLayer(std::vector<TChord>& chords, const TMeasureMap& map, const TStaffOnsets& onsets)
@@ -389,6 +423,7 @@ void AssignVoices(std::vector<TPartNote>& notes, std::int32_t staff, const TMeas
     TrimLegatoOverlaps(chords, step, unitsPerQuarter, onsets);
     TVoiceLayer layer(chords, map, onsets);
     for (std::size_t c = 0; c < chords.size(); ++c) layer.Place(c);
+    KeepLinesApart(chords, notes);
     if (asPerformed) CloseArticulationGaps(chords, step, unitsPerQuarter);
     else RestoreDetachedValues(chords, map, unitsPerQuarter);
     for (const TChord& chord : chords)

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -208,6 +209,38 @@ TEST(ReadableVoices, ATrackEnteredInTripletsIsOnItsGridButAPlayedOneIsNot) {
     EXPECT_FALSE(PlayedOffTheGrid(*entered.Tracks()[1], MakeUnitScale(entered, 32)));
     EXPECT_FALSE(PlayedOffTheGrid(*entered.Tracks()[1], MakeUnitScale(entered, 16)));
     EXPECT_TRUE(PlayedOffTheGrid(*played.Tracks()[1], MakeUnitScale(played, 32)));
+}
+
+std::size_t Count(const std::string& doc, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = doc.find(what); at != std::string::npos; at = doc.find(what, at + 1)) ++count;
+    return count;
+}
+
+TEST(ReadableVoices, TwoLinesThatMoveTogetherStayTwoVoicesUnlessInOctaves) {
+    // Sixteenths over quarters, then both lines in eighths a sixth or an octave apart.
+    const auto lines = [](int apart) {
+        test::MidiBuilder midi(1, 480);
+        test::Conductor(midi, "Invention");
+        std::vector<test::TNote> notes;
+        const int upper[] = {72, 74, 76, 77, 79, 77, 76, 74};
+        for (std::uint32_t i = 0; i < 8; ++i) notes.push_back({upper[i], i * 120, i * 120 + 120});
+        notes.push_back({64, 0, 480});
+        notes.push_back({65, 480, 960});
+        const int together[] = {72, 71, 69, 71};
+        for (std::uint32_t i = 0; i < 4; ++i) {
+            notes.push_back({together[i], 960 + i * 240, 1200 + i * 240});
+            notes.push_back({together[i] - apart, 960 + i * 240, 1200 + i * 240});
+        }
+        std::sort(notes.begin(), notes.end(), [](const auto& a, const auto& b) { return a.Start < b.Start; });
+        test::NoteTrack(midi, "Flute", notes);
+        return test::Readable(midi);
+    };
+    const std::string sixths = lines(8);
+    EXPECT_EQ(Count(sixths, "<chord/>"), 0u);
+    EXPECT_EQ(Count(sixths, "<voice>2</voice>"), 6u);  // two quarters, four eighths
+    const std::string octaves = lines(12);
+    EXPECT_EQ(Count(octaves, "<chord/>"), 4u);
 }
 
 TEST(ReadableParts, TheTwoHandsOfOnePianoAreFoundByTheirNames) {
