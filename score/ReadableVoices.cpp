@@ -16,6 +16,8 @@ namespace korvalin {
 namespace {
 
 constexpr std::int32_t kMostVoices = 4;
+// A line moves by steps: a whole tone at most, in semitones.
+constexpr std::int32_t kLineStep = 2;
 
 struct TChord {
     TScoreTime Start = 0;
@@ -234,6 +236,16 @@ void RestoreDetachedValues(std::vector<TChord>& chords, const TMeasureMap& map, 
     }
 }
 
+// Chords taken out of others join the staff's chords in their order: by
+// start, the highest first. (Their places before are no longer needed.)
+void InsertInOrder(std::vector<TChord>& chords, std::vector<TChord> added) {
+    if (added.empty()) return;
+    chords.insert(chords.end(), std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+    std::stable_sort(chords.begin(), chords.end(), [](const TChord& x, const TChord& y) {
+        return x.Start != y.Start ? x.Start < y.Start : x.Top > y.Top;
+    });
+}
+
 // Two lines that both run on without a break and then move together are
 // still two voices: a chord of two notes that follows both without a rest
 // gives its lower note to the lower line, as a fugue's voices are written.
@@ -261,11 +273,58 @@ void KeepLinesApart(std::vector<TChord>& chords, const std::vector<TPartNote>& n
         lastEnd[static_cast<std::size_t>(chord.Voice)] = chord.End;
         lastSize[static_cast<std::size_t>(chord.Voice)] = chord.Notes.size();
     }
-    if (added.empty()) return;
-    chords.insert(chords.end(), std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
-    std::stable_sort(chords.begin(), chords.end(), [](const TChord& x, const TChord& y) {
-        return x.Start != y.Start ? x.Start < y.Start : x.Top > y.Top;
-    });
+    InsertInOrder(chords, std::move(added));
+}
+
+// A line of single notes running on in equal values whose note on the beat
+// tops a chord goes on as a line: the rest of the chord is the lower voice,
+// where that voice is free. A line that only turns back (a trill) does not.
+void SplitRunningTop(std::vector<TChord>& chords, const std::vector<TPartNote>& notes) {
+    std::vector<std::int32_t> previous(chords.size(), -1), next(chords.size(), -1);
+    std::vector<std::int32_t> last(kMostVoices, -1);
+    for (std::size_t c = 0; c < chords.size(); ++c) {
+        if (chords[c].Voice < 0 || chords[c].Notes.empty()) continue;
+        auto& before = last[static_cast<std::size_t>(chords[c].Voice)];
+        if (before >= 0) {
+            next[static_cast<std::size_t>(before)] = static_cast<std::int32_t>(c);
+            previous[c] = before;
+        }
+        before = static_cast<std::int32_t>(c);
+    }
+    const auto lineGoesOn = [&](const TChord& before, const TChord& chord, const TChord& after) {
+        const TScoreTime length = chord.End - chord.Start;
+        return before.Notes.size() == 1 && after.Notes.size() == 1 && before.End == chord.Start &&
+               after.Start == chord.End && before.End - before.Start == length && after.End - after.Start == length &&
+               std::abs(before.Top - chord.Top) <= kLineStep && std::abs(after.Top - chord.Top) <= kLineStep &&
+               before.Top != after.Top;
+    };
+    TScoreTime lowerEnd = std::numeric_limits<TScoreTime>::min();
+    std::vector<TChord> added;
+    for (std::size_t c = 0; c < chords.size(); ++c) {
+        TChord& chord = chords[c];
+        if (chord.Voice == 1) lowerEnd = std::max(lowerEnd, chord.End);
+        if (chord.Voice != 0 || chord.Notes.size() < 2 || previous[c] < 0 || next[c] < 0 || lowerEnd > chord.Start)
+            continue;
+        if (!lineGoesOn(chords[static_cast<std::size_t>(previous[c])], chord,
+                        chords[static_cast<std::size_t>(next[c])]))
+            continue;
+        bool lowerStarts = false;
+        for (std::size_t k = c + 1; k < chords.size() && chords[k].Start < chord.End; ++k)
+            lowerStarts = lowerStarts || chords[k].Voice == 1;
+        if (lowerStarts) continue;
+        const std::size_t top =
+            *std::max_element(chord.Notes.begin(), chord.Notes.end(),
+                              [&](std::size_t a, std::size_t b) { return notes[a].Pitch < notes[b].Pitch; });
+        TChord& lower = added.emplace_back(chord);
+        lower.Voice = 1;
+        lower.Notes.erase(std::find(lower.Notes.begin(), lower.Notes.end(), top));
+        lower.Top = std::numeric_limits<std::int32_t>::min();
+        for (const std::size_t n : lower.Notes) lower.Top = std::max(lower.Top, notes[n].Pitch);
+        chord.Notes = {top};
+        chord.Bottom = chord.Top;
+        lowerEnd = chord.End;
+    }
+    InsertInOrder(chords, std::move(added));
 }
 
 class TVoiceLayer {
@@ -423,6 +482,7 @@ void AssignVoices(std::vector<TPartNote>& notes, std::int32_t staff, const TMeas
     TrimLegatoOverlaps(chords, step, unitsPerQuarter, onsets);
     TVoiceLayer layer(chords, map, onsets);
     for (std::size_t c = 0; c < chords.size(); ++c) layer.Place(c);
+    SplitRunningTop(chords, notes);
     KeepLinesApart(chords, notes);
     if (asPerformed) CloseArticulationGaps(chords, step, unitsPerQuarter);
     else RestoreDetachedValues(chords, map, unitsPerQuarter);

@@ -243,6 +243,32 @@ TEST(ReadableVoices, TwoLinesThatMoveTogetherStayTwoVoicesUnlessInOctaves) {
     EXPECT_EQ(Count(octaves, "<chord/>"), 4u);
 }
 
+TEST(ReadableVoices, ARunningLineOverChordsOnTheBeatGoesOnAsItsOwnVoiceButATrillDoesNot) {
+    // Sixteenths up a chromatic scale (or turning on two keys), the notes on
+    // beats two to four topping a chord of two below them.
+    const auto line = [](bool trill) {
+        test::MidiBuilder midi(1, 480);
+        test::Conductor(midi, "Etude");
+        std::vector<test::TNote> notes;
+        for (std::uint32_t i = 0; i < 17; ++i) {
+            const int pitch = trill ? 76 + static_cast<int>(i % 2) : 72 + static_cast<int>(i);
+            notes.push_back({pitch, i * 120, i * 120 + 120});
+            if (i % 4 == 0 && i > 0 && i < 16) {
+                notes.push_back({pitch - 7, i * 120, i * 120 + 120});
+                notes.push_back({pitch - 9, i * 120, i * 120 + 120});
+            }
+        }
+        std::sort(notes.begin(), notes.end(), [](const auto& a, const auto& b) { return a.Start < b.Start; });
+        test::NoteTrack(midi, "Flute", notes);
+        return test::Readable(midi);
+    };
+    const std::string scale = line(false), trill = line(true);
+    EXPECT_EQ(Count(scale, "<chord/>"), 3u);  // each lower pair, in the second voice
+    EXPECT_GT(Count(scale, "<voice>2</voice>"), 6u);
+    EXPECT_EQ(Count(trill, "<chord/>"), 6u);
+    EXPECT_EQ(Count(trill, "<voice>2</voice>"), 0u);
+}
+
 TEST(ReadableParts, TheTwoHandsOfOnePianoAreFoundByTheirNames) {
     EXPECT_TRUE(AreTwoHands("Piano right", "Piano left"));
     EXPECT_TRUE(AreTwoHands("Piano RH", "Piano LH"));
