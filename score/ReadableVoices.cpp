@@ -199,6 +199,23 @@ void CloseArticulationGaps(std::vector<TChord>& chords, TScoreTime step, TScoreT
     }
 }
 
+// The chord before and after each chord in its voice, by index; -1 for none.
+void LinkVoices(const std::vector<TChord>& chords, std::vector<std::int32_t>& previous,
+                std::vector<std::int32_t>& next) {
+    previous.assign(chords.size(), -1);
+    next.assign(chords.size(), -1);
+    std::vector<std::int32_t> last(kMostVoices, -1);
+    for (std::size_t c = 0; c < chords.size(); ++c) {
+        if (chords[c].Voice < 0 || chords[c].Notes.empty()) continue;
+        auto& before = last[static_cast<std::size_t>(chords[c].Voice)];
+        if (before >= 0) {
+            next[static_cast<std::size_t>(before)] = static_cast<std::int32_t>(c);
+            previous[c] = before;
+        }
+        before = static_cast<std::int32_t>(c);
+    }
+}
+
 // A note played detached (staccato) sounds about half its written value and
 // leaves the rest of it silent: written, it takes that value back when the
 // silence after it is at least as long as the note. Only values up to a
@@ -208,15 +225,8 @@ void CloseArticulationGaps(std::vector<TChord>& chords, TScoreTime step, TScoreT
 // spans whole beats (a quarter in 6/8) is not one a copyist writes there.
 void RestoreDetachedValues(std::vector<TChord>& chords, const TMeasureMap& map, TScoreTime unitsPerQuarter) {
     const TScoreTime longestPlayed = unitsPerQuarter;
-    std::vector<std::int32_t> next(chords.size(), -1);
-    std::vector<std::int32_t> last(kMostVoices, -1);
-    for (std::size_t c = 0; c < chords.size(); ++c) {
-        const TChord& chord = chords[c];
-        if (chord.Voice < 0 || chord.Notes.empty()) continue;
-        auto& before = last[static_cast<std::size_t>(chord.Voice)];
-        if (before >= 0) next[static_cast<std::size_t>(before)] = static_cast<std::int32_t>(c);
-        before = static_cast<std::int32_t>(c);
-    }
+    std::vector<std::int32_t> previous, next;
+    LinkVoices(chords, previous, next);
     std::size_t hint = 0;
     for (std::size_t c = 0; c < chords.size(); ++c) {
         TChord& chord = chords[c];
@@ -280,17 +290,8 @@ void KeepLinesApart(std::vector<TChord>& chords, const std::vector<TPartNote>& n
 // tops a chord goes on as a line: the rest of the chord is the lower voice,
 // where that voice is free. A line that only turns back (a trill) does not.
 void SplitRunningTop(std::vector<TChord>& chords, const std::vector<TPartNote>& notes) {
-    std::vector<std::int32_t> previous(chords.size(), -1), next(chords.size(), -1);
-    std::vector<std::int32_t> last(kMostVoices, -1);
-    for (std::size_t c = 0; c < chords.size(); ++c) {
-        if (chords[c].Voice < 0 || chords[c].Notes.empty()) continue;
-        auto& before = last[static_cast<std::size_t>(chords[c].Voice)];
-        if (before >= 0) {
-            next[static_cast<std::size_t>(before)] = static_cast<std::int32_t>(c);
-            previous[c] = before;
-        }
-        before = static_cast<std::int32_t>(c);
-    }
+    std::vector<std::int32_t> previous, next;
+    LinkVoices(chords, previous, next);
     const auto lineGoesOn = [&](const TChord& before, const TChord& chord, const TChord& after) {
         const TScoreTime length = chord.End - chord.Start;
         return before.Notes.size() == 1 && after.Notes.size() == 1 && before.End == chord.Start &&
