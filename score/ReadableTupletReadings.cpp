@@ -27,7 +27,6 @@ bool IsPowerOfTwo(TScoreTime value) { return value > 0 && (value & (value - 1)) 
 
 }  // namespace
 
-// The written value `halvings` below a plain beat of `beat` units.
 bool PlainType(TScoreTime unitsPerWhole, TScoreTime value, TNoteType& type) {
     if (value <= 0 || unitsPerWhole % value != 0 || !IsPowerOfTwo(unitsPerWhole / value)) return false;
     int k = 0;
@@ -37,7 +36,6 @@ bool PlainType(TScoreTime unitsPerWhole, TScoreTime value, TNoteType& type) {
     return true;
 }
 
-// `penaltyScale` weighs the readings' own penalties.
 double ReadingCost(const TPoints& points, const TWindow& window, const TReading& reading, double penaltyScale,
                    bool onsetsOnly) {
     const double part = static_cast<double>(window.Length) / window.Parts;
@@ -61,8 +59,6 @@ double ReadingCost(const TPoints& points, const TWindow& window, const TReading&
     return cost;
 }
 
-// The window of `reading` over beats of `beat` units on a grid of `step`; false
-// when the reading does not apply (finer than the grid, or not whole units).
 bool WindowOf(const TReading& reading, TScoreTime beat, TScoreTime step, TScoreTime unitsPerWhole, TWindow& window) {
     TNoteType type{};
     if (!PlainType(unitsPerWhole, beat, type) || beat < step) return false;
@@ -159,8 +155,6 @@ std::vector<std::int32_t> ChooseReadings(const std::vector<TBeatInput>& beats, T
     return chosen;
 }
 
-// The onsets of notes `order` (sorted by time as played), gathered into chords:
-// each note's chord number, and the chords' mean places.
 void ClusterOnsets(const std::vector<double>& sorted, double beat, std::vector<double>& means,
                    std::vector<std::size_t>& of) {
     means.clear();

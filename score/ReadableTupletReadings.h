@@ -72,7 +72,7 @@ inline std::int64_t SnapToPoint(double at, double part, std::int32_t parts) {
     return std::clamp<std::int64_t>(k, 0, parts);
 }
 
-// The written value `halvings` below a plain beat of `beat` units.
+// The note type of a plain (undotted) value of `value` units, when it is one.
 bool PlainType(TScoreTime unitsPerWhole, TScoreTime value, TNoteType& type);
 // `penaltyScale` weighs the readings' own penalties.
 double ReadingCost(const TPoints& points, const TWindow& window, const TReading& reading, double penaltyScale,
@@ -88,8 +88,8 @@ std::size_t BeatHolding(const std::vector<TBeatInput>& beats, TScoreTime offset)
 // its first beat, and its second beat holds -1.
 std::vector<std::int32_t> ChooseReadings(const std::vector<TBeatInput>& beats, TScoreTime step,
                                          TScoreTime unitsPerWhole, double penaltyScale);
-// The onsets of notes `order` (sorted by time as played), gathered into chords:
-// each note's chord number, and the chords' mean places.
+// The `sorted` onsets (as played), gathered into chords: each onset's chord
+// number, and the chords' mean places.
 void ClusterOnsets(const std::vector<double>& sorted, double beat, std::vector<double>& means,
                    std::vector<std::size_t>& of);
 

@@ -29,7 +29,6 @@ public:
     TTupletPlacer(std::vector<TPartNote>& notes, const TMeasureMap& map, const TUnitScale& scale, bool withEnds,
                   bool asPerformed)
         : FNotes(notes), FMap(map), FScale(scale), FWithEnds(withEnds), FPerformed(asPerformed),
-          FPenaltyScale(asPerformed ? kPerformedPenaltyScale : 1.0),
           FUnitsPerTick(static_cast<double>(scale.UnitsPerStep) / static_cast<double>(scale.TicksPerStep)) {}
 
     std::vector<TTupletSpan> Place() {
@@ -182,7 +181,7 @@ private:
             if (!FWithEnds) beatEnds.clear();
         }
         const std::vector<std::int32_t> chosen =
-            ChooseReadings(FBeats, FScale.UnitsPerStep, FMap.UnitsPerWhole, FPenaltyScale);
+            ChooseReadings(FBeats, FScale.UnitsPerStep, FMap.UnitsPerWhole, FPerformed ? kPerformedPenaltyScale : 1.0);
         for (std::size_t b = 0; b < FBeats.size(); ++b) {
             if (chosen[b] <= 0) continue;
             const TReading& reading = kReadings[static_cast<std::size_t>(chosen[b])];
@@ -219,7 +218,6 @@ private:
     const TUnitScale& FScale;
     bool FWithEnds;
     bool FPerformed;
-    double FPenaltyScale;
     double FUnitsPerTick;
     std::vector<TBeatInput> FBeats;
     std::vector<TTupletSpan> FSpans;
